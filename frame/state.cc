@@ -1,0 +1,16 @@
+// The process-wide state of the frame (declared, with its writers, in frame.h).
+#include "frame/frame.h"
+
+namespace ktdb {
+
+State PackageState = State::kUnloaded;
+std::int32_t ConnectedFlag = 0;
+SHVBLOCK RequestBlock = {};
+std::array<char, kNameBufferSize> NameBuffer = {};
+std::array<char, kValueBufferSize> ValueBuffer = {};
+std::array<char, kStemBufferSize> StemBuffer = {};
+std::array<char, kRowStemBufferSize> RowStemBuffer = {};
+ErrorStem CapturedErrors = {};
+std::int32_t ErrorCount = 0;
+
+}  // namespace ktdb

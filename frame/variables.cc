@@ -1,0 +1,46 @@
+// Variable pool access: one set, one fetch, through the one request block.
+#include "frame/frame.h"
+
+namespace ktdb {
+
+bool SetVariable(std::string_view name, std::string_view value) {
+  RequestBlock.shvnext = nullptr;
+  // The pool takes non-const pointers but does not write through them on a set.
+  RequestBlock.shvname.strptr = const_cast<char*>(name.data());
+  RequestBlock.shvname.strlength = name.size();
+  RequestBlock.shvnamelen = name.size();
+  RequestBlock.shvvalue.strptr = const_cast<char*>(value.data());
+  RequestBlock.shvvalue.strlength = value.size();
+  RequestBlock.shvvaluelen = value.size();
+  RequestBlock.shvcode = RXSHV_SET;
+  RequestBlock.shvret = 0;
+  const APIRET answer = RexxVariablePool(&RequestBlock);
+  return answer == RXSHV_OK || answer == RXSHV_NEWV;
+}
+
+std::optional<std::size_t> FetchVariable(std::string_view name) {
+  RequestBlock.shvnext = nullptr;
+  RequestBlock.shvname.strptr = const_cast<char*>(name.data());
+  RequestBlock.shvname.strlength = name.size();
+  RequestBlock.shvnamelen = name.size();
+  RequestBlock.shvvalue.strptr = ValueBuffer.data();
+  RequestBlock.shvvalue.strlength = kFetchLimit;
+  RequestBlock.shvvaluelen = kFetchLimit;
+  RequestBlock.shvcode = RXSHV_FETCH;
+  RequestBlock.shvret = 0;
+  const APIRET answer = RexxVariablePool(&RequestBlock);
+  // A bad name, and a pool that could not serve the request at all, deliver
+  // no value. A variable without a value (RXSHV_NEWV) and a value cut at the
+  // fetch limit (RXSHV_TRUNC) are no failures.
+  if ((answer & (RXSHV_BADN | RXSHV_MEMFL | RXSHV_BADF)) != 0) return std::nullopt;
+  // The length of the text delivered is in shvvalue.strlength (Regina also
+  // reports it in shvvaluelen). Bounded by what was offered all the same, so
+  // that the terminator cannot land outside ValueBuffer whatever an
+  // interpreter reports.
+  std::size_t length = RequestBlock.shvvalue.strlength;
+  if (length > kFetchLimit) length = kFetchLimit;
+  ValueBuffer[length] = '\0';
+  return length;
+}
+
+}  // namespace ktdb

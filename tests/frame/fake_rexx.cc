@@ -1,0 +1,71 @@
+#include "fake_rexx.h"
+
+#include <algorithm>
+#include <cstring>
+
+#define INCL_RXSHV
+#define INCL_RXFUNC
+#include <rexxsaa.h>
+
+namespace fake_rexx {
+
+std::vector<std::pair<std::string, std::string>> sets;
+std::map<std::string, std::string> variables;
+int failingSet = -1;
+std::vector<Registration> registered;
+std::vector<std::string> deregistered;
+
+void Reset() {
+  sets.clear();
+  variables.clear();
+  failingSet = -1;
+  registered.clear();
+  deregistered.clear();
+}
+
+}  // namespace fake_rexx
+
+extern "C" {
+
+APIRET APIENTRY RexxVariablePool(PSHVBLOCK block) {
+  using namespace fake_rexx;
+  // The package never chains requests.
+  if (block->shvnext != nullptr) return RXSHV_BADF;
+  const std::string name(block->shvname.strptr, block->shvname.strlength);
+  // As in REXX, a name with a blank is not a variable name.
+  if (name.empty() || name.find(' ') != std::string::npos) return RXSHV_BADN;
+  if (block->shvcode == RXSHV_SET) {
+    const std::string value(block->shvvalue.strptr, block->shvvalue.strlength);
+    const bool fail = static_cast<int>(sets.size()) == failingSet;
+    sets.emplace_back(name, value);
+    if (fail) return RXSHV_MEMFL;
+    const bool isNew = variables.count(name) == 0;
+    variables[name] = value;
+    return isNew ? RXSHV_NEWV : RXSHV_OK;
+  }
+  if (block->shvcode == RXSHV_FETCH) {
+    const auto found = variables.find(name);
+    // A variable without a value has its own name as value.
+    const std::string value = found == variables.end() ? name : found->second;
+    const std::size_t length = std::min<std::size_t>(value.size(), block->shvvaluelen);
+    std::memcpy(block->shvvalue.strptr, value.data(), length);
+    block->shvvalue.strlength = length;
+    block->shvvaluelen = length;
+    APIRET answer = found == variables.end() ? RXSHV_NEWV : RXSHV_OK;
+    if (length < value.size()) answer |= RXSHV_TRUNC;
+    return answer;
+  }
+  return RXSHV_BADF;
+}
+
+APIRET APIENTRY RexxRegisterFunctionDll(PCSZ name, PCSZ module, PCSZ entry) {
+  fake_rexx::registered.push_back({name, module, entry});
+  return RXFUNC_OK;
+}
+
+APIRET APIENTRY RexxDeregisterFunction(PCSZ name) {
+  fake_rexx::deregistered.emplace_back(name);
+  return RXFUNC_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,50 @@
+/* The frame's variable pool access against the real interpreter, through
+   the test-only probe package (probe.cc). */
+failures = 0
+call RxFuncAdd 'ProbeFetch', 'ktdbprobe', 'PROBEFETCH'
+call RxFuncAdd 'ProbeSet', 'ktdbprobe', 'PROBESET'
+call RxFuncAdd 'ProbeStem', 'ktdbprobe', 'PROBESTEM'
+call RxFuncAdd 'ProbeResultSize', 'ktdbprobe', 'PROBERESULTSIZE'
+
+/* The frame writes results of up to 255 characters into the result buffer
+   the interpreter supplies; it must be at least that large. */
+call Check 'result buffer', ProbeResultSize() >= 256, 1
+
+stmt = 'select * from t'
+call Check 'fetch length', ProbeFetch('STMT'), 15
+call Check 'fetched value', probe.value, stmt
+big = copies('x', 39999)'y'
+call Check 'fetch of 40000 characters', ProbeFetch('BIG'), 32765
+call Check 'value cut at the fetch limit', probe.value == left(big, 32765), 1
+bin = 'a'||'00'x||'b'
+call Check 'fetch with a NUL byte', ProbeFetch('BIN'), 3
+call Check 'value with a NUL byte', probe.value == bin, 1
+drop never
+call Check 'fetch of an unset variable', ProbeFetch('NEVER'), 5
+call Check 'its value is its name', probe.value, 'NEVER'
+call Check 'fetch of a bad name', ProbeFetch('A B'), 'BADN'
+
+call Check 'set of a new variable', ProbeSet('NEWVAR', 'v1'), 1
+call Check 'new variable', newvar, 'v1'
+call Check 'set of an existing variable', ProbeSet('NEWVAR', 'v2'), 1
+call Check 'existing variable', newvar, 'v2'
+call Check 'set of a bad name', ProbeSet('A B', 'v'), 0
+
+call Check 'stem name', ProbeStem('rows.', '1.2', 'cell'), 'ROWS.1.2'
+call Check 'stem variable', rows.1.2, 'cell'
+call Check 'mixed-case stem', ProbeStem('Kt.!', 'LONGRESULT', 'long'), 'KT.!LONGRESULT'
+call Check 'stem variable', kt.!longresult, 'long'
+
+if failures > 0 then do
+  say failures 'check(s) failed'
+  exit 1
+end
+say 'all checks passed'
+exit 0
+
+Check: procedure expose failures
+  parse arg what, actual, expected
+  if actual == expected then return
+  failures = failures + 1
+  say 'FAIL' what': got "'left(actual, 60)'", expected "'left(expected, 60)'"'
+  return
