@@ -10,7 +10,7 @@ CMAKE_ARGS ?=
 DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
                freetds-dev freetds-bin libregina3-dev regina-rexx \
                libsqlite3-dev sqlite3 googletest libgtest-dev \
-               python3 python3-tds procps
+               python3 python3-tds python3-pymssql procps
 
 .PHONY: all deps build build-asan test test-fast test-asan demo format clean
 

@@ -1,7 +1,10 @@
-/* RexxKTDB demo: load the package, write a small HTML page with KTH, drop
-   the package. Argument: the file to write (default demo.htm). */
-parse arg page
+/* RexxKTDB demo: log in to the server, create and fill a small table, read
+   it back with KTSelectData, KTSelectOne and KTBatch, print what came back,
+   and write it as an HTML page with KTH.
+   Arguments: the page to write (default demo.htm), the server (host:port). */
+parse arg page server
 if page = '' then page = 'demo.htm'
+if server = '' then server = '127.0.0.1:1433'
 
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 if KTLoadFuncs() \= '1' then do
@@ -9,32 +12,91 @@ if KTLoadFuncs() \= '1' then do
   exit 1
 end
 
-/* KTH appends to the file: start from an empty one. */
-if stream(page, 'c', 'query exists') \== '' then address system 'rm -f "'page'"'
+if KTConnect('demo', 'demo', server, 5) \= '1' then do
+  say 'login failed:' kt.!msgno kt.!msgtext '/' kt.!dberr kt.!dberrstr
+  exit 1
+end
+say 'connected to' server '('kt.!msgtext')'
 
+/* One batch creates and fills the table. */
+setup.0 = 5
+setup.1 = 'create table fruit (id int, name varchar(20), price decimal(6,2), picked datetime, note nvarchar(30))'
+setup.2 = "insert into fruit values (1, 'apple', 0.45, '2024-09-12 08:30', N'crisp')"
+setup.3 = "insert into fruit values (2, 'pear', 0.60, '2024-09-20 14:05', NULL)"
+setup.4 = "insert into fruit values (3, 'quince', 1.25, '2024-10-02 11:00', N'für Gelee €')"
+setup.5 = "insert into fruit values (4, 'fig', 2.10, '2024-08-30 17:45', N'')"
+if KTBatch('setup.', 'done.') \= '1' | kt.!msgno > 0 then do
+  say 'setup failed:' kt.!msgno kt.!msgtext
+  exit 1
+end
+say 'created table fruit and inserted' done.0 - 1 'rows'
+
+/* KTSelectData: every row into a stem, NULL shown as "-". */
+query = 'select id, name, price, picked, note from fruit order by id'
+call KTSelectData query, 'rows.', 100, '-'
+say
+say 'KTSelectData:' rows.0 'rows of' rows.0.0 'columns'
+do i = 1 to rows.0
+  line = ''
+  do j = 1 to rows.0.0
+    line = line '|' rows.i.j
+  end
+  say ' ' strip(line)
+end
+
+/* KTSelectOne: a single value as the function's result. */
+say
+say 'KTSelectOne: the dearest fruit is',
+    KTSelectOne('select name from fruit where price = (select max(price) from fruit)')
+say 'KTSelectOne: rows in fruit:' KTSelectOne('select count(*) from fruit')
+
+/* KTBatch: several statements, every result set reported. */
+batch.0 = 3
+batch.1 = "update fruit set price = price * 2 where name = 'fig'"
+batch.2 = 'select name, price from fruit where price > 1 order by price'
+batch.3 = 'select count(*) from fruit where note is null'
+call KTBatch 'batch.', 'res.'
+say
+say 'KTBatch:' res.0 'result sets'
+do n = 1 to res.0
+  say '  set' n': status' res.n', count' res.n.0', columns' res.n.0.0
+  do r = 1 to res.n.0 while res.n.0.0 > 0
+    line = ''
+    do j = 1 to res.n.0.0
+      line = line '|' res.n.r.j
+    end
+    say '   ' strip(line)
+  end
+end
+
+/* The page: KTH appends, so start from an empty file. */
+if stream(page, 'c', 'query exists') \== '' then address system 'rm -f "'page'"'
 call KTH page, 1, '<!DOCTYPE html>'
 call KTH page, 1, '<html><head><meta charset="utf-8"><title>RexxKTDB demo</title></head><body>'
 call KTH page, 1, 'RexxKTDB demo', 'h1'
-call KTH page, 1, 'Written line by line from REXX with KTH.', 'p'
+call KTH page, 1, 'Rows read with KTSelectData, written line by line with KTH.', 'p'
 call KTH page, 1, '<table border="1">'
 call KTH page, , '<tr>'
-call KTH page, , 'Function', 'th'
-call KTH page, , 'Result after KTLoadFuncs', 'th'
+do j = 1 to words('id name price picked note')
+  call KTH page, , word('id name price picked note', j), 'th'
+end
 call KTH page, 1, '</tr>'
-functions = 'KTConnectReset KTSelectOne KTCurTimeStamp'
-do i = 1 to words(functions)
-  name = word(functions, i)
-  /* Not connected yet: each refuses, "0" or the empty string. */
-  interpret 'answer =' name'()'
+do i = 1 to rows.0
   call KTH page, , '<tr>'
-  call KTH page, , name, 'td'
-  call KTH page, , '"'answer'"', 'td align=right'
+  do j = 1 to rows.0.0
+    /* KTH needs a text: an empty value becomes a non-breaking space. */
+    cell = rows.i.j
+    if cell == '' then cell = '&nbsp;'
+    call KTH page, , cell, 'td'
+  end
   call KTH page, 1, '</tr>'
 end
 call KTH page, 1, '</table>'
-call KTH page, 1, 'KT.!DBERR after loading: 'kt.!dberr, 'p'
+call KTH page, 1, 'Rows in the table (KTSelectOne):' KTSelectOne('select count(*) from fruit'), 'p'
 call KTH page, 1, '</body></html>'
 
+call KTConnectReset
 call KTDropFuncs
+say
 say 'wrote' page
 exit 0

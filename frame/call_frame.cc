@@ -29,6 +29,20 @@ bool Result::Set(std::string_view text) {
   return true;
 }
 
+bool Result::SetAllocated(std::string_view text) {
+  if (Fits(text.size())) return Set(text);
+  if (result_ == nullptr) return false;
+  // SAA: a function may hand back a larger result in memory from
+  // RexxAllocateMemory; the interpreter frees it.
+  void* buffer = RexxAllocateMemory(static_cast<ULONG>(text.size()));
+  if (buffer == nullptr) return false;
+  std::memcpy(buffer, text.data(), text.size());
+  result_->strptr = static_cast<char*>(buffer);
+  result_->strlength = text.size();
+  capacity_ = text.size();
+  return true;
+}
+
 bool Result::SetNumber(std::int32_t value) {
   return Set(Decimal(value).View());
 }

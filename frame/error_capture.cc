@@ -56,10 +56,12 @@ int ErrorHandler(DBPROCESS* /*dbproc*/, int /*severity*/, int dberr, int oserr, 
   ++ErrorCount;
 
   // A time-out answered INT_CANCEL would close the connection; INT_TIMEOUT
-  // cancels the command and keeps it. Every other error fails the DB-Library
-  // call in progress. No other answer is safe: FreeTDS ends the process on
-  // INT_EXIT, and on INT_CONTINUE for most errors.
-  return dberr == SYBETIME ? INT_TIMEOUT : INT_CANCEL;
+  // cancels the command and keeps it. During a login, though, INT_TIMEOUT
+  // makes FreeTDS wait on for a server that does not answer: the login is
+  // ended instead. Every other error fails the DB-Library call in progress.
+  // No other answer is safe: FreeTDS ends the process on INT_EXIT, and on
+  // INT_CONTINUE for most errors.
+  return dberr == SYBETIME && !LoginInProgress ? INT_TIMEOUT : INT_CANCEL;
 }
 
 int MessageHandler(DBPROCESS* /*dbproc*/, DBINT msgno, int msgstate, int severity, char* msgtext,

@@ -102,6 +102,11 @@ extern std::array<char, kRowStemBufferSize> RowStemBuffer;
 // Keeps its content between calls.
 extern ErrorStem CapturedErrors;
 
+// LoginInProgress: false when the library is mapped. KTConnect sets it while
+// its dbopen calls run and clears it after them; read by ErrorHandler, which
+// must end a login that times out instead of waiting on.
+extern bool LoginInProgress;
+
 // ErrorCount: 0 when the library is mapped. ErrorHandler adds 1 per
 // DB-Library error, MessageHandler 2 per server message. Only the
 // large-object functions set it to 0 and read it.
@@ -145,6 +150,12 @@ class Result {
   bool Set(std::string_view text);
   bool SetNumber(std::int32_t value);
   void SetEmpty() { Set({}); }
+
+  // Writes the text whatever its length: into the interpreter's buffer when
+  // it fits, otherwise into a buffer from RexxAllocateMemory, which the
+  // interpreter then owns and frees. Answers false, and leaves the result
+  // unchanged, when that allocation fails.
+  bool SetAllocated(std::string_view text);
 
  private:
   PRXSTRING result_;

@@ -12,5 +12,6 @@ std::array<char, kStemBufferSize> StemBuffer = {};
 std::array<char, kRowStemBufferSize> RowStemBuffer = {};
 ErrorStem CapturedErrors = {};
 std::int32_t ErrorCount = 0;
+bool LoginInProgress = false;
 
 }  // namespace ktdb

@@ -9,7 +9,9 @@ bool SetVariable(std::string_view name, std::string_view value) {
   RequestBlock.shvname.strptr = const_cast<char*>(name.data());
   RequestBlock.shvname.strlength = name.size();
   RequestBlock.shvnamelen = name.size();
-  RequestBlock.shvvalue.strptr = const_cast<char*>(value.data());
+  // An empty value still needs an address: some pools take a null one for
+  // "no value" and drop the variable.
+  RequestBlock.shvvalue.strptr = const_cast<char*>(value.data() != nullptr ? value.data() : "");
   RequestBlock.shvvalue.strlength = value.size();
   RequestBlock.shvvaluelen = value.size();
   RequestBlock.shvcode = RXSHV_SET;

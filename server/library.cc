@@ -1,9 +1,10 @@
-// DB-Library initialisation and the installation of the package's handlers.
+// DB-Library initialisation, the installation of the package's handlers, and
+// the statement preamble.
+#include <cassert>
+
 #include "server/server.h"
 
 namespace ktdb {
-
-bool LibraryInitialised = false;
 
 void InstallHandlers() {
   dbmsghandle(MessageHandler);
@@ -17,6 +18,23 @@ bool EnsureLibrary() {
   }
   InstallHandlers();
   return true;
+}
+
+void StatementPreamble() {
+  // Only a connected call reaches a statement.
+  assert(ConnectedFlag == 1);
+  // While connected the library is initialised: this only installs the
+  // handlers.
+  EnsureLibrary();
+  if (MainConnection != nullptr) {
+    // On a dead connection dbcancel fails through ErrorHandler; ResetErrors
+    // below clears that, and the call's own work meets the same error again.
+    dbcancel(MainConnection);
+    // FreeTDS's dbcancel leaves text that was appended but never sent in the
+    // command buffer, where the next dbcmd would append to it.
+    dbfreebuf(MainConnection);
+  }
+  ResetErrors();
 }
 
 }  // namespace ktdb

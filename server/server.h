@@ -4,17 +4,65 @@
 // header includes.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
 #include "frame/frame.h"
 #include "server/dblib.h"
 
 namespace ktdb {
 
+// ---- Limits and fixed values of the login ----
+
+// User name, password and server name: 128 bytes and a terminator. 128 is
+// SQL Server's own limit for names and passwords, and the most dbsetlname
+// accepts for any login item.
+inline constexpr std::size_t kLoginTextSize = 129;
+// Seconds a login may take when the caller gives no usable time-out.
+inline constexpr std::int32_t kDefaultLoginTimeout = 4;
+// The application name every login announces.
+inline constexpr const char* kApplicationName = "RexxKTDB";
+// The client character set asked for unless freetds.conf names one.
+inline constexpr const char* kClientCharset = "UTF-8";
+// The server name used when the caller names none and the environment names
+// no default server either (FreeTDS would otherwise look for a host called
+// "SYBASE").
+inline constexpr const char* kDefaultServer = "localhost";
+
 // ---- Process-wide state of the server subsystem ----
 
 // LibraryInitialised: false when the library is mapped. Set by
-// EnsureLibrary() after the process's one dbinit(); nothing clears it yet (the
-// library is released only by the connection reset, which still has to come).
+// EnsureLibrary() after its dbinit(); cleared by KTConnectReset after its
+// dbexit(), so that the next KTConnect initialises the library again.
 extern bool LibraryInitialised;
+
+// MainConnection: null when the library is mapped. Set by a KTConnect whose
+// login succeeded; every statement runs on it. Set back to null by
+// KTConnectReset. Valid exactly while ConnectedFlag is 1.
+extern DBPROCESS* MainConnection;
+
+// SecondConnection: opened by KTConnect right after MainConnection with the
+// same login (null when that open failed or the main one did); closed and set
+// to null by KTConnectReset.
+extern DBPROCESS* SecondConnection;
+
+// UserName, PasswordText, ServerName: the terminated login texts KTConnect
+// takes from its arguments before it logs in; meaningful only during that
+// call. KTConnect clears PasswordText as soon as the login record holds the
+// password. ServerName holds the name in FreeTDS's notation (host:port).
+extern std::array<char, kLoginTextSize> UserName;
+extern std::array<char, kLoginTextSize> PasswordText;
+extern std::array<char, kLoginTextSize> ServerName;
+
+// ClientCharacterBytes: the most bytes one character takes in the client
+// character set of MainConnection (4 for UTF-8, 1 for single-byte sets). Set
+// by KTConnect when the main login succeeded; the width rules divide
+// character column lengths by it to recover the declared length.
+extern std::int32_t ClientCharacterBytes;
 
 // ---- The DB-Library wrapper ----
 
@@ -24,10 +72,35 @@ extern bool LibraryInitialised;
 // before any other DB-Library call of an external function.
 void InstallHandlers();
 
-// Makes DB-Library usable: the first call of the process runs dbinit(); every
-// call installs the handlers. Answers false when dbinit fails, in which case
-// no other DB-Library call may be made.
+// Makes DB-Library usable: the first call after the library was mapped or
+// released runs dbinit(); every call installs the handlers. Answers false
+// when dbinit fails, in which case no other DB-Library call may be made.
 bool EnsureLibrary();
+
+// The statement preamble of every function that works on MainConnection:
+// handlers installed, whatever an earlier call left pending discarded
+// (dbcancel), the command buffer emptied (dbcancel keeps text that was
+// appended but never sent), then ResetErrors.
+void StatementPreamble();
+
+// ---- Login helpers (exposed for their unit tests) ----
+
+// Copies a login text (user name or password) into its field. Answers false
+// when it is longer than 128 bytes or holds a NUL byte, which DB-Library
+// would silently cut at.
+bool CopyLoginText(std::span<char> field, std::string_view text);
+
+// Puts the server argument into FreeTDS's notation: SQL Server's "host,port"
+// becomes "host:port"; "host:port", "host\instance" and freetds.conf section
+// names pass unchanged. Answers false under the same rules as CopyLoginText.
+bool FormServerName(std::span<char> field, std::string_view server);
+
+// The client charset the freetds.conf that FreeTDS reads names for this
+// server (in its own section or in [global]), or the empty string.
+std::string ConfiguredClientCharset(std::string_view server);
+
+// The most bytes one character takes in the named character set.
+std::int32_t MaxBytesPerCharacter(std::string_view charset);
 
 // ---- External functions of the subsystem (entered through the call frame) ----
 

@@ -1,13 +1,172 @@
 // Statements and result sets: what the rest of the package may use from
 // statements/.
+//
+// The statement functions share one way of taking the statement argument,
+// one way of sending it, the width rules of a result column and the text of
+// one value. All of it works on MainConnection and on the static buffers
+// declared here and in frame.h; nothing is allocated per value.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
 #include "frame/frame.h"
+#include "server/server.h"
 
 namespace ktdb {
 
-// The statement functions. Each is called Busy, with its required arguments
-// present, and leaves the package Idle.
+// ---- Limits ----
+
+// SQL Server's most columns in one result set.
+inline constexpr std::size_t kMaxColumns = 4096;
+// ValueTextBuffer: the text of one value and its terminator.
+inline constexpr std::size_t kValueTextBufferSize = 32768;
+// The longest value text: every width is capped here, and a longer text or
+// image value is cut to it (and the call says so in KT.!DBERR/KT.!DBERRSTR).
+inline constexpr std::int32_t kWidthCap = 32767;
+// NullSubstitute: one character of the caller's argument, which in UTF-8
+// takes up to 4 bytes, and a terminator.
+inline constexpr std::size_t kNullSubstituteSize = 5;
+// The NULL text of KTBatch.
+inline constexpr std::string_view kBatchNullText = "(null)";
+// The error number under which a cut value is reported: DB-Library's own
+// number for a conversion that did not fit, with a text that says what
+// happened.
+inline constexpr std::int32_t kValueCutError = SYBECOFL;
+
+// The type token of uniqueidentifier: dbcoltype answers it, but sybdb.h
+// does not name it.
+inline constexpr int kTokenUniqueIdentifier = 36;
+
+// How one result column is converted, worked out once per result set.
+struct ColumnFormat {
+  int token;                // dbcoltype
+  std::int32_t valueWidth;  // the value width: characters of the longest text + 1
+  std::int32_t room;        // bytes dbconvert may write for one value
+};
+
+// What the width rules need to know of a column.
+struct ColumnShape {
+  int token;                // dbcoltype
+  std::int64_t byteLength;  // dbcollen: the library's bytes (charset-scaled for text)
+  std::int32_t charBytes;   // ClientCharacterBytes when the shape was read
+  std::int32_t precision;   // decimal and numeric only (dbcolinfo), else 0
+  std::int32_t scale;       // decimal and numeric only (dbcolinfo), else 0
+  std::int32_t nameLength;  // characters of dbcolname, 0 without a name
+};
+
+struct ReportedWidth {
+  std::int32_t width;  // characters; for decimal/numeric the digits before the point
+  std::int32_t scale;  // decimal/numeric only, else 0
+};
+
+// ==== Process-wide state of the statement functions ====
+
+// NullSubstitute: emptied by KTSelectData and KTSelectOne at the start of
+// each call and then set from their NULL argument; read by value text while
+// the call converts values. KTBatch does not use it.
+extern std::array<char, kNullSubstituteSize> NullSubstitute;
+
+// ColumnWidths: entries 1 to the column count are written by a statement
+// function before it converts the first value of a result set (KTBatch: for
+// every result set); entry 0 is never used.
+extern std::array<ColumnFormat, kMaxColumns + 1> ColumnWidths;
+
+// ValueTextBuffer: written by ValueText with one value at a time; the text
+// is meaningful until the next ValueText.
+extern std::array<char, kValueTextBufferSize> ValueTextBuffer;
+
+// ColumnInfo: FreeTDS's own DBCOL record, filled by dbcolinfo while a column
+// shape is read (dbcolinfo writes the whole FreeTDS record whatever size the
+// caller claims).
+extern DBCOL ColumnInfo;
+
+// ==== Shared machinery ====
+
+// Whether a statement argument can be taken at all: it must fit NameBuffer
+// with its terminator and hold no NUL byte (dbcmd would silently send only
+// the text before it). A failed check is an incorrect call.
+bool StatementArgumentFits(std::string_view argument);
+
+// The statement argument: text with a blank (character 32) is the statement
+// itself; a single word names a REXX variable, upper-cased and fetched, whose
+// value is the statement. Leaves the terminated statement in NameBuffer and
+// answers its length, or nothing when refused (a name ending in a period, a
+// name the pool rejects, an empty value, a value holding a NUL byte).
+std::optional<std::size_t> TakeStatement(std::string_view argument);
+
+// Appends the statement in NameBuffer to MainConnection's command buffer and
+// sends it. Answers false when dbcmd or dbsqlexec fails.
+bool SendStatement();
+
+// The execution steps after the statement argument: send, then the first
+// dbresults. Answers the column count of the first result, or nothing when
+// dbsqlexec or dbresults failed. A batch without any result answers 0.
+std::optional<std::int32_t> ExecuteStatement();
+
+// A variable tail of one to three decimal numbers joined by periods
+// ("0", "3.2", "1.5.2"), written without a heap allocation.
+inline constexpr std::size_t kTailSize = 3 * kDecimalTextSize;
+struct Tail {
+  std::array<char, kTailSize> text;
+  std::size_t length;
+  std::string_view View() const { return {text.data(), length}; }
+};
+Tail MakeTail(std::int32_t first);
+Tail MakeTail(std::int32_t first, std::int32_t second);
+Tail MakeTail(std::int32_t first, std::int32_t second, std::int32_t third);
+
+// Sets the variable stem||tail to a number or a text through the stem name
+// rule. Answers false when the name does not fit or the pool refuses it.
+bool SetStemNumber(StemName& names, const Tail& tail, std::int32_t value);
+bool SetStemText(StemName& names, const Tail& tail, std::string_view value);
+
+// Character data (copied byte for byte) and binary data (written as hex).
+bool IsCharacterToken(int token);
+bool IsBinaryToken(int token);
+
+// Reads what the width rules need of column `column` of the current result.
+ColumnShape ReadColumnShape(DBPROCESS* dbproc, int column);
+
+// The three width rules, in characters, each capped at kWidthCap (the value
+// width at kWidthCap + 1, its terminator included).
+std::int32_t DescribeWidth(const ColumnShape& shape);
+std::int32_t ValueWidth(const ColumnShape& shape);
+ReportedWidth ReportWidth(const ColumnShape& shape);
+
+// How values of the column are converted: its value width and the bytes
+// dbconvert may write, sized from the library's byte length and never
+// smaller than the longest text of the type.
+ColumnFormat FormatOf(const ColumnShape& shape);
+
+// Fills ColumnWidths entries 1 to `columns` for the current result of
+// MainConnection.
+void FillColumnWidths(std::int32_t columns);
+
+// Value text: the current row's value of `column` as text, in
+// ValueTextBuffer and terminated. A NULL value gives `nullText`; an empty
+// value the empty text; any other value exactly the characters dbconvert
+// writes (text and character data byte for byte, binary data as hex), cut
+// at kWidthCap characters (noted in the KT.! error texts). A value dbconvert
+// cannot convert gives the empty text.
+std::string_view ValueText(DBPROCESS* dbproc, int column, const ColumnFormat& format,
+                           std::string_view nullText);
+
+// The text of one value as `ValueText` makes it, from its parts; used by
+// ValueText and by the unit tests, which have no result set.
+std::string_view ConvertValue(DBPROCESS* dbproc, int column, const ColumnFormat& format,
+                              const BYTE* data, DBINT length, std::string_view nullText);
+
+// NullSubstitute set from a NULL argument: its first character (a whole
+// UTF-8 sequence), or empty.
+void SetNullSubstitute(std::string_view argument);
+
+// ==== The statement functions ====
+// Each is called Busy, with its required arguments present, and leaves the
+// package Idle.
 APIRET SelectCols(const Arguments& args, Result& result);
 APIRET SelectData(const Arguments& args, Result& result);
 APIRET SelectForm(const Arguments& args, Result& result);

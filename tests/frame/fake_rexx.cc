@@ -1,6 +1,7 @@
 #include "fake_rexx.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #define INCL_RXSHV
@@ -66,6 +67,15 @@ APIRET APIENTRY RexxRegisterFunctionDll(PCSZ name, PCSZ module, PCSZ entry) {
 APIRET APIENTRY RexxDeregisterFunction(PCSZ name) {
   fake_rexx::deregistered.emplace_back(name);
   return RXFUNC_OK;
+}
+
+PVOID APIENTRY RexxAllocateMemory(ULONG size) {
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+APIRET APIENTRY RexxFreeMemory(PVOID block) {
+  std::free(block);
+  return 0;
 }
 
 }  // extern "C"

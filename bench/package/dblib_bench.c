@@ -1,0 +1,137 @@
+/* The plain DB-Library side of the package benchmark: what a C program
+ * pays for the same work, without an interpreter.
+ *
+ *   dblib_bench SERVER fill        create and fill the table b (100,000 rows)
+ *   dblib_bench SERVER select      fetch every row of b, each value converted
+ *                                  to text as the package does; prints seconds
+ *   dblib_bench SERVER one N       N round trips of "select 1", value
+ *                                  converted; prints seconds
+ *
+ * Logs in as bench/bench with TDS 7.0 and UTF-8, like the package. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <sybfront.h>
+#include <sybdb.h>
+
+static int ErrorHandler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
+                        char* oserrstr) {
+  (void)dbproc;
+  (void)severity;
+  (void)oserr;
+  (void)oserrstr;
+  if (dberr != SYBESMSG) fprintf(stderr, "db-lib error %d: %s\n", dberr, dberrstr);
+  return INT_CANCEL;
+}
+
+static int MessageHandler(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity,
+                          char* msgtext, char* srvname, char* proc, int line) {
+  (void)dbproc;
+  (void)msgstate;
+  (void)srvname;
+  (void)proc;
+  (void)line;
+  if (severity > 10) fprintf(stderr, "server message %d: %s\n", (int)msgno, msgtext);
+  return 0;
+}
+
+static double Now(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+static int Run(DBPROCESS* dbproc, const char* sql) {
+  if (dbcmd(dbproc, sql) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 0;
+  while (dbresults(dbproc) != NO_MORE_RESULTS) {
+    while (dbnextrow(dbproc) != NO_MORE_ROWS) {
+    }
+  }
+  return 1;
+}
+
+/* Reads every row of the current statement, converting each value to text
+ * into one buffer; answers the number of values converted. */
+static long ConvertAll(DBPROCESS* dbproc) {
+  static char text[32768];
+  long values = 0;
+  while (dbresults(dbproc) != NO_MORE_RESULTS) {
+    const int columns = dbnumcols(dbproc);
+    while (dbnextrow(dbproc) != NO_MORE_ROWS) {
+      for (int j = 1; j <= columns; ++j) {
+        BYTE* data = dbdata(dbproc, j);
+        const DBINT length = dbdatlen(dbproc, j);
+        if (data != NULL && length > 0) {
+          const DBINT n = dbconvert(dbproc, dbcoltype(dbproc, j), data, length, SYBCHAR,
+                                    (BYTE*)text, 64);
+          if (n >= 0) text[n] = '\0';
+        }
+        ++values;
+      }
+    }
+  }
+  return values;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: %s SERVER fill|select|one N\n", argv[0]);
+    return 2;
+  }
+  if (dbinit() != SUCCEED) return 1;
+  dberrhandle(ErrorHandler);
+  dbmsghandle(MessageHandler);
+  dbsetlogintime(10);
+  LOGINREC* login = dblogin();
+  DBSETLUSER(login, "bench");
+  DBSETLPWD(login, "bench");
+  DBSETLAPP(login, "dblib_bench");
+  DBSETLCHARSET(login, "UTF-8");
+  dbsetlversion(login, DBVERSION_70);
+  DBPROCESS* dbproc = dbopen(login, argv[1]);
+  dbloginfree(login);
+  if (dbproc == NULL) return 1;
+
+  const char* mode = argv[2];
+  if (strcmp(mode, "fill") == 0) {
+    const char* steps[] = {
+        "create table d (n int)",
+        "insert into d values (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)",
+        "create table b (id int, name varchar(20), x float, at datetime, amount decimal(12,2))",
+        "insert into b select a.n + 10*b2.n + 100*c.n + 1000*e.n + 10000*f.n,"
+        " 'name ' + cast(a.n + 10*b2.n + 100*c.n as varchar(10)),"
+        " cast(a.n + 10*f.n as float) / 7,"
+        " cast('2024-01-1' + cast(a.n as varchar(1)) + ' 10:0' + cast(c.n as varchar(1))"
+        " + ':00.333' as datetime),"
+        " (a.n + 100*e.n) * 3.25 from d a, d b2, d c, d e, d f",
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+      if (!Run(dbproc, steps[i])) return 1;
+    }
+  } else if (strcmp(mode, "select") == 0) {
+    const double start = Now();
+    if (dbcmd(dbproc, "select id, name, x, at, amount from b") != SUCCEED ||
+        dbsqlexec(dbproc) != SUCCEED) {
+      return 1;
+    }
+    const long values = ConvertAll(dbproc);
+    const double seconds = Now() - start;
+    if (values != 500000) fprintf(stderr, "dblib_bench: %ld values\n", values);
+    printf("%.6f\n", seconds);
+  } else if (strcmp(mode, "one") == 0 && argc > 3) {
+    const long rounds = atol(argv[3]);
+    const double start = Now();
+    for (long i = 0; i < rounds; ++i) {
+      if (dbcmd(dbproc, "select 1") != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 1;
+      ConvertAll(dbproc);
+    }
+    printf("%.6f\n", Now() - start);
+  } else {
+    return 2;
+  }
+  dbclose(dbproc);
+  dbexit();
+  return 0;
+}

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The package benchmark: every figure a ratio measured in this run against the
+# same tdslite.
+#
+# Usage: run.sh TDSLITE LIBRARY_DIR DBLIB_BENCH REGINA [ROUNDS]
+#   TDSLITE      the tdslite program
+#   LIBRARY_DIR  the directory holding librexxktdb.so
+#   DBLIB_BENCH  the dblib_bench program (plain C DB-Library loops)
+#   REGINA       the regina interpreter
+#   ROUNDS       KTSelectOne calls to time (default 5000)
+# Each figure is the best of three runs.
+set -euo pipefail
+if [ $# -lt 4 ]; then
+  echo "usage: $0 TDSLITE LIBRARY_DIR DBLIB_BENCH REGINA [ROUNDS]" >&2
+  exit 2
+fi
+tdslite=$1
+libdir=$(cd "$2" && pwd)
+dblib=$3
+regina=$4
+rounds=${5:-5000}
+here="$(cd "$(dirname "$0")" && pwd)"
+export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+
+log=$(mktemp "${TMPDIR:-/tmp}/ktdb-bench.XXXXXX")
+"$tdslite" --port 0 --user bench:bench >"$log" 2>&1 &
+server_pid=$!
+stop_server() {
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  rm -f "$log"
+}
+trap stop_server EXIT
+server=
+for _ in $(seq 100); do
+  server=$(sed -n 's/^tdslite listening on \(.*\)$/\1/p' "$log" | head -n 1)
+  [ -n "$server" ] && break
+  kill -0 "$server_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$server" ]; then
+  echo "bench: tdslite did not start" >&2
+  cat "$log" >&2
+  exit 1
+fi
+
+"$dblib" "$server" fill
+
+# best COMMAND...: the smallest of three timings the command prints.
+best() {
+  local best_time=
+  for _ in 1 2 3; do
+    local t
+    t=$("$@")
+    if [ -z "$best_time" ] || awk -v a="$t" -v b="$best_time" 'BEGIN { exit !(a < b) }'; then
+      best_time=$t
+    fi
+  done
+  echo "$best_time"
+}
+
+select_data=$(best "$regina" "$here/select_data.rexx" "$server")
+c_loop=$(best "$dblib" "$server" select)
+assignments=$(best "$regina" "$here/stem_assignments.rexx")
+have_pymssql=0
+if /usr/bin/python3 -c 'import pymssql' 2>/dev/null; then
+  have_pymssql=1
+  pymssql_fetch=$(best /usr/bin/python3 "$here/pymssql_fetch.py" "$server")
+fi
+select_one=$(best "$regina" "$here/select_one.rexx" "$server" "$rounds")
+c_one=$(best "$dblib" "$server" one "$rounds")
+
+awk -v sd="$select_data" -v c="$c_loop" -v a="$assignments" -v havep="$have_pymssql" \
+    -v p="${pymssql_fetch:-0}" -v so="$select_one" -v co="$c_one" -v n="$rounds" 'BEGIN {
+  printf "KTSelectData, 100,000 rows x 5 columns into a stem: %.3f s\n", sd
+  printf "  (a) C db-lib loop, fetch and convert:            %.3f s   KTSelectData / (a) = %.2f\n", c, sd / c
+  printf "  (b) (a) + 500,000 Regina stem assignments:       %.3f s   KTSelectData / (b) = %.2f\n", c + a, sd / (c + a)
+  if (havep) {
+    printf "  (c) python3-pymssql fetchall:                    %.3f s   KTSelectData / (c) = %.2f\n", p, sd / p
+  } else {
+    printf "  (c) python3-pymssql: not installed\n"
+  }
+  printf "KTSelectOne(\"select 1\"): %.0f calls/s; C db-lib round trip: %.0f/s; ratio %.2f\n", n / so, n / co, (n / so) / (n / co)
+}'

@@ -1,0 +1,15 @@
+// The process-wide state of the server subsystem (declared, with its
+// writers, in server.h).
+#include "server/server.h"
+
+namespace ktdb {
+
+bool LibraryInitialised = false;
+DBPROCESS* MainConnection = nullptr;
+DBPROCESS* SecondConnection = nullptr;
+std::array<char, kLoginTextSize> UserName = {};
+std::array<char, kLoginTextSize> PasswordText = {};
+std::array<char, kLoginTextSize> ServerName = {};
+std::int32_t ClientCharacterBytes = 1;
+
+}  // namespace ktdb

@@ -1,0 +1,65 @@
+// KTSelectData(statement, stem, [maximum rows], [NULL text]): the first
+// result set of a statement into stem variables, one per value.
+//
+// Writes stem||"0.0" (the column count), stem||"i.j" for each value of each
+// stored row, and stem||"0" (the rows stored) last. A statement the server
+// rejects stores no rows and answers "1"; its reason is in the KT.!
+// variables.
+#include <algorithm>
+
+#include "statements/statements.h"
+
+namespace ktdb {
+namespace {
+
+// The longest tail of KTSelectData: two 32-bit numbers and a period.
+constexpr std::size_t kLongestTail = 2 * (kDecimalTextSize - 1) + 1;
+
+// The rows stored when the caller gives no usable maximum.
+constexpr std::int32_t kDefaultMaximumRows = 1;
+
+// dbnextrow's answers that end the rows: the end itself, and the failures of
+// a connection that broke while rows were read.
+bool EndOfRows(STATUS answer) {
+  return answer == NO_MORE_ROWS || answer == FAIL || answer == BUF_FULL;
+}
+
+}  // namespace
+
+APIRET SelectData(const Arguments& args, Result& result) {
+  const std::string_view statement = args.Text(1);
+  const std::string_view stem = args.Text(2);
+  if (!StatementArgumentFits(statement) || stem.size() + kLongestTail >= kRowStemBufferSize) {
+    return LeaveCall(kIncorrectCall);
+  }
+  std::int32_t maximumRows = kDefaultMaximumRows;
+  if (args.Present(3)) ParseDecimal(args.Text(3), maximumRows);
+  if (maximumRows < 1) maximumRows = kDefaultMaximumRows;
+  SetNullSubstitute(args.Text(4));
+  const std::string_view nullText(NullSubstitute.data());
+
+  StatementPreamble();
+  result.SetNumber(0);
+  if (!TakeStatement(statement)) return PublishAndLeave();
+  StemName names(RowStemBuffer);
+  names.SetStem(stem);  // fits with its longest tail: checked above
+
+  std::int32_t stored = 0;
+  if (const std::optional<std::int32_t> answer = ExecuteStatement()) {
+    // SQL Server sends at most kMaxColumns columns.
+    const std::int32_t columns = std::min<std::int32_t>(*answer, kMaxColumns);
+    if (!SetStemNumber(names, MakeTail(0, 0), columns)) return PublishAndLeave();
+    FillColumnWidths(columns);
+    while (stored < maximumRows && !EndOfRows(dbnextrow(MainConnection))) {
+      ++stored;
+      for (std::int32_t j = 1; j <= columns; ++j) {
+        const std::string_view value = ValueText(MainConnection, j, ColumnWidths[j], nullText);
+        if (!SetStemText(names, MakeTail(stored, j), value)) return PublishAndLeave();
+      }
+    }
+  }
+  if (SetStemNumber(names, MakeTail(0), stored)) result.SetNumber(1);
+  return PublishAndLeave();
+}
+
+}  // namespace ktdb

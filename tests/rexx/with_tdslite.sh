@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Runs one REXX test script against a tdslite of its own.
+#
+# Usage: with_tdslite.sh TDSLITE REGINA SCRIPT [ARGUMENT...]
+#
+# Starts TDSLITE on a free loopback port with the test login ktdb/secret,
+# exports its address as KTDB_SERVER (host:port) and its process id as
+# KTDB_SERVER_PID, runs REGINA SCRIPT ARGUMENT..., stops the server and exits
+# with the script's status. The server's own output is shown only when the
+# script fails. KTDB_REGINA_PRELOAD, when set, becomes regina's LD_PRELOAD
+# (the sanitizer runtime for an instrumented package).
+set -u
+if [ $# -lt 3 ]; then
+  echo "usage: $0 TDSLITE REGINA SCRIPT [ARGUMENT...]" >&2
+  exit 2
+fi
+tdslite=$1
+regina=$2
+shift 2
+
+log=$(mktemp "${TMPDIR:-/tmp}/ktdb-tdslite.XXXXXX")
+server_pid=
+watchdog_pid=
+stop_server() {
+  if [ -n "$watchdog_pid" ]; then
+    kill "$watchdog_pid" 2>/dev/null
+    wait "$watchdog_pid" 2>/dev/null
+  fi
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    # A script may have stopped the server with SIGSTOP.
+    kill -CONT "$server_pid" 2>/dev/null
+    kill "$server_pid" 2>/dev/null
+    for _ in $(seq 50); do
+      kill -0 "$server_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$server_pid" 2>/dev/null
+  fi
+  rm -f "$log"
+}
+trap stop_server EXIT
+
+"$tdslite" --port 0 --user ktdb:secret >"$log" 2>&1 &
+server_pid=$!
+# A script may kill the server itself: the shell is not to report that.
+disown "$server_pid"
+# Should this helper itself be killed (a test time-out), the server still
+# ends: a watchdog kills it after ten minutes unless stopped first.
+(
+  trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
+  sleep 600 &
+  sleeper=$!
+  wait "$sleeper"
+  kill -KILL "$server_pid" 2>/dev/null
+) &
+watchdog_pid=$!
+
+address=
+for _ in $(seq 100); do
+  address=$(sed -n 's/^tdslite listening on \(.*\)$/\1/p' "$log" | head -n 1)
+  [ -n "$address" ] && break
+  if ! kill -0 "$server_pid" 2>/dev/null; then break; fi
+  sleep 0.1
+done
+if [ -z "$address" ]; then
+  echo "with_tdslite: the server did not start:" >&2
+  cat "$log" >&2
+  exit 1
+fi
+
+export KTDB_SERVER="$address"
+export KTDB_SERVER_PID="$server_pid"
+if [ -n "${KTDB_REGINA_PRELOAD:-}" ]; then
+  LD_PRELOAD="$KTDB_REGINA_PRELOAD" "$regina" "$@"
+else
+  "$regina" "$@"
+fi
+status=$?
+if [ $status -ne 0 ]; then
+  echo "--- tdslite output" >&2
+  cat "$log" >&2
+fi
+exit $status

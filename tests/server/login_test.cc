@@ -1,0 +1,110 @@
+// The texts of a login: length and NUL checks, SQL Server's host,port
+// notation, and which client charset freetds.conf names.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "server/server.h"
+
+namespace {
+
+TEST(Login, ServerNamesInFreeTdsNotation) {
+  const struct {
+    std::string given;
+    bool accepted;
+    std::string formed;
+  } cases[] = {
+      {"db.example.com,1433", true, "db.example.com:1433"},
+      {"10.0.0.1,50000", true, "10.0.0.1:50000"},
+      {"db.example.com:1433", true, "db.example.com:1433"},
+      {"db\\instance", true, "db\\instance"},
+      {"section", true, "section"},
+      {"a,b", true, "a,b"},            // not a port
+      {",1433", true, ",1433"},        // no host
+      {"h,123456", true, "h,123456"},  // six digits are no port
+      {"h,", true, "h,"},
+      {std::string(126, 'h') + ",1", true, std::string(126, 'h') + ":1"},
+      {std::string(129, 'h'), false, ""},
+      {std::string("h\0st", 4), false, ""},
+  };
+  for (const auto& c : cases) {
+    std::array<char, ktdb::kLoginTextSize> field{};
+    field[0] = 'X';
+    EXPECT_EQ(ktdb::FormServerName(field, c.given), c.accepted) << c.given;
+    if (c.accepted) {
+      EXPECT_EQ(std::string(field.data()), c.formed);
+    } else {
+      EXPECT_EQ(field[0], 'X') << "a refused name leaves the field alone";
+    }
+  }
+}
+
+TEST(Login, UserAndPasswordUpTo128Bytes) {
+  std::array<char, ktdb::kLoginTextSize> field{};
+  EXPECT_TRUE(ktdb::CopyLoginText(field, std::string(128, 'p')));
+  EXPECT_EQ(std::string(field.data()).size(), 128u);
+  EXPECT_TRUE(ktdb::CopyLoginText(field, ""));
+  EXPECT_FALSE(ktdb::CopyLoginText(field, std::string(129, 'p')));
+  EXPECT_FALSE(ktdb::CopyLoginText(field, std::string("pa\0ss", 5)));
+}
+
+TEST(Login, BytesPerCharacterOfTheClientCharset) {
+  EXPECT_EQ(ktdb::MaxBytesPerCharacter("UTF-8"), 4);
+  EXPECT_EQ(ktdb::MaxBytesPerCharacter("utf8"), 4);
+  EXPECT_EQ(ktdb::MaxBytesPerCharacter("ISO-8859-1"), 1);
+  EXPECT_EQ(ktdb::MaxBytesPerCharacter("CP1252"), 1);
+  EXPECT_EQ(ktdb::MaxBytesPerCharacter("Shift_JIS"), 2);
+  EXPECT_EQ(ktdb::MaxBytesPerCharacter(""), 1);
+}
+
+class ConfiguredCharset : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::array<char, 64> name{};
+    const std::string pattern = std::string(::testing::TempDir()) + "ktdb-conf-XXXXXX";
+    ASSERT_LT(pattern.size(), name.size());
+    pattern.copy(name.data(), pattern.size());
+    const int fd = mkstemp(name.data());
+    ASSERT_GE(fd, 0);
+    close(fd);
+    path_ = name.data();
+    setenv("FREETDSCONF", path_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("FREETDSCONF");
+    std::remove(path_.c_str());
+  }
+  void Write(const std::string& text) { std::ofstream(path_) << text; }
+
+  std::string path_;
+};
+
+TEST_F(ConfiguredCharset, TheServersSectionOrGlobal) {
+  Write(
+      "; a comment\n"
+      "[global]\n"
+      "  tds version = auto\n"
+      "[Prod]\n"
+      "  host = db\n"
+      "  Client   Charset = ISO-8859-1\n"
+      "[other]\n"
+      "  host = x\n");
+  EXPECT_EQ(ktdb::ConfiguredClientCharset("prod"), "ISO-8859-1");
+  EXPECT_EQ(ktdb::ConfiguredClientCharset("PROD"), "ISO-8859-1");
+  EXPECT_EQ(ktdb::ConfiguredClientCharset("other"), "");
+  EXPECT_EQ(ktdb::ConfiguredClientCharset("127.0.0.1:1433"), "");
+
+  Write(
+      "[global]\n"
+      "client charset = CP1252\n"
+      "[prod]\n"
+      "client charset = UTF-8\n");
+  EXPECT_EQ(ktdb::ConfiguredClientCharset("prod"), "UTF-8");
+  EXPECT_EQ(ktdb::ConfiguredClientCharset("elsewhere"), "CP1252");
+}
+
+}  // namespace
