@@ -12,7 +12,7 @@ DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
                libsqlite3-dev sqlite3 googletest libgtest-dev \
                python3 python3-tds python3-pymssql procps
 
-.PHONY: all deps build build-asan test test-fast test-asan demo format clean
+.PHONY: all deps build build-asan test test-fast test-asan demo bench format clean
 
 all: build
 
@@ -49,6 +49,11 @@ test-asan: build-asan
 
 demo: build
 	examples/demo.sh $(BUILD)
+
+# Benchmarks print figures (ratios measured in one run); they never fail on timing.
+bench: build
+	$(BUILD)/tdslite_bench $(BUILD)/tdslite
+	cmake --build $(BUILD) --target bench_package
 
 format:
 	git ls-files '*.cc' '*.h' | xargs clang-format -i

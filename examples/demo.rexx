@@ -1,6 +1,7 @@
 /* RexxKTDB demo: log in to the server, create and fill a small table, read
-   it back with KTSelectData, KTSelectOne and KTBatch, print what came back,
-   and write it as an HTML page with KTH.
+   it back with KTSelectData, KTSelectCols, KTSelectForm, KTSelectOne and
+   KTBatch, ask the server for its time, print what came back, and write it
+   as an HTML page with KTH.
    Arguments: the page to write (default demo.htm), the server (host:port). */
 parse arg page server
 if page = '' then page = 'demo.htm'
@@ -43,6 +44,28 @@ do i = 1 to rows.0
   end
   say ' ' strip(line)
 end
+
+/* KTSelectCols: what the columns of the query are. */
+call KTSelectCols query, 'cols.'
+say
+say 'KTSelectCols:' cols.0 'columns'
+do j = 1 to cols.0
+  say ' ' cols.j
+end
+
+/* KTSelectForm: the same rows as a table ready to print, NULL shown as
+   "-"; numbers stand right, everything else left. */
+call KTSelectForm query, 'form.', 100, '-'
+say
+say 'KTSelectForm:' form.0 'rows'
+say ' ' form.0.0
+do i = 1 to form.0
+  say ' ' form.i
+end
+
+/* KTCurTimeStamp: the server's clock, in its date style 120. */
+say
+say 'KTCurTimeStamp: the server time is' KTCurTimeStamp(120)
 
 /* KTSelectOne: a single value as the function's result. */
 say

@@ -7,10 +7,12 @@
 // declared here and in frame.h; nothing is allocated per value.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "frame/frame.h"
@@ -65,14 +67,15 @@ struct ReportedWidth {
 
 // ==== Process-wide state of the statement functions ====
 
-// NullSubstitute: emptied by KTSelectData and KTSelectOne at the start of
-// each call and then set from their NULL argument; read by value text while
+// NullSubstitute: emptied by KTSelectData, KTSelectForm and KTSelectOne at
+// the start of each call and then set from their NULL argument; read while
 // the call converts values. KTBatch does not use it.
 extern std::array<char, kNullSubstituteSize> NullSubstitute;
 
 // ColumnWidths: entries 1 to the column count are written by a statement
 // function before it converts the first value of a result set (KTBatch: for
-// every result set); entry 0 is never used.
+// every result set; KTSelectForm: with the heading line); entry 0 is never
+// used.
 extern std::array<ColumnFormat, kMaxColumns + 1> ColumnWidths;
 
 // ValueTextBuffer: written by ValueText with one value at a time; the text
@@ -163,6 +166,104 @@ std::string_view ConvertValue(DBPROCESS* dbproc, int column, const ColumnFormat&
 // NullSubstitute set from a NULL argument: its first character (a whole
 // UTF-8 sequence), or empty.
 void SetNullSubstitute(std::string_view argument);
+
+// ==== Column labels, descriptions and formatted lines ====
+
+// ColumnLabel: room for any column name DB-Library hands over (FreeTDS's
+// DBCOL name field: 512 bytes of UTF-8 and its terminator), so a label is
+// never cut.
+inline constexpr std::size_t kColumnLabelSize = sizeof(DBCOL::Name);
+// The longest line KTSelectForm stores, in bytes: the part of ValueBuffer a
+// line is built in, with room for its terminator behind it.
+inline constexpr std::size_t kLineLimit = kFetchLimit;
+// TimeBuffer: the server's char(26) time text and its terminator, with a
+// byte to spare.
+inline constexpr std::size_t kTimeBufferSize = 28;
+
+// ColumnLabel: written by ColumnLabelOf while KTSelectCols or KTSelectForm
+// describes a column; meaningful until the next column is described.
+extern std::array<char, kColumnLabelSize> ColumnLabel;
+
+// FieldWidths: the field width in characters of each column of a formatted
+// line (the describe width). KTSelectForm writes entries 1 to the column
+// count while it builds the heading line and uses them for every row.
+extern std::array<std::int32_t, kMaxColumns + 1> FieldWidths;
+
+// TimeBuffer: bound by KTCurTimeStamp to the one column of its query;
+// emptied before each bind, so it never hands back an earlier call's time.
+extern std::array<char, kTimeBufferSize> TimeBuffer;
+
+// Characters of a UTF-8 text: the bytes that do not continue a sequence.
+std::size_t CharacterCount(std::string_view text);
+
+// The bytes of the first `characters` characters of a UTF-8 text.
+std::size_t PrefixBytes(std::string_view text, std::size_t characters);
+
+// The first character of a UTF-8 argument (a whole sequence), or empty.
+std::string_view FirstCharacter(std::string_view argument);
+
+// A column's label in ColumnLabel: its name, upper-cased (a to z) when asked
+// for, or, for a column without a name, its number.
+std::string_view FormColumnLabel(const char* name, std::int32_t column, bool upperCase);
+
+// Fills ColumnInfo for column `column` of the current result with dbcolinfo
+// and forms its label from the name found there.
+std::string_view ColumnLabelOf(DBPROCESS* dbproc, int column, bool upperCase);
+
+// A line written piece by piece into a fixed buffer. It never writes past
+// `limit` bytes (and the terminator behind them): a piece that does not fit
+// marks the line as overflowed, and nothing more is written to it.
+class LineWriter {
+ public:
+  LineWriter(std::span<char> buffer, std::size_t limit)
+      : buffer_(buffer), limit_(std::min(limit, buffer.empty() ? 0 : buffer.size() - 1)) {}
+
+  void Clear() {
+    length_ = 0;
+    overflowed_ = false;
+  }
+  void Append(std::string_view text);
+  // `count` copies of `unit`.
+  void AppendRepeated(std::string_view unit, std::size_t count);
+  void AppendBlanks(std::size_t count) { AppendRepeated(" ", count); }
+
+  // Upper-cases the letters a to z of what was written.
+  void UpperCase();
+
+  bool Overflowed() const { return overflowed_; }
+  // The line so far, terminated in the buffer.
+  std::string_view Finish();
+
+ private:
+  std::span<char> buffer_;
+  std::size_t limit_;
+  std::size_t length_ = 0;
+  bool overflowed_ = false;
+};
+
+// The description of a column as KTSelectCols stores it: label, type name
+// and reported width (decimal and numeric: digits before the point, a period
+// and the scale), separated by one blank and upper-cased (a to z). Answers
+// false when it does not fit the line.
+bool DescribeColumn(LineWriter& line, std::string_view label, std::string_view typeName,
+                    const ReportedWidth& width, bool withScale);
+
+// Whether KTSelectForm places values of the type at the right end of their
+// field: the numbers, except money.
+bool IsRightAligned(int token);
+
+// One heading field of a formatted line: the label, `fill` behind it up to
+// `width` characters, then two blanks. A label longer than the field is
+// written whole.
+void AppendHeadingField(LineWriter& line, std::string_view label, std::int32_t width,
+                        std::string_view fill);
+
+// One value field of a formatted line: `value` at the start (or, right
+// aligned, at the end) of a field of `width` characters, blanks around it
+// counted in characters, then two blanks. Answers false when the value has
+// more characters than the field; the field then holds the first `width`.
+bool AppendValueField(LineWriter& line, std::string_view value, std::int32_t width,
+                      bool rightAligned);
 
 // ==== The statement functions ====
 // Each is called Busy, with its required arguments present, and leaves the

@@ -1,0 +1,37 @@
+/* uniqueidentifier columns in KTSelectCols and KTSelectForm: described as
+   36 characters wide, and the longest value fits its field of 37.
+   SQL Server sends this type; tdslite does not support it yet, so the test
+   is registered disabled. Against a server of your own:
+     KTDB_SERVER=host:port KTDB_USER=u KTDB_PASSWORD=p regina uniqueidentifier.rexx */
+failures = 0
+server = value('KTDB_SERVER', , 'ENVIRONMENT')
+user = value('KTDB_USER', , 'ENVIRONMENT')
+if user = '' then user = 'ktdb'
+password = value('KTDB_PASSWORD', , 'ENVIRONMENT')
+if password = '' then password = 'secret'
+call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
+call KTLoadFuncs
+call Check 'connect', KTConnect(user, password, server), '1'
+
+guid = "cast('6F9619FF-8B86-D011-B42D-00C04FC964FF' as uniqueidentifier) as u"
+call Check 'describe', KTSelectCols('select' guid', 1 as k', 'c.'), '1'
+call Check 'describe: C.1', c.1, 'U UNIQUEIDENTIFIER 36'
+call Check 'form', KTSelectForm('select' guid', 1 as k', 'f.'), '1'
+call Check 'form: heading', f.0.0, 'U'copies('_', 36)'  K___________  '
+call Check 'form: row', f.1, '6F9619FF-8B86-D011-B42D-00C04FC964FF   'right(1, 12)'  '
+
+call Check 'reset', KTConnectReset(), '1'
+call KTDropFuncs
+if failures > 0 then do
+  say failures 'check(s) failed'
+  exit 1
+end
+say 'all checks passed'
+exit 0
+
+Check: procedure expose failures
+  parse arg what, actual, expected
+  if actual == expected then return
+  failures = failures + 1
+  say 'FAIL' what': got "'actual'", expected "'expected'"'
+  return
