@@ -167,6 +167,10 @@ struct SessionInfo {
   std::string app_name;
   std::string host_name;
   uint32_t tds_version = 0x70000000;  // as in LOGIN7, e.g. 0x74000004
+  // LOGIN7 carried the fODBC flag (tsql, python3-tds; not db-lib): SQL Server
+  // then starts the session with ODBC defaults (unlimited TEXTSIZE, ANSI
+  // options on) instead of DB-Library's (TEXTSIZE 4096, ANSI options off).
+  bool odbc = false;
 };
 
 class Engine;

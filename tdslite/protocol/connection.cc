@@ -1,0 +1,629 @@
+// One client connection: PRELOGIN, LOGIN7, then requests until the client
+// leaves. Results are streamed through WireSink while the socket is watched
+// for an ATTENTION.
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <strings.h>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "tdslite/protocol/codec.h"
+#include "tdslite/protocol/packet_io.h"
+#include "tdslite/protocol/protocol.h"
+
+namespace tdslite::protocol {
+
+namespace {
+
+enum TransactionRequest : uint16_t {
+  kTmBegin = 5,
+  kTmCommit = 7,
+  kTmRollback = 8,
+};
+constexpr uint8_t kTmBeginNewTransaction = 0x01;
+
+// How many Cancelled() polls go by between two looks at the socket: a
+// look is a system call, and the engine may poll once per row.
+constexpr unsigned kCancelPollInterval = 64;
+
+class Connection;
+
+// The sink every request's results go through. It holds back each DONE until
+// it knows whether anything follows, so that it can set DONE_MORE.
+class WireSink final : public ResultSink {
+ public:
+  explicit WireSink(Connection& connection) : c_(connection) {}
+
+  void Columns(std::span<const ColumnDesc> columns) override;
+  bool Row(std::span<const Value> values) override;
+  void Send(const Message& message) override;
+  void Finish(const Done& done) override;
+  void ReturnStatus(int32_t status) override;
+  void DatabaseChanged(std::string_view old_name, std::string_view new_name) override;
+  void TransactionChanged(TransactionEvent event, uint64_t descriptor) override;
+  bool Cancelled() override;
+
+  // Ends the reply: the last DONE without MORE, or the attention
+  // acknowledgement when the client cancelled.
+  void End();
+  bool broken() const;
+
+ private:
+  void Write(std::string_view bytes);
+  void FlushPending();
+  void LookForAttention();
+
+  Connection& c_;
+  std::string scratch_;
+  std::vector<WireColumn> wire_;
+  std::optional<Done> pending_;
+  bool cancelled_ = false;
+  bool broken_ = false;
+  uint64_t packets_seen_ = 0;
+  unsigned polls_ = 0;
+};
+
+// Forwards to the wire, turning statement DONEs into DONEINPROC: what a
+// statement run inside sp_executesql reports.
+class ProcedureSink final : public ResultSink {
+ public:
+  explicit ProcedureSink(ResultSink& wire) : wire_(wire) {}
+  void Columns(std::span<const ColumnDesc> columns) override { wire_.Columns(columns); }
+  bool Row(std::span<const Value> values) override { return wire_.Row(values); }
+  void Send(const Message& message) override { wire_.Send(message); }
+  void Finish(const Done& done) override {
+    Done inner = done;
+    if (inner.kind == DoneKind::kDone) inner.kind = DoneKind::kDoneInProc;
+    if (inner.status & kDoneError) failed_ = true;
+    wire_.Finish(inner);
+  }
+  void ReturnStatus(int32_t status) override { wire_.ReturnStatus(status); }
+  void DatabaseChanged(std::string_view old_name, std::string_view new_name) override {
+    wire_.DatabaseChanged(old_name, new_name);
+  }
+  void TransactionChanged(TransactionEvent event, uint64_t descriptor) override {
+    wire_.TransactionChanged(event, descriptor);
+  }
+  bool Cancelled() override { return wire_.Cancelled(); }
+  bool failed() const { return failed_; }
+
+ private:
+  ResultSink& wire_;
+  bool failed_ = false;
+};
+
+class Connection {
+ public:
+  Connection(int fd, Engine& engine, const ServerOptions& options, uint16_t spid)
+      : fd_(fd), engine_(engine), options_(options), spid_(spid), writer_(fd, spid) {}
+
+  void Run();
+
+  int fd() const { return fd_; }
+  TdsVersion version() const { return version_; }
+  PacketWriter& writer() { return writer_; }
+  const std::string& server_name() const { return options_.engine.server_name; }
+  int32_t text_size() const { return session_ ? session_->TextSize() : 0; }
+  uint64_t& descriptor() { return descriptor_; }
+  uint64_t NextDescriptor() { return (uint64_t{spid_} << 32) | ++descriptors_made_; }
+
+ private:
+  bool Login(const RequestMessage& first);
+  void SendLoginFailure(std::span<const Message> messages);
+  bool Serve(const RequestMessage& request);
+  void SqlBatch(std::string_view payload);
+  void TransactionManager(std::string_view payload);
+  void Rpc(std::string_view payload);
+  void RefuseBulk();
+  void AcknowledgeAttention();
+  // Skips ALL_HEADERS (7.2+); false when they are malformed.
+  bool SkipAllHeaders(ByteReader& reader);
+  void Log(const char* what) const;
+
+  int fd_;
+  Engine& engine_;
+  const ServerOptions& options_;
+  uint16_t spid_;
+  PacketWriter writer_;
+  TdsVersion version_ = TdsVersion::k70;
+  std::unique_ptr<Session> session_;
+  uint64_t descriptor_ = 0;
+  uint32_t descriptors_made_ = 0;
+  bool closing_ = false;
+};
+
+// ---- WireSink ----
+
+bool WireSink::broken() const {
+  return broken_ || c_.writer().failed();
+}
+
+void WireSink::Write(std::string_view bytes) {
+  c_.writer().Append(bytes);
+  if (c_.writer().failed()) broken_ = true;
+}
+
+void WireSink::FlushPending() {
+  if (!pending_) return;
+  uint8_t token = pending_->kind == DoneKind::kDone       ? kTokenDone
+                  : pending_->kind == DoneKind::kDoneProc ? kTokenDoneProc
+                                                          : kTokenDoneInProc;
+  scratch_.clear();
+  EncodeDone(token, static_cast<uint16_t>(pending_->status | kDoneMore), pending_->current_command,
+             pending_->row_count, c_.version(), scratch_);
+  pending_.reset();
+  Write(scratch_);
+}
+
+void WireSink::Columns(std::span<const ColumnDesc> columns) {
+  if (cancelled_ || broken()) return;
+  FlushPending();
+  scratch_.clear();
+  EncodeColMetadata(columns, c_.version(), scratch_, &wire_);
+  Write(scratch_);
+}
+
+bool WireSink::Row(std::span<const Value> values) {
+  if (cancelled_ || broken()) return false;
+  FlushPending();
+  scratch_.clear();
+  EncodeRow(values, wire_, c_.text_size(), scratch_);
+  Write(scratch_);
+  // Each packet that went out may have crossed an attention coming in.
+  if (c_.writer().packets_sent() != packets_seen_) {
+    packets_seen_ = c_.writer().packets_sent();
+    LookForAttention();
+  }
+  return !cancelled_ && !broken();
+}
+
+void WireSink::Send(const Message& message) {
+  if (cancelled_ || broken()) return;
+  FlushPending();
+  scratch_.clear();
+  EncodeMessage(message, c_.server_name(), c_.version(), scratch_);
+  Write(scratch_);
+}
+
+void WireSink::Finish(const Done& done) {
+  if (cancelled_ || broken()) return;
+  FlushPending();
+  pending_ = done;
+}
+
+void WireSink::ReturnStatus(int32_t status) {
+  if (cancelled_ || broken()) return;
+  FlushPending();
+  scratch_.clear();
+  EncodeReturnStatus(status, scratch_);
+  Write(scratch_);
+}
+
+void WireSink::DatabaseChanged(std::string_view old_name, std::string_view new_name) {
+  if (cancelled_ || broken()) return;
+  FlushPending();
+  scratch_.clear();
+  EncodeEnvChange(kEnvDatabase, new_name, old_name, scratch_);
+  Write(scratch_);
+}
+
+void WireSink::TransactionChanged(TransactionEvent event, uint64_t descriptor) {
+  if (cancelled_ || broken()) return;
+  // Transaction descriptors came with 7.2; older clients learn nothing.
+  if (c_.version() < TdsVersion::k72) {
+    c_.descriptor() = event == TransactionEvent::kBegin ? descriptor : 0;
+    return;
+  }
+  FlushPending();
+  std::string value;
+  scratch_.clear();
+  if (event == TransactionEvent::kBegin) {
+    // Clients treat a zero descriptor as "no transaction": never send one.
+    if (descriptor == 0) descriptor = c_.NextDescriptor();
+    PutU64(value, descriptor);
+    EncodeEnvChangeBytes(kEnvBeginTran, value, {}, scratch_);
+    c_.descriptor() = descriptor;
+  } else {
+    PutU64(value, c_.descriptor());
+    EncodeEnvChangeBytes(event == TransactionEvent::kCommit ? kEnvCommitTran : kEnvRollbackTran, {},
+                         value, scratch_);
+    c_.descriptor() = 0;
+  }
+  Write(scratch_);
+}
+
+bool WireSink::Cancelled() {
+  if (!cancelled_ && !broken() && ++polls_ % kCancelPollInterval == 0) LookForAttention();
+  return cancelled_ || broken();
+}
+
+void WireSink::LookForAttention() {
+  if (cancelled_ || broken_) return;
+  pollfd p{c_.fd(), POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return;
+  if (p.revents & (POLLERR | POLLNVAL)) {
+    broken_ = true;
+    return;
+  }
+  // Clients send nothing but an ATTENTION while a reply is on its way; any
+  // other packet (or end of stream) ends the connection.
+  uint8_t type = 0;
+  uint8_t status = 0;
+  std::string body;
+  ReadResult r = ReadPacket(c_.fd(), &type, &status, &body, kPacketTimeoutMs);
+  if (r == ReadResult::kOk && type == kPacketAttention) {
+    cancelled_ = true;
+  } else {
+    broken_ = true;
+  }
+}
+
+void WireSink::End() {
+  if (broken()) return;
+  scratch_.clear();
+  if (cancelled_) {
+    // The interrupted result's held-back DONE is dropped with the rest: the
+    // client discards everything up to the acknowledgement anyway.
+    pending_.reset();
+    EncodeDone(kTokenDone, kDoneAttn, 0, 0, c_.version(), scratch_);
+  } else if (pending_) {
+    uint8_t token = pending_->kind == DoneKind::kDone       ? kTokenDone
+                    : pending_->kind == DoneKind::kDoneProc ? kTokenDoneProc
+                                                            : kTokenDoneInProc;
+    EncodeDone(token, pending_->status, pending_->current_command, pending_->row_count,
+               c_.version(), scratch_);
+    pending_.reset();
+  } else {
+    // Every reply ends with a DONE, even if the engine reported nothing.
+    EncodeDone(kTokenDone, kDoneFinal, 0, 0, c_.version(), scratch_);
+  }
+  c_.writer().Append(scratch_);
+  c_.writer().End();
+}
+
+// ---- Connection ----
+
+void Connection::Log(const char* what) const {
+  if (options_.engine.verbose) std::fprintf(stderr, "tdslite: spid %u: %s\n", spid_, what);
+}
+
+void Connection::Run() {
+  RequestMessage message;
+  ReadResult r = ReadMessage(fd_, &message);
+  if (r != ReadResult::kOk) return;
+  if (message.type == kPacketPrelogin) {
+    std::optional<PreloginRequest> request = ParsePrelogin(message.payload);
+    if (!request) {
+      Log("malformed PRELOGIN");
+      return;
+    }
+    writer_.Append(BuildPreloginReply(*request));
+    writer_.End();
+    if (writer_.failed()) return;
+    if (ReadMessage(fd_, &message) != ReadResult::kOk) return;
+  }
+  if (message.type != kPacketLogin7) {
+    Log("first request is not a TDS 7 login");
+    return;
+  }
+  if (!Login(message)) return;
+  while (!closing_ && !writer_.failed()) {
+    r = ReadMessage(fd_, &message);
+    if (r != ReadResult::kOk) {
+      if (r == ReadResult::kMalformed) Log("malformed packet");
+      return;
+    }
+    if (!Serve(message)) return;
+  }
+}
+
+void Connection::SendLoginFailure(std::span<const Message> messages) {
+  writer_.Append(BuildLoginFailure(messages, server_name(), version_));
+  writer_.End();
+}
+
+bool Connection::Login(const RequestMessage& first) {
+  Login7 login;
+  LoginParseError error = ParseLogin7(first.payload, &login);
+  if (error != LoginParseError::kNone) {
+    Log(error == LoginParseError::kUnknownVersion ? "unknown TDS version" : "malformed LOGIN7");
+    return false;
+  }
+  version_ = *NegotiateVersion(login.tds_version);
+  auto failed = [&](std::string_view user) {
+    return Message{.number = 18456,
+                   .state = 1,
+                   .severity = 14,
+                   .text = "Login failed for user '" + std::string(user) + "'.",
+                   .procedure = {},
+                   .line = 1};
+  };
+  bool known = false;
+  if (!login.integrated_security()) {
+    if (options_.logins.empty()) {
+      known = login.user_name == "sa" && login.password.empty();
+    } else {
+      for (const auto& l : options_.logins) {
+        if (l.name == login.user_name && l.password == login.password) known = true;
+      }
+    }
+  }
+  if (!known) {
+    Log("login failed");
+    Message m = failed(login.user_name);
+    SendLoginFailure({&m, 1});
+    return false;
+  }
+  const std::string& dbname = options_.engine.database_name;
+  if (!login.database.empty() && strcasecmp(login.database.c_str(), dbname.c_str()) != 0) {
+    Log("login asked for an unknown database");
+    Message messages[2] = {{.number = 4060,
+                            .state = 1,
+                            .severity = 11,
+                            .text = "Cannot open database \"" + login.database +
+                                    "\" requested by the login. " + "The login failed.",
+                            .procedure = {},
+                            .line = 1},
+                           failed(login.user_name)};
+    SendLoginFailure(messages);
+    return false;
+  }
+  SessionInfo info;
+  info.spid = spid_;
+  info.login = login.user_name;
+  info.app_name = login.app_name;
+  info.host_name = login.host_name;
+  info.tds_version = login.tds_version;
+  info.odbc = (login.option_flags2 & 0x02) != 0;
+  try {
+    session_ = engine_.NewSession(info);
+  } catch (const std::exception& e) {
+    if (options_.engine.verbose) std::fprintf(stderr, "tdslite: new session: %s\n", e.what());
+  }
+  if (!session_) {
+    Message m = failed(login.user_name);
+    SendLoginFailure({&m, 1});
+    return false;
+  }
+  LoginReply reply;
+  reply.version = version_;
+  reply.ack_version = LoginAckVersion(login.tds_version);
+  reply.database = dbname;
+  reply.server_name = server_name();
+  reply.packet_size = NegotiatePacketSize(login.packet_size);
+  // The login reply itself goes out in default-sized packets.
+  writer_.Append(BuildLoginResponse(reply));
+  writer_.End();
+  writer_.set_packet_size(reply.packet_size);
+  Log("logged in");
+  return !writer_.failed();
+}
+
+bool Connection::SkipAllHeaders(ByteReader& reader) {
+  if (version_ < TdsVersion::k72) return true;
+  size_t start = reader.pos();
+  uint32_t total = reader.U32();
+  if (!reader.ok() || total < 4 || total - 4 > reader.remaining()) return false;
+  // Walk the headers only to check them: each names its own length. The
+  // transaction descriptor the client echoes needs no check.
+  size_t end = start + total;
+  while (reader.pos() < end) {
+    uint32_t length = reader.U32();
+    reader.U16();  // header type
+    if (!reader.ok() || length < 6 || length - 6 > end - reader.pos()) return false;
+    reader.Skip(length - 6);
+  }
+  return reader.ok() && reader.pos() == end;
+}
+
+bool Connection::Serve(const RequestMessage& request) {
+  if (request.ignored) return true;  // the client withdrew it: no reply
+  switch (request.type) {
+    case kPacketSqlBatch:
+      SqlBatch(request.payload);
+      break;
+    case kPacketTransaction:
+      TransactionManager(request.payload);
+      break;
+    case kPacketRpc:
+      Rpc(request.payload);
+      break;
+    case kPacketBulk:
+      RefuseBulk();
+      break;
+    case kPacketAttention:
+      // Nothing is running: the reply was already complete. Acknowledge.
+      AcknowledgeAttention();
+      break;
+    default:
+      Log("unexpected packet type");
+      return false;
+  }
+  return !closing_ && !writer_.failed();
+}
+
+void Connection::AcknowledgeAttention() {
+  std::string out;
+  EncodeDone(kTokenDone, kDoneAttn, 0, 0, version_, out);
+  writer_.Append(out);
+  writer_.End();
+}
+
+void Connection::SqlBatch(std::string_view payload) {
+  ByteReader reader(payload);
+  if (!SkipAllHeaders(reader)) {
+    Log("malformed ALL_HEADERS");
+    closing_ = true;
+    return;
+  }
+  std::string sql = Utf16ToUtf8(payload.substr(reader.pos()));
+  WireSink sink(*this);
+  try {
+    session_->ExecuteBatch(sql, sink);
+  } catch (const std::exception& e) {
+    if (options_.engine.verbose) std::fprintf(stderr, "tdslite: batch failed: %s\n", e.what());
+    sink.Send({.number = 50000,
+               .state = 1,
+               .severity = 16,
+               .text = std::string("tdslite internal error: ") + e.what(),
+               .procedure = {},
+               .line = 1});
+    sink.Finish(
+        {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+  }
+  sink.End();
+  if (sink.broken()) closing_ = true;
+}
+
+void Connection::TransactionManager(std::string_view payload) {
+  ByteReader reader(payload);
+  if (!SkipAllHeaders(reader)) {
+    closing_ = true;
+    return;
+  }
+  uint16_t request = reader.U16();
+  WireSink sink(*this);
+  auto run = [&](TransactionEvent event) {
+    try {
+      session_->Transaction(event, sink);
+    } catch (const std::exception& e) {
+      sink.Send({.number = 50000,
+                 .state = 1,
+                 .severity = 16,
+                 .text = std::string("tdslite internal error: ") + e.what(),
+                 .procedure = {},
+                 .line = 1});
+      sink.Finish(
+          {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+    }
+  };
+  if (!reader.ok()) {
+    closing_ = true;
+    return;
+  }
+  switch (request) {
+    case kTmBegin:
+      run(TransactionEvent::kBegin);
+      break;
+    case kTmCommit:
+    case kTmRollback: {
+      uint8_t name_chars = reader.U8();
+      reader.Skip(size_t{name_chars} * 2);
+      uint8_t flags = reader.U8();
+      run(request == kTmCommit ? TransactionEvent::kCommit : TransactionEvent::kRollback);
+      if (reader.ok() && (flags & kTmBeginNewTransaction)) run(TransactionEvent::kBegin);
+      break;
+    }
+    default:
+      sink.Send({.number = 50000,
+                 .state = 1,
+                 .severity = 16,
+                 .text = "Transaction manager request " + std::to_string(request) +
+                         " is not supported by tdslite.",
+                 .procedure = {},
+                 .line = 1});
+      sink.Finish(
+          {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+      break;
+  }
+  sink.End();
+  if (sink.broken()) closing_ = true;
+}
+
+void Connection::Rpc(std::string_view payload) {
+  ByteReader reader(payload);
+  if (!SkipAllHeaders(reader)) {
+    closing_ = true;
+    return;
+  }
+  RpcCall call;
+  RpcParseResult parsed = ParseRpc(payload.substr(reader.pos()), version_, &call);
+  if (parsed == RpcParseResult::kMalformed) {
+    Log("malformed RPC");
+    closing_ = true;
+    return;
+  }
+  WireSink wire(*this);
+  if (parsed == RpcParseResult::kUnsupported) {
+    Message m{.number = 2812,
+              .state = 62,
+              .severity = 16,
+              .text = "Could not find stored procedure '" + call.procedure +
+                      "'. Remote procedure calls other than sp_executesql are not supported by "
+                      "tdslite.",
+              .procedure = {},
+              .line = 1};
+    if (!call.error.empty()) {
+      m = {.number = 50000,
+           .state = 1,
+           .severity = 16,
+           .text = call.error,
+           .procedure = {},
+           .line = 1};
+    }
+    wire.Send(m);
+    wire.Finish(
+        {.kind = DoneKind::kDoneProc, .status = kDoneError, .current_command = 0, .row_count = 0});
+    wire.End();
+    return;
+  }
+  // The statement's DONEs become DONEINPROC, and the call ends as a
+  // procedure does: RETURNSTATUS, then DONEPROC.
+  ProcedureSink sink(wire);
+  std::string sql = SubstituteParameters(call.sql, call.parameters);
+  try {
+    session_->ExecuteBatch(sql, sink);
+  } catch (const std::exception& e) {
+    sink.Send({.number = 50000,
+               .state = 1,
+               .severity = 16,
+               .text = std::string("tdslite internal error: ") + e.what(),
+               .procedure = {},
+               .line = 1});
+    sink.Finish(
+        {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+  }
+  if (!wire.Cancelled()) {
+    wire.ReturnStatus(0);
+    wire.Finish({.kind = DoneKind::kDoneProc,
+                 .status = static_cast<uint16_t>(sink.failed() ? kDoneError : kDoneFinal),
+                 .current_command = 0,
+                 .row_count = 0});
+  }
+  wire.End();
+  if (wire.broken()) closing_ = true;
+}
+
+void Connection::RefuseBulk() {
+  WireSink sink(*this);
+  sink.Send({.number = 50000,
+             .state = 1,
+             .severity = 16,
+             .text = "Bulk load is not supported by tdslite.",
+             .procedure = {},
+             .line = 1});
+  sink.Finish(
+      {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+  sink.End();
+}
+
+}  // namespace
+
+void ServeConnection(int fd, Engine& engine, const ServerOptions& options, uint16_t spid) {
+  Connection connection(fd, engine, options, spid);
+  try {
+    connection.Run();
+  } catch (const std::exception& e) {
+    // Allocation failure, or an engine failure outside a batch: the
+    // connection is given up, the server goes on.
+    if (options.engine.verbose) std::fprintf(stderr, "tdslite: spid %u: %s\n", spid, e.what());
+  } catch (...) {
+    if (options.engine.verbose) std::fprintf(stderr, "tdslite: spid %u: unknown failure\n", spid);
+  }
+  // Tell the client at once; the descriptor is closed by the listener.
+  ::shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace tdslite::protocol

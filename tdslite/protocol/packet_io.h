@@ -1,0 +1,77 @@
+// Packets on a socket: reading whole request messages and writing a reply
+// message split into packets of the negotiated size.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tdslite::protocol {
+
+// Owns a socket descriptor; closes it once.
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket();
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+enum class ReadResult {
+  kOk,
+  kClosed,     // orderly end of stream before a packet began
+  kMalformed,  // a bad header, a type change mid-message, an oversized message
+  kError,      // a socket error, or the peer vanished mid-packet
+};
+
+struct RequestMessage {
+  uint8_t type = 0;
+  std::string payload;
+  bool ignored = false;  // the client set IGNORE: discard the request
+};
+
+// Reads one packet header+body. `timeout_ms` < 0 waits for the first byte
+// forever; once a packet has begun its remainder must arrive within
+// kPacketTimeoutMs.
+ReadResult ReadPacket(int fd, uint8_t* type, uint8_t* status, std::string* body, int timeout_ms);
+
+// Reads packets up to the one carrying EOM. A request message larger than
+// kMaxRequestBytes is refused as malformed: no client sends batches that big.
+ReadResult ReadMessage(int fd, RequestMessage* message);
+
+// Seconds a half-received packet may stall before the connection is dropped.
+constexpr int kPacketTimeoutMs = 30000;
+constexpr size_t kMaxRequestBytes = 256u << 20;
+
+// Builds one reply message: bytes are appended, full packets go out as soon
+// as more data follows them, and End() sends the rest with EOM.
+class PacketWriter {
+ public:
+  PacketWriter(int fd, uint16_t spid) : fd_(fd), spid_(spid) {}
+  void set_packet_size(uint32_t size) { packet_size_ = size; }
+  void Append(std::string_view bytes);
+  // Sends what is buffered as the message's last packet.
+  void End();
+  // True once a send failed: the client is gone.
+  bool failed() const { return failed_; }
+  // Packets sent so far (a hint for how often to look for an attention).
+  uint64_t packets_sent() const { return packets_sent_; }
+
+ private:
+  void Send(bool last);
+
+  int fd_;
+  uint16_t spid_;
+  uint32_t packet_size_ = 4096;
+  uint8_t packet_id_ = 1;
+  std::string buffer_;
+  std::string packet_;  // header + payload of the packet being sent
+  bool failed_ = false;
+  uint64_t packets_sent_ = 0;
+};
+
+}  // namespace tdslite::protocol

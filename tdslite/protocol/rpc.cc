@@ -1,0 +1,506 @@
+// RPC requests: sp_executesql is run by putting each parameter's value, as a
+// T-SQL literal, where the statement names it; every other procedure is
+// refused.
+#include <cinttypes>
+#include <cstdio>
+
+#include "tdslite/protocol/codec.h"
+
+namespace tdslite::protocol {
+
+namespace {
+
+constexpr uint16_t kProcIdExecuteSql = 10;
+constexpr uint16_t kPlpMarker = 0xFFFF;
+constexpr uint64_t kPlpNull = 0xFFFFFFFFFFFFFFFFull;
+
+// Civil date for a count of days since 0001-01-01.
+void CivilFromDays(int64_t days_since_0001, int* y, unsigned* m, unsigned* d) {
+  // Shift to days since 1970-01-01 (719162 days after 0001-01-01).
+  int64_t z = days_since_0001 - 719162 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = doy - (153 * mp + 2) / 5 + 1;
+  *m = mp < 10 ? mp + 3 : mp - 9;
+  *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
+}
+
+// Days from 0001-01-01 to 1900-01-01.
+constexpr int64_t kDays0001To1900 = 693595;
+
+std::string DateTimeLiteral(int64_t days_since_0001, uint64_t nanoseconds, bool with_time) {
+  int y;
+  unsigned m, d;
+  CivilFromDays(days_since_0001, &y, &m, &d);
+  char buffer[64];
+  if (!with_time) {
+    std::snprintf(buffer, sizeof buffer, "'%04d-%02u-%02u'", y, m, d);
+    return buffer;
+  }
+  uint64_t ms = nanoseconds / 1000000;
+  std::snprintf(buffer, sizeof buffer, "'%04d-%02u-%02u %02u:%02u:%02u.%03u'", y, m, d,
+                static_cast<unsigned>(ms / 3600000), static_cast<unsigned>(ms / 60000 % 60),
+                static_cast<unsigned>(ms / 1000 % 60), static_cast<unsigned>(ms % 1000));
+  return buffer;
+}
+
+std::string QuoteString(std::string_view utf8, bool national) {
+  std::string out = national ? "N'" : "'";
+  for (char c : utf8) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  out.push_back('\'');
+  return out;
+}
+
+std::string DecimalLiteral(unsigned __int128 magnitude, bool negative, uint8_t scale) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (scale > 0) {
+    if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+    digits.insert(digits.size() - scale, ".");
+  }
+  return negative ? "-" + digits : digits;
+}
+
+uint64_t LittleEndian(std::string_view bytes) {
+  uint64_t v = 0;
+  for (size_t i = bytes.size(); i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
+  return v;
+}
+
+int64_t SignExtend(uint64_t v, size_t bytes) {
+  if (bytes >= 8) return static_cast<int64_t>(v);
+  uint64_t sign = uint64_t{1} << (8 * bytes - 1);
+  return static_cast<int64_t>((v ^ sign) - sign);
+}
+
+// Reads a PLP value: total length, then chunks up to a zero terminator.
+bool ReadPlp(ByteReader& r, std::string* out, bool* is_null) {
+  uint32_t lo = r.U32();
+  uint32_t hi = r.U32();
+  uint64_t total = (uint64_t{hi} << 32) | lo;
+  *is_null = total == kPlpNull;
+  out->clear();
+  if (*is_null) return r.ok();
+  for (;;) {
+    uint32_t chunk = r.U32();
+    if (!r.ok()) return false;
+    if (chunk == 0) return true;
+    std::string_view data = r.Bytes(chunk);
+    if (!r.ok()) return false;
+    out->append(data);
+  }
+}
+
+// The literal for one value of a fixed-size or length-prefixed numeric,
+// date or money type whose data bytes are `data`.
+bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal) {
+  uint64_t raw = LittleEndian(data);
+  switch (type) {
+    case 0x30:  // tinyint (unsigned)
+      *literal = std::to_string(raw);
+      return true;
+    case 0x32:  // bit
+      *literal = raw ? "1" : "0";
+      return true;
+    case 0x34:
+    case 0x38:
+    case 0x7F:  // smallint, int, bigint
+      *literal = std::to_string(SignExtend(raw, data.size()));
+      if (data.size() == 8) *literal = "cast(" + *literal + " as bigint)";
+      return true;
+    case 0x3B: {  // real
+      float f;
+      uint32_t bits = static_cast<uint32_t>(raw);
+      static_assert(sizeof f == sizeof bits);
+      __builtin_memcpy(&f, &bits, sizeof f);
+      char b[64];
+      std::snprintf(b, sizeof b, "%.9gE0", static_cast<double>(f));
+      *literal = b;
+      return true;
+    }
+    case 0x3E: {  // float
+      double f;
+      __builtin_memcpy(&f, &raw, sizeof f);
+      char b[64];
+      std::snprintf(b, sizeof b, "%.17gE0", f);
+      *literal = b;
+      return true;
+    }
+    case 0x7A:    // smallmoney
+    case 0x3C: {  // money: high half first
+      int64_t v = data.size() == 4 ? SignExtend(raw, 4)
+                                   : static_cast<int64_t>((LittleEndian(data.substr(0, 4)) << 32) |
+                                                          LittleEndian(data.substr(4, 4)));
+      bool negative = v < 0;
+      unsigned __int128 magnitude =
+          negative ? static_cast<unsigned __int128>(-(v + 1)) + 1 : static_cast<uint64_t>(v);
+      *literal = DecimalLiteral(magnitude, negative, 4);
+      return true;
+    }
+    case 0x3A:  // smalldatetime
+      *literal = DateTimeLiteral(kDays0001To1900 + (raw & 0xFFFF),
+                                 (raw >> 16) * 60ull * 1000000000ull, true);
+      return true;
+    case 0x3D: {  // datetime: days, then 1/300 s ticks
+      int64_t days = SignExtend(raw & 0xFFFFFFFFu, 4);
+      uint64_t ticks = raw >> 32;
+      uint64_t ms = (ticks * 10 + 1) / 3;
+      *literal = DateTimeLiteral(kDays0001To1900 + days, ms * 1000000ull, true);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// Maps an N type with its length to the fixed type of that size.
+uint8_t FixedTypeFor(uint8_t ntype, size_t length) {
+  switch (ntype) {
+    case 0x26:
+      return length == 1 ? 0x30 : length == 2 ? 0x34 : length == 4 ? 0x38 : 0x7F;
+    case 0x68:
+      return 0x32;
+    case 0x6D:
+      return length == 4 ? 0x3B : 0x3E;
+    case 0x6E:
+      return length == 4 ? 0x7A : 0x3C;
+    case 0x6F:
+      return length == 4 ? 0x3A : 0x3D;
+    default:
+      return 0;
+  }
+}
+
+bool IsFixedLength(uint8_t type, size_t* size) {
+  switch (type) {
+    case 0x30:
+    case 0x32:
+      *size = 1;
+      return true;
+    case 0x34:
+      *size = 2;
+      return true;
+    case 0x38:
+    case 0x3B:
+    case 0x7A:
+    case 0x3A:
+      *size = 4;
+      return true;
+    case 0x7F:
+    case 0x3E:
+    case 0x3C:
+    case 0x3D:
+      *size = 8;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Reads one parameter's TYPE_INFO and value and renders the literal.
+// Answers false with *error set for a type tdslite does not take.
+bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std::string* error) {
+  uint8_t type = r.U8();
+  if (!r.ok()) return false;
+  size_t fixed = 0;
+  if (IsFixedLength(type, &fixed)) {
+    std::string_view data = r.Bytes(fixed);
+    return r.ok() && FixedLiteral(type, data, literal);
+  }
+  switch (type) {
+    case 0x26:
+    case 0x68:
+    case 0x6D:
+    case 0x6E:
+    case 0x6F: {
+      r.U8();  // max length
+      uint8_t length = r.U8();
+      if (length == 0) {
+        *literal = "NULL";
+        return r.ok();
+      }
+      std::string_view data = r.Bytes(length);
+      uint8_t fixed_type = FixedTypeFor(type, length);
+      return r.ok() && fixed_type && FixedLiteral(fixed_type, data, literal);
+    }
+    case 0x6A:
+    case 0x6C: {
+      r.U8();  // max length
+      r.U8();  // precision
+      uint8_t scale = r.U8();
+      uint8_t length = r.U8();
+      if (length == 0) {
+        *literal = "NULL";
+        return r.ok();
+      }
+      if (length < 2 || length > 17 || scale > 38) return false;
+      uint8_t sign = r.U8();
+      std::string_view magnitude = r.Bytes(length - 1u);
+      if (!r.ok()) return false;
+      unsigned __int128 v = 0;
+      for (size_t i = magnitude.size(); i-- > 0;) v = (v << 8) | static_cast<uint8_t>(magnitude[i]);
+      *literal = DecimalLiteral(v, sign == 0, scale);
+      return true;
+    }
+    case 0xA7:
+    case 0xAF:
+    case 0xE7:
+    case 0xEF:
+    case 0xA5:
+    case 0xAD: {
+      bool character = type != 0xA5 && type != 0xAD;
+      bool national = type == 0xE7 || type == 0xEF;
+      uint16_t max = r.U16();
+      if (character && version >= TdsVersion::k71) r.Skip(5);  // collation
+      std::string value;
+      bool is_null = false;
+      if (max == kPlpMarker) {
+        if (!ReadPlp(r, &value, &is_null)) return false;
+      } else {
+        uint16_t length = r.U16();
+        is_null = length == 0xFFFF;
+        if (!is_null) value = std::string(r.Bytes(length));
+      }
+      if (!r.ok()) return false;
+      if (is_null) {
+        *literal = "NULL";
+      } else if (!character) {
+        static const char* kHex = "0123456789abcdef";
+        *literal = "0x";
+        for (unsigned char c : value) {
+          literal->push_back(kHex[c >> 4]);
+          literal->push_back(kHex[c & 15]);
+        }
+      } else if (national) {
+        *literal = QuoteString(Utf16ToUtf8(value), true);
+      } else {
+        // Single-byte text arrives in the server code page (1252), which
+        // maps onto Unicode as Latin-1 does except for 0x80..0x9F; those are
+        // rare in parameters and become '?'.
+        std::string utf8;
+        for (unsigned char c : value) {
+          char32_t cp = (c >= 0x80 && c < 0xA0) ? '?' : c;
+          if (cp < 0x80) {
+            utf8.push_back(static_cast<char>(cp));
+          } else {
+            utf8.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            utf8.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+          }
+        }
+        *literal = QuoteString(utf8, false);
+      }
+      return true;
+    }
+    case 0x23:
+    case 0x63:
+    case 0x22: {  // text, ntext, image: LONG lengths
+      r.U32();    // max length
+      if (type != 0x22 && version >= TdsVersion::k71) r.Skip(5);
+      uint32_t length = r.U32();
+      if (!r.ok()) return false;
+      if (length == 0xFFFFFFFFu) {
+        *literal = "NULL";
+        return true;
+      }
+      std::string_view value = r.Bytes(length);
+      if (!r.ok()) return false;
+      if (type == 0x63) {
+        *literal = QuoteString(Utf16ToUtf8(value), true);
+      } else if (type == 0x22) {
+        static const char* kHex = "0123456789abcdef";
+        *literal = "0x";
+        for (unsigned char c : value) {
+          literal->push_back(kHex[c >> 4]);
+          literal->push_back(kHex[c & 15]);
+        }
+      } else {
+        *literal = QuoteString(value, false);
+      }
+      return true;
+    }
+    case 0x28:    // date
+    case 0x2A: {  // datetime2
+      uint8_t scale = type == 0x2A ? r.U8() : 0;
+      uint8_t length = r.U8();
+      if (!r.ok() || scale > 7) return false;
+      if (length == 0) {
+        *literal = "NULL";
+        return true;
+      }
+      size_t time_bytes = type == 0x28 ? 0 : scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+      if (length != time_bytes + 3) return false;
+      uint64_t time = LittleEndian(r.Bytes(time_bytes));
+      uint64_t days = LittleEndian(r.Bytes(3));
+      if (!r.ok()) return false;
+      uint64_t ns = time;
+      for (int i = scale; i < 9; ++i) ns *= 10;
+      *literal = DateTimeLiteral(static_cast<int64_t>(days), ns, type == 0x2A);
+      return true;
+    }
+    default: {
+      char b[80];
+      std::snprintf(b, sizeof b, "parameters of TDS type 0x%02X are not supported by tdslite",
+                    type);
+      *error = b;
+      return false;
+    }
+  }
+}
+
+bool IsIdentChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '@' || c == '#' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string SubstituteParameters(std::string_view sql, std::span<const RpcParameter> parameters) {
+  std::string out;
+  size_t i = 0;
+  auto copy_until = [&](size_t end) {
+    out.append(sql.substr(i, end - i));
+    i = end;
+  };
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (c == '\'' || c == '"' || c == '[') {
+      // Literals and quoted identifiers are copied whole; a doubled closing
+      // character stays inside.
+      char close = c == '[' ? ']' : c;
+      size_t j = i + 1;
+      while (j < sql.size()) {
+        if (sql[j] == close) {
+          if (j + 1 < sql.size() && sql[j + 1] == close) {
+            j += 2;
+            continue;
+          }
+          ++j;
+          break;
+        }
+        ++j;
+      }
+      copy_until(std::min(j, sql.size()));
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      size_t j = sql.find('\n', i);
+      copy_until(j == std::string_view::npos ? sql.size() : j);
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      int depth = 0;
+      size_t j = i;
+      while (j < sql.size()) {
+        if (sql.compare(j, 2, "/*") == 0) {
+          ++depth;
+          j += 2;
+        } else if (sql.compare(j, 2, "*/") == 0) {
+          j += 2;
+          if (--depth == 0) break;
+        } else {
+          ++j;
+        }
+      }
+      copy_until(std::min(j, sql.size()));
+    } else if (c == '@' && !(i > 0 && IsIdentChar(sql[i - 1]))) {
+      size_t j = i + 1;
+      while (j < sql.size() && IsIdentChar(sql[j])) ++j;
+      std::string_view name = sql.substr(i, j - i);
+      const RpcParameter* match = nullptr;
+      for (const RpcParameter& p : parameters) {
+        if (EqualNoCase(p.name, name)) match = &p;
+      }
+      if (match && !name.starts_with("@@")) {
+        out += match->literal;
+        i = j;
+      } else {
+        copy_until(j);
+      }
+    } else {
+      out.push_back(c);
+      ++i;
+    }
+  }
+  return out;
+}
+
+RpcParseResult ParseRpc(std::string_view body, TdsVersion version, RpcCall* call) {
+  ByteReader r(body);
+  uint16_t name_length = r.U16();
+  if (!r.ok()) return RpcParseResult::kMalformed;
+  bool execute_sql = false;
+  if (name_length == 0xFFFF) {
+    uint16_t id = r.U16();
+    execute_sql = id == kProcIdExecuteSql;
+    call->procedure = execute_sql ? "sp_executesql" : "procedure id " + std::to_string(id);
+  } else {
+    std::string_view raw = r.Bytes(size_t{name_length} * 2);
+    call->procedure = Utf16ToUtf8(raw);
+    std::string_view name = call->procedure;
+    if (size_t dot = name.rfind('.'); dot != std::string_view::npos) name = name.substr(dot + 1);
+    execute_sql = EqualNoCase(name, "sp_executesql");
+  }
+  r.U16();  // option flags
+  if (!r.ok()) return RpcParseResult::kMalformed;
+  if (!execute_sql) return RpcParseResult::kUnsupported;
+  // Parameters: statement, declarations, then the values by name.
+  int index = 0;
+  while (r.remaining() > 0) {
+    uint8_t name_chars = r.U8();
+    std::string name = Utf16ToUtf8(r.Bytes(size_t{name_chars} * 2));
+    r.U8();  // status flags
+    if (!r.ok()) return RpcParseResult::kMalformed;
+    std::string literal;
+    if (!ReadParameter(r, version, &literal, &call->error)) {
+      return call->error.empty() ? RpcParseResult::kMalformed : RpcParseResult::kUnsupported;
+    }
+    if (index == 0) {
+      // The statement: a quoted N'...' literal back to its text.
+      if (literal == "NULL" || literal.size() < 3) return RpcParseResult::kMalformed;
+      std::string text;
+      std::string_view inner = std::string_view(literal).substr(literal[0] == 'N' ? 2 : 1);
+      inner.remove_suffix(1);
+      for (size_t k = 0; k < inner.size(); ++k) {
+        text.push_back(inner[k]);
+        if (inner[k] == '\'') ++k;  // undo the doubling
+      }
+      call->sql = std::move(text);
+    } else if (index > 1) {
+      call->parameters.push_back({std::move(name), std::move(literal)});
+    }
+    ++index;
+    // A batch of several RPCs is not taken: only the first call runs.
+    if (r.remaining() > 0) {
+      std::string_view next = body.substr(r.pos(), 1);
+      if (next[0] == '\x80' || next[0] == '\xff') {
+        call->error = "batched RPC calls are not supported by tdslite";
+        return RpcParseResult::kUnsupported;
+      }
+    }
+  }
+  if (index == 0) {
+    call->error =
+        "Procedure or function 'sp_executesql' expects parameter '@statement', which was not "
+        "supplied.";
+    return RpcParseResult::kUnsupported;
+  }
+  return RpcParseResult::kOk;
+}
+
+}  // namespace tdslite::protocol

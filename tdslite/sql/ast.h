@@ -1,0 +1,164 @@
+// The syntax tree of a T-SQL batch.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tdslite/exec/session.h"
+
+namespace tdslite::sql {
+
+struct Select;
+
+enum class ExprKind {
+  kNull,
+  kInteger,  // text: digits
+  kDecimal,  // text: digits with a point
+  kFloat,    // text: with exponent
+  kString,   // text: value
+  kNString,
+  kBinary,    // text: hex digits
+  kMoney,     // text: the amount
+  kColumn,    // names: [qualifier..., column]
+  kStar,      // names: [] or [qualifier]
+  kVariable,  // text: @@name lower-cased
+  kUnary,     // text: "-", "+", "~", "not"; args[0]
+  kBinaryOp,  // text: operator ("+", "=", "and", ...); args[0], args[1]
+  kFunction,  // text: name lower-cased; args; star (count(*)), distinct
+  kCast,      // cast_type; args[0] expression, args[1] optional style
+  kCase,      // args: [operand?] then when/then pairs then [else]; see case_* fields
+  kIn,        // args[0] tested, args[1..] the list, or subquery; negated
+  kBetween,   // args[0] between args[1] and args[2]; negated
+  kLike,      // args[0] like args[1] [escape args[2]]; negated
+  kIsNull,    // args[0]; negated
+  kExists,    // subquery; negated
+  kSubquery,  // scalar subquery
+};
+
+struct Expr {
+  ExprKind kind = ExprKind::kNull;
+  std::string text;
+  std::vector<std::string> names;
+  std::vector<std::unique_ptr<Expr>> args;
+  std::unique_ptr<Select> subquery;
+  ColumnType cast_type;
+  bool negated = false;
+  bool star = false;
+  bool distinct = false;
+  bool case_has_operand = false;
+  bool case_has_else = false;
+  int line = 1;
+  std::string raw;  // the source text of a leaf, for messages
+};
+using ExprPtr = std::unique_ptr<Expr>;
+
+struct SelectItem {
+  ExprPtr expr;
+  std::string alias;
+  bool has_alias = false;
+};
+
+enum class JoinKind { kNone, kInner, kLeft, kRight, kFull, kCross };
+
+struct TableRef {
+  // A base table (name) or a derived table (subquery), or a join of two refs.
+  std::string name;  // last part of the (possibly qualified) name
+  std::string alias;
+  std::unique_ptr<Select> subquery;
+  JoinKind join = JoinKind::kNone;
+  std::unique_ptr<TableRef> left, right;
+  ExprPtr on;
+  int line = 1;
+};
+
+struct OrderItem {
+  ExprPtr expr;
+  bool descending = false;
+};
+
+struct Select {
+  bool distinct = false;
+  ExprPtr top;
+  bool top_percent = false;
+  std::vector<SelectItem> items;
+  std::vector<std::unique_ptr<TableRef>> from;  // comma-separated refs
+  ExprPtr where;
+  std::vector<ExprPtr> group_by;
+  ExprPtr having;
+  // union [all] chain: each following select with its `all` flag.
+  std::vector<std::pair<bool, std::unique_ptr<Select>>> unions;
+  std::vector<OrderItem> order_by;  // on the whole union
+  std::string into;                 // select ... into (refused)
+  int line = 1;
+};
+
+struct ColumnDef {
+  std::string name;
+  ColumnType type;
+  bool nullable = true;
+  bool null_specified = false;
+  bool primary_key = false;
+  bool unique = false;
+  bool identity = false;
+  int64_t identity_seed = 1;
+  int64_t identity_increment = 1;
+  ExprPtr default_value;
+  std::string constraint_name;
+};
+
+enum class StmtKind {
+  kSelect,
+  kInsert,
+  kUpdate,
+  kDelete,
+  kTruncate,
+  kCreateTable,
+  kDropTable,
+  kCreateIndex,
+  kBeginTran,
+  kCommit,
+  kRollback,
+  kSaveTran,
+  kSet,
+  kPrint,
+  kRaiserror,
+  kUse,
+  kExec,
+  kIf,     // where: the condition; body: then-statements; else_body
+  kBlock,  // BEGIN ... END: body
+  kEmpty,
+};
+
+struct Stmt {
+  StmtKind kind = StmtKind::kEmpty;
+  int line = 1;
+  std::unique_ptr<Select> select;  // select; insert ... select
+  std::string table;               // insert/update/delete/truncate/create/index target
+  std::string alias;
+  std::vector<std::string> columns;        // insert column list; index columns
+  std::vector<std::vector<ExprPtr>> rows;  // insert values
+  bool default_values = false;
+  std::vector<std::pair<std::string, ExprPtr>> assignments;  // update set
+  std::vector<std::unique_ptr<TableRef>> from;               // update/delete ... from
+  ExprPtr where;
+  ExprPtr top;  // update/delete top (n)
+  std::vector<ColumnDef> column_defs;
+  std::vector<std::string> primary_key;  // table-level primary key
+  std::string pk_name;
+  std::vector<std::vector<std::string>> uniques;
+  std::vector<std::string> names;  // drop table list
+  std::string name;                // index name, set option, use database, proc name
+  bool unique = false;
+  bool if_exists = false;
+  std::vector<ExprPtr> args;  // print (1), raiserror, exec, set value
+  // exec: per argument its @name (lower-cased) when passed as @name = value.
+  std::vector<std::string> arg_names;
+  std::vector<Stmt> body;       // if: the statement(s) run when true; block: its statements
+  std::vector<Stmt> else_body;  // if: the statement(s) run otherwise
+  bool on = false;              // set option on/off; raiserror WITH LOG
+};
+
+}  // namespace tdslite::sql

@@ -1,0 +1,65 @@
+// The catalog: what tdslite knows about each table beyond SQLite's own
+// schema, above all each column's SQL Server type. It lives in two tables of
+// the database itself, so every connection sees every change once committed.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tdslite/exec/session.h"
+
+namespace tdslite::sql {
+
+struct CatalogColumn {
+  std::string name;
+  ColumnType type;
+  bool nullable = true;
+  bool identity = false;
+  std::string default_sql;  // SQLite expression already in the column's storage form
+};
+
+// A primary key, unique constraint or unique index.
+struct CatalogKey {
+  std::string name;
+  char kind = 'P';  // 'P' primary key, 'U' unique constraint, 'I' unique index
+  std::vector<std::string> columns;
+};
+
+struct CatalogTable {
+  std::string name;  // as created
+  std::vector<CatalogColumn> columns;
+  std::vector<CatalogKey> keys;
+  int identity_column = -1;
+  int64_t identity_seed = 1;
+
+  int FindColumn(std::string_view name) const;  // -1 when absent
+};
+
+// Creates the catalog tables when missing. Answers false with *error set.
+bool EnsureCatalog(sqlite3* db, std::string* error);
+
+// Looks a table up by name (case-insensitive). nullopt: no such table.
+// A failing SQLite read is reported as a missing table.
+std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name);
+
+// Records a new table (the SQLite table must be created by the caller in
+// the same transaction). Answers false with *error set.
+bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error);
+bool AddKey(sqlite3* db, std::string_view table, const CatalogKey& key, std::string* error);
+bool RemoveTable(sqlite3* db, std::string_view name, std::string* error);
+// True when an index or key of that name exists on the table.
+bool KeyExists(sqlite3* db, std::string_view table, std::string_view name);
+
+// The SQLite name of a tdslite index on a table (SQLite index names are
+// global, SQL Server's are per table).
+std::string SqliteIndexName(std::string_view table, std::string_view index);
+
+// Quotes an identifier for SQLite.
+std::string QuoteIdent(std::string_view name);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace tdslite::sql

@@ -1,0 +1,555 @@
+#include "values.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace tdslite::sql {
+
+Int128 Pow10(int n) {
+  Int128 v = 1;
+  for (int i = 0; i < n && i < 38; ++i) v *= 10;
+  return v;
+}
+
+int DigitCount(Int128 v) {
+  if (v < 0) v = -v;
+  int n = 1;
+  while (v >= 10) {
+    v /= 10;
+    ++n;
+  }
+  return n;
+}
+
+std::optional<Int128> ParseScaled(std::string_view text, int scale, bool allow_exponent) {
+  size_t i = 0;
+  const size_t n = text.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (i < n && blank(text[i])) ++i;
+  size_t end = n;
+  while (end > i && blank(text[end - 1])) --end;
+  bool negative = false;
+  if (i < end && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Collect all digits and the position of the point; 77 digits bound the work.
+  std::string digits;
+  int frac_digits = 0;
+  bool point = false;
+  bool any = false;
+  while (i < end) {
+    char c = text[i];
+    if (c >= '0' && c <= '9') {
+      any = true;
+      if (!(digits.empty() && c == '0')) digits.push_back(c);
+      if (point) ++frac_digits;
+      if (digits.size() > 80) return std::nullopt;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+    ++i;
+  }
+  if (!any) return std::nullopt;
+  int exponent = 0;
+  if (i < end && (text[i] == 'e' || text[i] == 'E')) {
+    if (!allow_exponent) return std::nullopt;
+    ++i;
+    bool eneg = false;
+    if (i < end && (text[i] == '+' || text[i] == '-')) {
+      eneg = text[i] == '-';
+      ++i;
+    }
+    int e = 0;
+    while (i < end && text[i] >= '0' && text[i] <= '9') {
+      e = e * 10 + (text[i] - '0');
+      if (e > 400) return std::nullopt;
+      ++i;
+    }
+    exponent = eneg ? -e : e;
+  }
+  if (i != end) return std::nullopt;
+  // value = digits * 10^(exponent - frac_digits); want value * 10^scale.
+  int shift = exponent - frac_digits + scale;
+  if (digits.empty()) return Int128(0);
+  if (shift >= 0) {
+    if (static_cast<int>(digits.size()) + shift > 38) return std::nullopt;
+    Int128 v = 0;
+    for (char c : digits) v = v * 10 + (c - '0');
+    v *= Pow10(shift);
+    return negative ? -v : v;
+  }
+  // Drop -shift digits with rounding.
+  int drop = -shift;
+  if (drop > static_cast<int>(digits.size())) return Int128(0);
+  size_t keep = digits.size() - static_cast<size_t>(drop);
+  if (keep > 38) return std::nullopt;
+  Int128 v = 0;
+  for (size_t k = 0; k < keep; ++k) v = v * 10 + (digits[k] - '0');
+  if (digits[keep] >= '5') v += 1;
+  if (DigitCount(v) > 38) return std::nullopt;
+  return negative ? -v : v;
+}
+
+std::string FormatScaled(Int128 value, int scale) {
+  bool negative = value < 0;
+  // The magnitude of the most negative 128-bit value never occurs: values
+  // are limited to 38 digits.
+  Int128 mag = negative ? -value : value;
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(mag % 10)));
+    mag /= 10;
+  } while (mag != 0);
+  if (scale > 0) {
+    while (static_cast<int>(digits.size()) <= scale) digits.insert(digits.begin(), '0');
+    digits.insert(digits.end() - scale, '.');
+  }
+  if (negative) digits.insert(digits.begin(), '-');
+  return digits;
+}
+
+Int128 Rescale(Int128 value, int from_scale, int to_scale) {
+  if (to_scale >= from_scale) return value * Pow10(to_scale - from_scale);
+  Int128 div = Pow10(from_scale - to_scale);
+  Int128 q = value / div;
+  Int128 r = value % div;
+  if (r < 0) r = -r;
+  if (r * 2 >= div) q += value < 0 ? -1 : 1;
+  return q;
+}
+
+bool ParseCanonical(std::string_view text, Int128* value, int* scale) {
+  size_t point = text.find('.');
+  int s = point == std::string_view::npos ? 0 : static_cast<int>(text.size() - point - 1);
+  auto v = ParseScaled(text, s, false);
+  if (!v) return false;
+  *value = *v;
+  *scale = s;
+  return true;
+}
+
+// Days from civil, after Howard Hinnant's algorithm, shifted to 1900-01-01.
+int32_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy =
+      (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t unix_days = static_cast<int64_t>(era) * 146097 + static_cast<int64_t>(doe) - 719468;
+  return static_cast<int32_t>(unix_days + 25567);  // 1970-01-01 is day 25567
+}
+
+void CivilFromDays(int32_t days, int* y, int* m, int* d) {
+  int64_t z = static_cast<int64_t>(days) - 25567 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = static_cast<int>(yy + (*m <= 2));
+}
+
+int64_t ToSerial(const DateTimeValue& dt) {
+  return static_cast<int64_t>(dt.days) * kTicksPerDay + dt.ticks;
+}
+
+DateTimeValue FromSerial(int64_t serial) {
+  DateTimeValue dt;
+  int64_t days = serial / kTicksPerDay;
+  int64_t ticks = serial % kTicksPerDay;
+  if (ticks < 0) {
+    ticks += kTicksPerDay;
+    --days;
+  }
+  dt.days = static_cast<int32_t>(days);
+  dt.ticks = static_cast<uint32_t>(ticks);
+  return dt;
+}
+
+namespace {
+
+constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool ValidDate(int y, int m, int d) {
+  if (y < 1753 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int limit = kDays[m - 1];
+  if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) limit = 29;
+  return d <= limit;
+}
+
+struct Cursor {
+  std::string_view s;
+  size_t i = 0;
+  void SkipBlanks() {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  }
+  bool AtEnd() {
+    SkipBlanks();
+    return i >= s.size();
+  }
+  // Reads up to `max` digits; answers the count read.
+  int Number(int max, int* value) {
+    int count = 0;
+    int v = 0;
+    while (i < s.size() && count < max && s[i] >= '0' && s[i] <= '9') {
+      v = v * 10 + (s[i] - '0');
+      ++i;
+      ++count;
+    }
+    *value = v;
+    return count;
+  }
+  bool Eat(char c) {
+    if (i < s.size() && s[i] == c) {
+      ++i;
+      return true;
+    }
+    return false;
+  }
+};
+
+// Parses "hh:mm[:ss[.fff|:fff]][AM|PM]" or "hAM". Answers false on bad syntax.
+bool ParseTime(Cursor& c, int64_t* ticks) {
+  c.SkipBlanks();
+  int h = 0, mi = 0, sec = 0;
+  int64_t ms_ticks = 0;
+  if (c.Number(2, &h) == 0) return false;
+  bool has_minutes = false;
+  if (c.Eat(':')) {
+    has_minutes = true;
+    if (c.Number(2, &mi) == 0) return false;
+    if (c.Eat(':')) {
+      if (c.Number(2, &sec) == 0) return false;
+      bool dot = false;
+      if ((dot = c.Eat('.')) || c.Eat(':')) {
+        // Fraction: with '.', digits are a decimal fraction; with ':', milliseconds.
+        size_t start = c.i;
+        int64_t frac = 0;
+        int digits = 0;
+        while (c.i < c.s.size() && c.s[c.i] >= '0' && c.s[c.i] <= '9') {
+          if (digits < 9) {
+            frac = frac * 10 + (c.s[c.i] - '0');
+            ++digits;
+          }
+          ++c.i;
+        }
+        if (c.i == start) return false;
+        double ms;
+        if (dot) {
+          ms = static_cast<double>(frac) * 1000.0 / std::pow(10.0, digits);
+        } else {
+          if (digits > 3) return false;
+          ms = static_cast<double>(frac);
+        }
+        ms_ticks = static_cast<int64_t>(std::llround(ms * 0.3));
+      }
+    }
+  }
+  c.SkipBlanks();
+  if (c.i + 1 < c.s.size()) {
+    char a = static_cast<char>(c.s[c.i] | 0x20);
+    char b = static_cast<char>(c.s[c.i + 1] | 0x20);
+    if ((a == 'a' || a == 'p') && b == 'm') {
+      if (h < 1 || h > 12) return false;
+      if (a == 'a' && h == 12) h = 0;
+      if (a == 'p' && h != 12) h += 12;
+      c.i += 2;
+    } else if (!has_minutes) {
+      return false;
+    }
+  } else if (!has_minutes) {
+    return false;
+  }
+  if (h > 23 || mi > 59 || sec > 59) return false;
+  *ticks = (static_cast<int64_t>(h) * 3600 + mi * 60 + sec) * 300 + ms_ticks;
+  return true;
+}
+
+int MonthByName(Cursor& c) {
+  if (c.i + 3 > c.s.size()) return 0;
+  std::string word;
+  while (c.i < c.s.size() && ((c.s[c.i] | 0x20) >= 'a' && (c.s[c.i] | 0x20) <= 'z')) {
+    word.push_back(static_cast<char>(c.s[c.i] | 0x20));
+    ++c.i;
+  }
+  if (word.size() < 3) return 0;
+  static constexpr const char* kFull[] = {"january",   "february", "march",    "april",
+                                          "may",       "june",     "july",     "august",
+                                          "september", "october",  "november", "december"};
+  for (int m = 0; m < 12; ++m) {
+    if (word == kMonths[m] || word == kFull[m]) return m + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseDateTime(std::string_view text) {
+  Cursor c{text, 0};
+  c.SkipBlanks();
+  if (c.AtEnd()) return int64_t{0};  // '' converts to 1900-01-01
+  int y = 1900, m = 1, d = 1;
+  int64_t ticks = 0;
+  size_t save = c.i;
+  int first = 0;
+  int n = c.Number(8, &first);
+  if (n == 8 && (c.i >= c.s.size() || c.s[c.i] == ' ' || c.s[c.i] == 'T')) {
+    y = first / 10000;
+    m = first / 100 % 100;
+    d = first % 100;
+  } else if (n == 4 && c.i < c.s.size() &&
+             (c.s[c.i] == '-' || c.s[c.i] == '/' || c.s[c.i] == '.')) {
+    char sep = c.s[c.i++];
+    y = first;
+    if (c.Number(2, &m) == 0 || !c.Eat(sep) || c.Number(2, &d) == 0) return std::nullopt;
+  } else if ((n == 1 || n == 2) && c.i < c.s.size() &&
+             (c.s[c.i] == '/' || c.s[c.i] == '-' || c.s[c.i] == '.')) {
+    // mdy as us_english does.
+    char sep = c.s[c.i++];
+    m = first;
+    int yn;
+    if (c.Number(2, &d) == 0 || !c.Eat(sep) || (yn = c.Number(4, &y)) == 0) return std::nullopt;
+    if (yn == 2) y += y < 50 ? 2000 : 1900;
+  } else if (n == 0) {
+    // "Jan 31 2024", "January 5, 2024"
+    c.i = save;
+    m = MonthByName(c);
+    if (m == 0) {
+      // A time alone: "13:45".
+      c.i = save;
+      if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
+      return ticks;
+    }
+    c.SkipBlanks();
+    if (c.Number(2, &d) == 0) return std::nullopt;
+    c.Eat(',');
+    c.SkipBlanks();
+    int yn = c.Number(4, &y);
+    if (yn == 2) y += y < 50 ? 2000 : 1900;
+    if (yn != 2 && yn != 4) return std::nullopt;
+  } else if (n <= 2 && c.i < c.s.size() && c.s[c.i] == ':') {
+    c.i = save;
+    if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
+    return ticks;
+  } else if (n <= 2) {
+    // "31 Jan 2024"
+    d = first;
+    c.SkipBlanks();
+    m = MonthByName(c);
+    if (m == 0) return std::nullopt;
+    c.SkipBlanks();
+    int yn = c.Number(4, &y);
+    if (yn == 2) y += y < 50 ? 2000 : 1900;
+    if (yn != 2 && yn != 4) return std::nullopt;
+  } else {
+    return std::nullopt;
+  }
+  if (c.i < c.s.size() && (c.s[c.i] == 'T' || c.s[c.i] == 't')) ++c.i;
+  if (!c.AtEnd()) {
+    if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
+  }
+  if (!ValidDate(y, m, d)) return std::nullopt;
+  int64_t serial = static_cast<int64_t>(DaysFromCivil(y, m, d)) * kTicksPerDay + ticks;
+  if (serial >= (static_cast<int64_t>(kMaxDateTimeDays) + 1) * kTicksPerDay) return std::nullopt;
+  return serial;
+}
+
+std::optional<int64_t> ToSmallDateTime(int64_t serial) {
+  DateTimeValue dt = FromSerial(serial);
+  // 30 seconds and more (29.999 and up, which datetime stores as 30) round up.
+  int64_t minutes = (static_cast<int64_t>(dt.ticks) + 9000) / 18000;
+  int64_t total = static_cast<int64_t>(dt.days) * 1440 + minutes;
+  if (total < 0 || total >= (static_cast<int64_t>(kMaxSmallDateTimeDays) + 1) * 1440) {
+    return std::nullopt;
+  }
+  return total / 1440 * kTicksPerDay + total % 1440 * 18000;
+}
+
+std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small) {
+  DateTimeValue dt = FromSerial(serial);
+  int y, m, d;
+  CivilFromDays(dt.days, &y, &m, &d);
+  int64_t ms_total = (static_cast<int64_t>(dt.ticks) * 10 + 1) / 3;
+  int h = static_cast<int>(ms_total / 3600000);
+  int mi = static_cast<int>(ms_total / 60000 % 60);
+  int s = static_cast<int>(ms_total / 1000 % 60);
+  int ms = static_cast<int>(ms_total % 1000);
+  if (small) {
+    s = 0;
+    ms = 0;
+  }
+  int h12 = h % 12 == 0 ? 12 : h % 12;
+  const char* ampm = h < 12 ? "AM" : "PM";
+  const char* mon = kMonthNames[(m - 1) % 12];
+  char buf[64];
+  const bool century = style >= 100 || style == 0 || style == 9 || style == 13 || style == 20 ||
+                       style == 21 || style == 23 || style == 25;
+  int yy = century ? y : y % 100;
+  const char* yf = century ? "%04d" : "%02d";
+  auto date3 = [&](const char* fmt_a, int a, const char* sep1, const char* fmt_b, int b,
+                   const char* sep2, const char* fmt_c, int c) {
+    std::string out;
+    char part[16];
+    std::snprintf(part, sizeof part, fmt_a, a);
+    out += part;
+    out += sep1;
+    std::snprintf(part, sizeof part, fmt_b, b);
+    out += part;
+    out += sep2;
+    std::snprintf(part, sizeof part, fmt_c, c);
+    out += part;
+    return out;
+  };
+  switch (style) {
+    case 0:
+    case 100:
+      std::snprintf(buf, sizeof buf, "%s %2d %04d %2d:%02d%s", mon, d, y, h12, mi, ampm);
+      return std::string(buf);
+    case 1:
+    case 101:
+      return date3("%02d", m, "/", "%02d", d, "/", yf, yy);
+    case 2:
+    case 102:
+      return date3(yf, yy, ".", "%02d", m, ".", "%02d", d);
+    case 3:
+    case 103:
+      return date3("%02d", d, "/", "%02d", m, "/", yf, yy);
+    case 4:
+    case 104:
+      return date3("%02d", d, ".", "%02d", m, ".", yf, yy);
+    case 5:
+    case 105:
+      return date3("%02d", d, "-", "%02d", m, "-", yf, yy);
+    case 6:
+    case 106:
+      std::snprintf(buf, sizeof buf, century ? "%02d %s %04d" : "%02d %s %02d", d, mon, yy);
+      return std::string(buf);
+    case 7:
+    case 107:
+      std::snprintf(buf, sizeof buf, century ? "%s %02d, %04d" : "%s %02d, %02d", mon, d, yy);
+      return std::string(buf);
+    case 8:
+    case 24:
+    case 108:
+      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h, mi, s);
+      return std::string(buf);
+    case 9:
+    case 109:
+      std::snprintf(buf, sizeof buf, "%s %2d %04d %2d:%02d:%02d:%03d%s", mon, d, y, h12, mi, s, ms,
+                    ampm);
+      return std::string(buf);
+    case 10:
+    case 110:
+      return date3("%02d", m, "-", "%02d", d, "-", yf, yy);
+    case 11:
+    case 111:
+      return date3(yf, yy, "/", "%02d", m, "/", "%02d", d);
+    case 12:
+    case 112:
+      return date3(yf, yy, "", "%02d", m, "", "%02d", d);
+    case 13:
+    case 113:
+      std::snprintf(buf, sizeof buf, "%02d %s %04d %02d:%02d:%02d:%03d", d, mon, y, h, mi, s, ms);
+      return std::string(buf);
+    case 14:
+    case 114:
+      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%03d", h, mi, s, ms);
+      return std::string(buf);
+    case 20:
+    case 120:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, h, mi, s);
+      return std::string(buf);
+    case 21:
+    case 25:
+    case 121:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, m, d, h, mi, s, ms);
+      return std::string(buf);
+    case 22:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %2d:%02d:%02d %s", m, d, y % 100, h12, mi, s,
+                    ampm);
+      return std::string(buf);
+    case 23:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+      return std::string(buf);
+    case 126:
+    case 127:
+      if (ms == 0) {
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", y, m, d, h, mi, s);
+      } else {
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, m, d, h, mi, s, ms);
+      }
+      return std::string(buf);
+    default:
+      return std::nullopt;
+  }
+}
+
+int64_t CurrentDateTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  time_t secs = ts.tv_sec;
+  tm local{};
+  localtime_r(&secs, &local);
+  int32_t days = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  int64_t ms =
+      (static_cast<int64_t>(local.tm_hour) * 3600 + local.tm_min * 60 + local.tm_sec) * 1000 +
+      ts.tv_nsec / 1000000;
+  int64_t ticks = (ms * 3 + 5) / 10;
+  return static_cast<int64_t>(days) * kTicksPerDay + ticks;
+}
+
+std::string FormatFloat(double value, bool real) {
+  (void)real;
+  if (value == 0) return "0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6g", value);
+  std::string s(buf);
+  // Windows-style three-digit exponent, as SQL Server prints it.
+  size_t e = s.find('e');
+  if (e != std::string::npos && e + 2 < s.size()) {
+    std::string mant = s.substr(0, e + 2);
+    std::string exp = s.substr(e + 2);
+    while (exp.size() < 3) exp.insert(exp.begin(), '0');
+    s = mant + exp;
+  }
+  return s;
+}
+
+std::string FormatMoney(int64_t units) {
+  Int128 v = Rescale(units, 4, 2);
+  return FormatScaled(v, 2);
+}
+
+int64_t Utf8Length(std::string_view s) {
+  int64_t n = 0;
+  for (unsigned char c : s) {
+    if ((c & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+size_t Utf8Offset(std::string_view s, int64_t chars) {
+  if (chars <= 0) return 0;
+  int64_t seen = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+      if (seen == chars) return i;
+      ++seen;
+    }
+  }
+  return s.size();
+}
+
+}  // namespace tdslite::sql

@@ -1,0 +1,87 @@
+// An engine on a database file inside a private temporary directory, with
+// the file root in a subdirectory of it, so that tests can look both inside
+// and outside the root.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "recording_sink.h"
+#include "tdslite/exec/session.h"
+
+namespace tdslite {
+
+class WebTaskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "tdslite-procs-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    root_ = dir_ / "root";
+    std::filesystem::create_directories(root_ / "sub");
+    std::filesystem::create_directories(dir_ / "outside");
+    Open();
+  }
+  void TearDown() override {
+    session_.reset();
+    engine_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  void Open() {
+    ServerConfig config;
+    config.server_name = "TESTSRV";
+    config.database_path = (dir_ / "tasks.db").string();
+    config.file_root = root_.string();
+    std::string error;
+    engine_ = Engine::Open(config, &error);
+    ASSERT_TRUE(engine_) << error;
+    SessionInfo info;
+    info.spid = 51;
+    info.login = "sa";
+    session_ = engine_->NewSession(info);
+    ASSERT_TRUE(session_);
+  }
+  void Reopen() {
+    session_.reset();
+    engine_->Flush();
+    engine_.reset();
+    Open();
+  }
+
+  std::string R(std::string_view sql) { return test_support::RunBatch(*session_, sql); }
+
+  static std::string Read(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static void Write(const std::filesystem::path& p, std::string_view text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+  }
+  // The expected page for an output file ("x.htm": expected/x.html); with
+  // TDSLITE_PROCS_UPDATE_EXPECTED set in the environment, `actual` is first written as the new
+  // expected file (for review before it is kept).
+  static std::string Expected(const std::string& name, const std::string& actual) {
+    const auto path = std::filesystem::path(TDSLITE_PROCS_EXPECTED) /
+                      std::filesystem::path(name).replace_extension(".html");
+    if (std::getenv("TDSLITE_PROCS_UPDATE_EXPECTED") != nullptr) Write(path, actual);
+    return Read(path);
+  }
+
+  std::filesystem::path dir_;
+  std::filesystem::path root_;
+  std::unique_ptr<Engine> engine_;
+  std::unique_ptr<Session> session_;
+};
+
+}  // namespace tdslite

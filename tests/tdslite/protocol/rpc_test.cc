@@ -1,0 +1,103 @@
+// sp_executesql: parameter decoding and substitution into the statement.
+#include <gtest/gtest.h>
+
+#include "tdslite/protocol/codec.h"
+
+namespace tdslite::protocol {
+namespace {
+
+TEST(Rpc, SubstitutesParametersOutsideLiteralsAndComments) {
+  std::vector<RpcParameter> p = {{"@P1", "42"}, {"@name", "N'x'"}};
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"select @P1", "select 42"},
+      {"select @p1, @NAME", "select 42, N'x'"},  // names are case-insensitive
+      {"select '@P1', [@P1], \"@P1\"", "select '@P1', [@P1], \"@P1\""},
+      {"select 'it''s @P1' + @P1", "select 'it''s @P1' + 42"},
+      {"select @P10, @@P1, x@P1", "select @P10, @@P1, x@P1"},
+      {"select 1 -- @P1\n, @P1", "select 1 -- @P1\n, 42"},
+      {"select /* @P1 /* nested */ @P1 */ @P1", "select /* @P1 /* nested */ @P1 */ 42"},
+      {"select 'unterminated @P1", "select 'unterminated @P1"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SubstituteParameters(c.sql, p), c.expected) << c.sql;
+}
+
+// sp_executesql by id, statement as NVARCHAR(max) (PLP), declarations, then
+// an INTN(8), a NULL NVARCHAR(4000) and a DATETIMN.
+std::string ExecuteSqlRequest() {
+  std::string r;
+  PutU16(r, 0xFFFF);
+  PutU16(r, 10);
+  PutU16(r, 0);
+  auto param_header = [&](std::string_view name, uint8_t type) {
+    PutBVarchar(r, name);
+    PutU8(r, 0);
+    PutU8(r, type);
+  };
+  std::string stmt = Utf8ToUtf16("select @a, @b, @c");
+  param_header("", 0xE7);
+  PutU16(r, 0xFFFF);
+  r.append("\x09\x04\xd0\x00\x34", 5);
+  PutU64(r, stmt.size());
+  PutU32(r, 4);
+  r.append(stmt.substr(0, 4));
+  PutU32(r, static_cast<uint32_t>(stmt.size() - 4));
+  r.append(stmt.substr(4));
+  PutU32(r, 0);
+  std::string decl = Utf8ToUtf16("@a bigint");
+  param_header("", 0xE7);
+  PutU16(r, 8000);
+  r.append("\x09\x04\xd0\x00\x34", 5);
+  PutU16(r, static_cast<uint16_t>(decl.size()));
+  r += decl;
+  param_header("@a", 0x26);
+  PutU8(r, 8);
+  PutU8(r, 8);
+  PutU64(r, static_cast<uint64_t>(-5));
+  param_header("@b", 0xE7);
+  PutU16(r, 8000);
+  r.append("\x09\x04\xd0\x00\x34", 5);
+  PutU16(r, 0xFFFF);
+  param_header("@c", 0x6F);
+  PutU8(r, 8);
+  PutU8(r, 8);
+  PutU32(r, 45349);     // 2024-02-29
+  PutU32(r, 14852137);  // 13:45:07.123
+  return r;
+}
+
+TEST(Rpc, DecodesExecuteSqlParameters) {
+  RpcCall call;
+  std::string request = ExecuteSqlRequest();
+  ASSERT_EQ(ParseRpc(request, TdsVersion::k74, &call), RpcParseResult::kOk);
+  EXPECT_EQ(call.sql, "select @a, @b, @c");
+  ASSERT_EQ(call.parameters.size(), 3u);
+  EXPECT_EQ(SubstituteParameters(call.sql, call.parameters),
+            "select cast(-5 as bigint), NULL, '2024-02-29 13:45:07.123'");
+  // Every truncation is refused, never read past, except where it falls on a
+  // parameter boundary (a shorter but valid call).
+  int complete = 0;
+  for (size_t n = 0; n < request.size(); ++n) {
+    RpcCall partial;
+    if (ParseRpc(std::string_view(request).substr(0, n), TdsVersion::k74, &partial) ==
+        RpcParseResult::kOk) {
+      ++complete;
+      EXPECT_LT(partial.parameters.size(), 3u) << n;
+    }
+  }
+  EXPECT_EQ(complete, 4);
+}
+
+TEST(Rpc, RefusesOtherProceduresByName) {
+  std::string r;
+  PutUsVarchar(r, "sp_who");
+  PutU16(r, 0);
+  RpcCall call;
+  EXPECT_EQ(ParseRpc(r, TdsVersion::k74, &call), RpcParseResult::kUnsupported);
+  EXPECT_EQ(call.procedure, "sp_who");
+}
+
+}  // namespace
+}  // namespace tdslite::protocol

@@ -1,0 +1,167 @@
+#include "tdslite/sql/parser.h"
+
+#include <gtest/gtest.h>
+
+namespace tdslite::sql {
+namespace {
+
+std::string Kinds(std::string_view sql) {
+  ParseResult r = ParseBatch(sql);
+  if (!r.ok()) {
+    std::string out;
+    for (const ParseError& e : r.errors) {
+      if (!out.empty()) out += " ";
+      out += std::to_string(e.number) + ":" + e.text;
+    }
+    return out;
+  }
+  static constexpr const char* kNames[] = {
+      "select", "insert",   "update", "delete", "truncate", "create",    "drop", "index", "begin",
+      "commit", "rollback", "save",   "set",    "print",    "raiserror", "use",  "exec",  "empty"};
+  std::string out;
+  for (const Stmt& s : r.statements) {
+    if (!out.empty()) out += " ";
+    out += kNames[static_cast<int>(s.kind)];
+  }
+  return out;
+}
+
+TEST(ParserTest, StatementSplitting) {
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"select 1 select 2", "select select"},
+      {"select 1;select 2;;", "select select"},
+      {"", ""},
+      {"insert t values (1) update t set a = 1 delete t", "insert update delete"},
+      {"insert into t select * from u select 1", "insert select"},
+      {"begin tran commit tran begin transaction rollback", "begin commit begin rollback"},
+      {"create table t (a int) create index ix on t (a) drop table t", "create index drop"},
+      {"set nocount on print 'x' raiserror('m', 1, 1) use master", "set print raiserror use"},
+      {"sp_who", "exec"},
+      {"sp_help 't', 2", "exec"},
+      {"exec sp_who select 1", "exec select"},
+      {"exec sp_makewebtask @outputfile = 'a.html', @query = 'select 1'", "exec"},
+      {"exec p @a = 1, 2",
+       "119:Must pass parameter number 2 and subsequent parameters as '@name = value'. After the "
+       "form '@name = value' has been used, all subsequent parameters must be passed in the form "
+       "'@name = value'."},
+      {"select a from t union all select b from u order by 1", "select"},
+      {"truncate table t", "truncate"},
+      {"select 1 as x, y = 2, 3 z, 'w' = 4", "select"},
+      {"select * from a join b on a.x = b.x left outer join c on c.y = a.y cross join d", "select"},
+      {"select case when a is null then 1 else 2 end from t where a not between 1 and 2", "select"},
+      {"select count(distinct a) from t with (nolock)", "select"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Kinds(c.sql), c.expected) << c.sql;
+}
+
+TEST(ParserTest, SyntaxErrors) {
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"select", "156:Incorrect syntax near the keyword 'select'."},
+      {"select 1 +", "102:Incorrect syntax near '+'."},
+      {"select * from", "156:Incorrect syntax near the keyword 'from'."},
+      {"select * FROM t WHERE", "156:Incorrect syntax near the keyword 'WHERE'."},
+      {"select 1 2", "102:Incorrect syntax near '2'."},
+      {"select 1 select", "156:Incorrect syntax near the keyword 'select'."},
+      {"foo bar baz", "102:Incorrect syntax near 'baz'."},
+      {"select 1 foo(", "102:Incorrect syntax near '('."},
+      {"select (1", "102:Incorrect syntax near '1'."},
+      {"insert into t values (1", "102:Incorrect syntax near '1'."},
+      {"select 1 < 2", "102:Incorrect syntax near '<'."},
+      {"select 'abc",
+       "105:Unclosed quotation mark after the character string 'abc'. "
+       "102:Incorrect syntax near 'abc'."},
+      {"/* open", "113:Missing end comment mark '*/'."},
+      {"select nosuchfn(1)", "195:'nosuchfn' is not a recognized built-in function name."},
+      {"declare @a int", "50100:The DECLARE statement is not supported by tdslite."},
+      {"select @x", "50100:The variable @x is not supported by tdslite."},
+      {"create table t (a datetime2)",
+       "50100:The data type datetime2 is not supported by tdslite."},
+      {"create table t (a varchar(9000))",
+       "2750:The size (9000) given to the type 'varchar' exceeds the maximum allowed for any data "
+       "type (8000)."},
+      {"select * into x from t", "50100:SELECT ... INTO is not supported by tdslite."},
+      {"select top 10 percent * from t", "50100:TOP ... PERCENT is not supported by tdslite."},
+      {"select * from #tmp", "50100:The temporary table '#tmp' is not supported by tdslite."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Kinds(c.sql), c.expected) << c.sql;
+}
+
+TEST(ParserTest, SelectStructure) {
+  ParseResult r = ParseBatch(
+      "select top 5 a as x, y = b + 1, c z from t1 a join t2 on a.k = t2.k "
+      "where a > 1 group by a having count(*) > 1 order by 1 desc");
+  ASSERT_TRUE(r.ok());
+  const Select& s = *r.statements[0].select;
+  ASSERT_EQ(s.items.size(), 3u);
+  EXPECT_EQ(s.items[0].alias, "x");
+  EXPECT_EQ(s.items[1].alias, "y");
+  EXPECT_EQ(s.items[1].expr->kind, ExprKind::kBinaryOp);
+  EXPECT_EQ(s.items[2].alias, "z");
+  ASSERT_EQ(s.from.size(), 1u);
+  EXPECT_EQ(s.from[0]->join, JoinKind::kInner);
+  EXPECT_EQ(s.from[0]->left->alias, "a");
+  EXPECT_TRUE(s.where);
+  EXPECT_EQ(s.group_by.size(), 1u);
+  EXPECT_TRUE(s.having);
+  ASSERT_EQ(s.order_by.size(), 1u);
+  EXPECT_TRUE(s.order_by[0].descending);
+  ASSERT_TRUE(s.top);
+  EXPECT_EQ(s.top->text, "5");
+}
+
+TEST(ParserTest, ProcedureArguments) {
+  ParseResult r = ParseBatch("EXEC sp_runwebtask 'x', @OutputFile = N'a.htm'");
+  ASSERT_TRUE(r.ok());
+  const Stmt& s = r.statements[0];
+  EXPECT_EQ(s.name, "sp_runwebtask");
+  ASSERT_EQ(s.args.size(), 2u);
+  EXPECT_EQ(s.arg_names, (std::vector<std::string>{"", "@outputfile"}));
+  EXPECT_EQ(s.args[1]->kind, ExprKind::kNString);
+}
+
+// Precedence: * over +, comparisons over NOT over AND over OR.
+TEST(ParserTest, Precedence) {
+  ParseResult r = ParseBatch("select 1 where 1 + 2 * 3 = 7 or not 1 = 2 and 3 = 3");
+  ASSERT_TRUE(r.ok());
+  const Expr& w = *r.statements[0].select->where;
+  ASSERT_EQ(w.text, "or");
+  const Expr& eq = *w.args[0];
+  ASSERT_EQ(eq.text, "=");
+  ASSERT_EQ(eq.args[0]->text, "+");
+  EXPECT_EQ(eq.args[0]->args[1]->text, "*");
+  EXPECT_EQ(w.args[1]->text, "and");
+  EXPECT_EQ(w.args[1]->args[0]->text, "not");
+}
+
+// Deep nesting and random input are refused, never a crash.
+TEST(ParserTest, HostileInput) {
+  std::string deep = "select " + std::string(5000, '(') + "1" + std::string(5000, ')');
+  ParseResult r = ParseBatch(deep);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.errors[0].number, 191);
+  static constexpr const char* kPieces[] = {
+      "select", "from", "(",    ")",     ",",       "'x'",    "1",         "a",      "where",
+      "=",      "and",  "case", "when",  "end",     "insert", "into",      "values", "*",
+      "+",      "join", "on",   "order", "by",      "group",  "union",     "create", "table",
+      "int",    "not",  "null", "in",    "between", ".",      "@@rowcount"};
+  uint32_t seed = 7;
+  for (int round = 0; round < 3000; ++round) {
+    std::string sql;
+    for (int i = 0; i < 12; ++i) {
+      seed = seed * 1103515245 + 12345;
+      sql += kPieces[(seed >> 16) % (sizeof kPieces / sizeof kPieces[0])];
+      sql += ' ';
+    }
+    ParseResult p = ParseBatch(sql);
+    EXPECT_TRUE(p.ok() || !p.errors.empty());
+  }
+}
+
+}  // namespace
+}  // namespace tdslite::sql
