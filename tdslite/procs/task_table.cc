@@ -25,8 +25,8 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-std::string ColumnName(const ParamSpec& spec) {
-  return sql::QuoteIdent(spec.name + 1);
+std::string ColumnName(const ParamDecl& decl) {
+  return sql::QuoteIdent(decl.name + 1);
 }
 
 }  // namespace
@@ -34,8 +34,8 @@ std::string ColumnName(const ParamSpec& spec) {
 bool EnsureTaskTable(sqlite3* db) {
   std::string ddl = std::string("CREATE TABLE IF NOT EXISTS ") + kTaskTable +
                     "(procname TEXT NOT NULL PRIMARY KEY COLLATE NOCASE";
-  for (const ParamSpec& spec : kMakeParams) {
-    if (std::string_view(spec.name) != "@procname") ddl += ", " + ColumnName(spec) + " TEXT";
+  for (const ParamDecl& decl : kMakeParams) {
+    if (std::string_view(decl.name) != "@procname") ddl += ", " + ColumnName(decl) + " TEXT";
   }
   ddl += ")";
   return sqlite3_exec(db, ddl.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;

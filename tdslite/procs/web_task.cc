@@ -61,12 +61,12 @@ std::string WebAssistantText(int number, std::string_view procedure) {
   switch (number) {
     case kNoTaskKeyDrop:
       return "sp_dropwebtask requires at least one of the parameters @outputfile or @procname "
-             "to be specified.";
+             "to be defined.";
     case kDropTaskNotFound:
       return "sp_dropwebtask cannot find the specified task.";
     case kNoTaskKeyRun:
       return "sp_runwebtask requires at least one of the parameters @outputfile or @procname "
-             "to be specified.";
+             "to be defined.";
     case kQueryFailed:
       return "SQL Web Assistant: Could not execute the SQL statement.";
     case kQueryMissing:
@@ -91,9 +91,9 @@ std::string WebAssistantText(int number, std::string_view procedure) {
     case kSingleRowInvalid:
       return "SQL Web Assistant: @singlerow must be 0 or 1.";
     case kBlobFmtInvalid:
-      return "SQL Web Assistant: The @blobfmt parameter specification is not valid.";
+      return "SQL Web Assistant: The format given in @blobfmt is not valid.";
     case kBlobFmtNoFile:
-      return "SQL Web Assistant: An output file name is mandatory for each column specified in "
+      return "SQL Web Assistant: An output file name is mandatory for each column named in "
              "the @blobfmt parameter.";
     case kDatabaseInvalid:
       return "SQL Web Assistant: The database given in @dbname does not exist.";
@@ -176,15 +176,15 @@ class Call {
 // Matches arguments to parameters as SQL Server does: positional ones in
 // declared order, named ones by name (case-insensitive), each at most once.
 // `supplied` tells which parameters the call gave (NULL included).
-bool Bind(std::span<const ParamSpec> specs, std::span<const ProcArgument> args, Call& call,
+bool Bind(std::span<const ParamDecl> decls, std::span<const ProcArgument> args, Call& call,
           Values* values, std::vector<bool>* supplied) {
-  values->assign(specs.size(), std::nullopt);
-  supplied->assign(specs.size(), false);
+  values->assign(decls.size(), std::nullopt);
+  supplied->assign(decls.size(), false);
   for (size_t i = 0; i < args.size(); ++i) {
     const ProcArgument& a = args[i];
-    size_t index = specs.size();
+    size_t index = decls.size();
     if (a.name.empty()) {
-      if (i >= specs.size()) {
+      if (i >= decls.size()) {
         call.Refuse(MakeMessage(8144, 2, 16,
                                 "Procedure or function " + call.procedure() +
                                     " has too many arguments specified."),
@@ -193,10 +193,10 @@ bool Bind(std::span<const ParamSpec> specs, std::span<const ProcArgument> args, 
       }
       index = i;
     } else {
-      for (size_t s = 0; s < specs.size(); ++s) {
-        if (EqualsNoCase(a.name, specs[s].name)) index = s;
+      for (size_t s = 0; s < decls.size(); ++s) {
+        if (EqualsNoCase(a.name, decls[s].name)) index = s;
       }
-      if (index == specs.size()) {
+      if (index == decls.size()) {
         call.Refuse(
             MakeMessage(8145, 2, 16,
                         a.name + " is not a parameter for procedure " + call.procedure() + "."),
@@ -246,16 +246,16 @@ std::optional<int64_t> ParseInteger(std::string_view text, bool* overflow) {
 
 // Checks the integer parameters and replaces each value by its canonical
 // text; missing and NULL ones take their default.
-bool ConvertIntegers(std::span<const ParamSpec> specs, Call& call, Values* values) {
-  for (size_t i = 0; i < specs.size(); ++i) {
-    const ParamSpec& spec = specs[i];
+bool ConvertIntegers(std::span<const ParamDecl> decls, Call& call, Values* values) {
+  for (size_t i = 0; i < decls.size(); ++i) {
+    const ParamDecl& decl = decls[i];
     std::optional<std::string>& v = (*values)[i];
-    if (spec.kind == ParamKind::kText) continue;
+    if (decl.kind == ParamKind::kText) continue;
     if (!v) {
-      v = spec.default_value;
+      v = decl.default_value;
       continue;
     }
-    const char* type = spec.kind == ParamKind::kTinyInt ? "tinyint" : "int";
+    const char* type = decl.kind == ParamKind::kTinyInt ? "tinyint" : "int";
     bool overflow = false;
     std::optional<int64_t> n = ParseInteger(*v, &overflow);
     if (!n) {
@@ -264,8 +264,8 @@ bool ConvertIntegers(std::span<const ParamSpec> specs, Call& call, Values* value
                   false);
       return false;
     }
-    const int64_t low = spec.kind == ParamKind::kTinyInt ? 0 : INT32_MIN;
-    const int64_t high = spec.kind == ParamKind::kTinyInt ? 255 : INT32_MAX;
+    const int64_t low = decl.kind == ParamKind::kTinyInt ? 0 : INT32_MIN;
+    const int64_t high = decl.kind == ParamKind::kTinyInt ? 255 : INT32_MAX;
     if (overflow || *n < low || *n > high) {
       call.Refuse(MakeMessage(220, 2, 16,
                               std::string("Arithmetic overflow error for data type ") + type +

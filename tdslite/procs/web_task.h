@@ -13,7 +13,7 @@ namespace tdslite::procs {
 
 enum class ParamKind { kText, kTinyInt, kInt };
 
-struct ParamSpec {
+struct ParamDecl {
   const char* name;  // as SQL Server declares it, lower-cased
   ParamKind kind;
   const char* default_value;  // nullptr: NULL
@@ -21,7 +21,7 @@ struct ParamSpec {
 
 // sp_makewebtask's parameters in SQL Server's declared order, which is also
 // the order positional arguments take.
-inline constexpr ParamSpec kMakeParams[] = {
+inline constexpr ParamDecl kMakeParams[] = {
     {"@outputfile", ParamKind::kText, nullptr},   {"@query", ParamKind::kText, nullptr},
     {"@fixedfont", ParamKind::kTinyInt, "1"},     {"@bold", ParamKind::kTinyInt, "0"},
     {"@italic", ParamKind::kTinyInt, "0"},        {"@colheaders", ParamKind::kTinyInt, "1"},
@@ -75,7 +75,7 @@ enum MakeParam : size_t {
 static_assert(kBlobFmt + 1 == kMakeParamCount);
 
 // sp_runwebtask and sp_dropwebtask take the task's keys only.
-inline constexpr ParamSpec kKeyParams[] = {
+inline constexpr ParamDecl kKeyParams[] = {
     {"@procname", ParamKind::kText, nullptr},
     {"@outputfile", ParamKind::kText, nullptr},
 };

@@ -83,6 +83,25 @@ TEST_F(WebTaskTest, SingleRowWritesOnePagePerRow) {
   EXPECT_FALSE(fs::exists(root_ / "row4.htm"));
 }
 
+// A @blobfmt template gets each value, escaped, in place of its marker; the
+// cell links to the file by its name when no URL is given.
+TEST_F(WebTaskTest, BlobFormatWithTemplate) {
+  ASSERT_EQ(R(kSetup).find("error"), std::string::npos);
+  Write(root_ / "note_tpl.htm", "<P>[<%insert_data_here%>]\n");
+  EXPECT_EQ(R("sp_makewebtask @outputfile='notes.htm', @query='select note from staff where id "
+              "= 3', @lastupdated=0, @blobfmt='%1% FILE=sub/note.htm TPLT=note_tpl.htm'"),
+            "status 0\ndone E0");
+  EXPECT_EQ(Read(root_ / "sub/note1.htm"), "<P>[a&lt;b&gt;c]\n");
+  EXPECT_NE(Read(root_ / "notes.htm").find("<TD><TT><A HREF=\"sub/note1.htm\">note</A></TT></TD>"),
+            std::string::npos);
+  // A value file outside the root is refused like the page itself.
+  EXPECT_EQ(R("sp_makewebtask @outputfile='notes2.htm', @query='select note from staff', "
+              "@blobfmt='%1% FILE=../note.htm'")
+                .substr(0, 9),
+            "msg 16821");
+  EXPECT_FALSE(fs::exists(dir_ / "note1.htm"));
+}
+
 TEST_F(WebTaskTest, LastUpdatedLineCarriesTheTime) {
   EXPECT_EQ(R("sp_makewebtask @outputfile='dated.htm', @query='select 1 as one'"),
             "status 0\ndone E0");
@@ -141,10 +160,10 @@ TEST_F(WebTaskTest, Errors) {
        "done E0 error"},
       {"sp_runwebtask",
        "msg 16803/11/1: sp_runwebtask requires at least one of the parameters @outputfile or "
-       "@procname to be specified.\ndone 0 error\nstatus 1\ndone E0"},
+       "@procname to be defined.\ndone 0 error\nstatus 1\ndone E0"},
       {"sp_dropwebtask @procname=null",
        "msg 16801/11/1: sp_dropwebtask requires at least one of the parameters @outputfile or "
-       "@procname to be specified.\ndone 0 error\nstatus 1\ndone E0"},
+       "@procname to be defined.\ndone 0 error\nstatus 1\ndone E0"},
       {"sp_runwebtask @procname='nosuch'",
        "msg 16815" + wa + "@procname is not valid.\ndone 0 error\nstatus 16815\ndone E0"},
       {"sp_runwebtask @outputfile='nosuch.htm'",
@@ -180,11 +199,11 @@ TEST_F(WebTaskTest, Errors) {
        "msg 16829" + wa + "@singlerow must be 0 or 1.\ndone 0 error\nstatus 16829\ndone E0"},
       {"sp_makewebtask @outputfile='x.htm', @query='select 1', @blobfmt='2 FILE=a'",
        "msg 16830" + wa +
-           "The @blobfmt parameter specification is not valid.\ndone 0 error\n"
+           "The format given in @blobfmt is not valid.\ndone 0 error\n"
            "status 16830\ndone E0"},
       {"sp_makewebtask @outputfile='x.htm', @query='select 1', @blobfmt='%1% URL=a'",
        "msg 16831" + wa +
-           "An output file name is mandatory for each column specified in the "
+           "An output file name is mandatory for each column named in the "
            "@blobfmt parameter.\ndone 0 error\nstatus 16831\ndone E0"},
       {"sp_makewebtask @outputfile='x.htm', @query='select 1', @templatefile='none.htm'",
        "msg 16822" + wa +
