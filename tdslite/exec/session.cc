@@ -18,6 +18,7 @@
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
 #include "text_pointer.h"
+#include "text_write.h"
 
 namespace tdslite {
 namespace {
@@ -46,6 +47,7 @@ constexpr uint16_t kCmdExec = 0xE0;
 constexpr uint16_t kCmdIf = 0xC2;
 
 constexpr int32_t kDefaultTextSize = 4096;
+const std::string kNoSource;
 constexpr int32_t kUnlimitedTextSize = 2147483647;
 
 // Errors SQL Server treats as ending the whole batch when they happen while
@@ -114,6 +116,8 @@ class SessionImpl : public Session {
   sql::FunctionContext* function_context() { return &functions_; }
 
   void ExecuteBatch(std::string_view text, ResultSink& sink) override {
+    text_write_.reset();
+    if (IsWriteTextBulk(text)) return StartWriteText(text, sink);
     sql::ParseResult parsed = sql::ParseBatch(text);
     if (!parsed.ok()) {
       for (const sql::ParseError& e : parsed.errors) {
@@ -148,8 +152,24 @@ class SessionImpl : public Session {
 
   int32_t TextSize() const override { return textsize_; }
   const std::string& DatabaseName() const override { return database_; }
+  std::unique_ptr<TextWrite> TakeTextWrite() override { return std::move(text_write_); }
 
  private:
+  // `writetext bulk ...`: checks the target and waits for the BULK message.
+  void StartWriteText(std::string_view text, ResultSink& sink) {
+    Message error;
+    text_write_ = tdslite::StartWriteText(db_, text, &error);
+    Done d;
+    if (!text_write_) {
+      sink.Send(error);
+      last_error_ = error.number;
+      d.status = kDoneError;
+    }
+    sink.Finish(d);
+  }
+
+  std::unique_ptr<TextWrite> text_write_;
+
   enum class Flow { kNext, kAbort, kStop };
 
   // Passes everything on and counts the DONEs.
@@ -171,6 +191,7 @@ class SessionImpl : public Session {
       inner_.TransactionChanged(e, d);
     }
     bool Cancelled() override { return inner_.Cancelled(); }
+    bool AcceptsLobSource() const override { return inner_.AcceptsLobSource(); }
     int finishes = 0;
 
    private:
@@ -409,14 +430,32 @@ class SessionImpl : public Session {
 
   // ---- select ---------------------------------------------------------------
 
-  void FillValue(sqlite3_stmt* st, int i, const ColumnDesc& col, Value* v, int64_t rowid) {
+  // `source`: the base column of a text/image value read from a table row;
+  // `streamed`: the statement yields only the image value's length, and the
+  // value itself is read from the row.
+  void FillValue(sqlite3_stmt* st, int i, const ColumnDesc& col, Value* v, int64_t rowid,
+                 const std::string& source, bool streamed, bool sink_reads_lob) {
     v->text_pointer.clear();
     v->text_timestamp.clear();
+    v->lob.reset();
     if (sqlite3_column_type(st, i) == SQLITE_NULL) {
       v->is_null = true;
       return;
     }
     v->is_null = false;
+    if (streamed) {
+      v->bytes.clear();
+      v->text_pointer = MakeTextPointer(rowid, col.table, source);
+      std::shared_ptr<LobSource> lob = OpenLobSource(db_, col.table, source, rowid);
+      if (lob) v->text_timestamp = LobTimestamp(*lob);
+      if (lob && !sink_reads_lob) {
+        v->bytes.resize(static_cast<size_t>(lob->Size()));
+        if (!lob->Read(0, v->bytes)) v->bytes.clear();
+      } else {
+        v->lob = std::move(lob);
+      }
+      return;
+    }
     switch (sql::StorageOf(col.type.id)) {
       case sql::Storage::kInteger:
       case sql::Storage::kMoney:
@@ -465,9 +504,11 @@ class SessionImpl : public Session {
       }
     }
     if (sql::IsLobType(col.type.id)) {
-      v->text_pointer = MakeTextPointer(rowid, col.table, col.name);
-      // The row version: tdslite keeps none, so every value has the same one.
-      v->text_timestamp = std::string("\0\0\0\0\0\0\0\1", 8);
+      // The timestamp is a digest of the stored bytes: it changes with them.
+      v->text_pointer = MakeTextPointer(rowid, col.table, source.empty() ? col.name : source);
+      TextDigest digest;
+      digest.Add(v->bytes);
+      v->text_timestamp = digest.Timestamp();
     }
   }
 
@@ -500,8 +541,11 @@ class SessionImpl : public Session {
         const int rowid_column =
             q.rowid_columns.empty() ? -1 : q.rowid_columns[static_cast<size_t>(i)];
         int64_t rowid = rowid_column >= 0 ? sqlite3_column_int64(st.get(), rowid_column) : 0;
-        FillValue(st.get(), i, q.columns[static_cast<size_t>(i)], &values[static_cast<size_t>(i)],
-                  rowid);
+        const size_t k = static_cast<size_t>(i);
+        FillValue(st.get(), i, q.columns[k], &values[k], rowid,
+                  k < q.source_columns.size() ? q.source_columns[k] : kNoSource,
+                  k < q.streamed.size() && q.streamed[k] && rowid_column >= 0,
+                  sink.AcceptsLobSource());
       }
       if (!sink.Row(values)) return Flow::kStop;
       ++rows;

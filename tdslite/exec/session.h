@@ -70,6 +70,19 @@ struct DateTimeValue {
   uint32_t ticks = 0;
 };
 
+// A text/image value read from its row in pieces, so that a large value
+// never has to be held whole. The sink asks for the bytes while it encodes
+// the row, before the next row is fetched.
+class LobSource {
+ public:
+  virtual ~LobSource() = default;
+  // The stored value's size in bytes.
+  virtual int64_t Size() = 0;
+  // Reads out.size() bytes starting at `offset` (offset + out.size() <=
+  // Size()). Answers false when the row is gone or SQLite fails.
+  virtual bool Read(int64_t offset, std::span<char> out) = 0;
+};
+
 // One value of a row. The active member follows the column's TypeId:
 //  - integer types and bit: `i`
 //  - real/float: `f`
@@ -90,6 +103,8 @@ struct Value {
   // protocol layer sends before a non-NULL value. Empty when not applicable.
   std::string text_pointer;
   std::string text_timestamp;
+  // image only, instead of `bytes`: the stored value, read in pieces.
+  std::shared_ptr<LobSource> lob;
 };
 
 // An ERROR or INFO token. `severity` is SQL Server's class: above 10 the
@@ -149,6 +164,9 @@ class ResultSink {
   virtual void TransactionChanged(TransactionEvent event, uint64_t descriptor) = 0;
   // Polled between rows and statements; true once an attention has arrived.
   virtual bool Cancelled() = 0;
+  // True when Row() reads Value::lob itself; otherwise the session fills
+  // `bytes` with the whole value.
+  virtual bool AcceptsLobSource() const { return false; }
 };
 
 // Server-wide settings from the command line.
@@ -175,6 +193,21 @@ struct SessionInfo {
 
 class Engine;
 
+// The data of a WRITETEXT BULK: the session accepted the statement, and the
+// client's BULK message follows. The protocol layer hands it every byte of
+// that message in order (the 4-byte size first), then calls Finish. Destroyed
+// without Finish (client gone, attention), it leaves the old value intact.
+class TextWrite {
+ public:
+  virtual ~TextWrite() = default;
+  // Answers false when the transfer has already failed; the caller may keep
+  // feeding (the bytes are then dropped) so that the message is consumed.
+  virtual bool Append(std::string_view bytes) = 0;
+  // The message ended: stores the value, or reports why not, and finishes
+  // the reply with a DONE.
+  virtual void Finish(ResultSink& sink) = 0;
+};
+
 // One client connection's SQL state: its own SQLite connection, its SET
 // options, its transaction and its @@ variables. Used by one thread at a time.
 class Session {
@@ -188,6 +221,9 @@ class Session {
   // `set textsize` as currently in force for this session (bytes).
   virtual int32_t TextSize() const = 0;
   virtual const std::string& DatabaseName() const = 0;
+  // After a batch that was `writetext bulk ...` and accepted: the transfer
+  // waiting for the BULK message. Null otherwise. The session keeps none.
+  virtual std::unique_ptr<TextWrite> TakeTextWrite() { return nullptr; }
 };
 
 // The shared database: opened once per server process.

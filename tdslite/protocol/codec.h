@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -196,6 +197,10 @@ void EncodeColMetadata(std::span<const ColumnDesc> columns, TdsVersion version, 
 // bytes, as `set textsize` does.
 void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, int32_t text_size,
                std::string& out);
+// The same; an image value with a LobSource is read in pieces, and `flush`
+// (when set) is called whenever `out` holds a piece: it sends and clears it.
+void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, int32_t text_size,
+               std::string& out, const std::function<void(std::string&)>& flush);
 void EncodeMessage(const Message& message, std::string_view server_name, TdsVersion version,
                    std::string& out);
 void EncodeDone(uint8_t token, uint16_t status, uint16_t current_command, uint64_t row_count,

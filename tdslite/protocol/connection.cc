@@ -44,6 +44,7 @@ class WireSink final : public ResultSink {
   void DatabaseChanged(std::string_view old_name, std::string_view new_name) override;
   void TransactionChanged(TransactionEvent event, uint64_t descriptor) override;
   bool Cancelled() override;
+  bool AcceptsLobSource() const override { return true; }
 
   // Ends the reply: the last DONE without MORE, or the attention
   // acknowledgement when the client cancelled.
@@ -87,6 +88,7 @@ class ProcedureSink final : public ResultSink {
     wire_.TransactionChanged(event, descriptor);
   }
   bool Cancelled() override { return wire_.Cancelled(); }
+  bool AcceptsLobSource() const override { return wire_.AcceptsLobSource(); }
   bool failed() const { return failed_; }
 
  private:
@@ -117,6 +119,9 @@ class Connection {
   void TransactionManager(std::string_view payload);
   void Rpc(std::string_view payload);
   void RefuseBulk();
+  // Feeds the BULK message that follows an accepted `writetext bulk` to the
+  // transfer. Answers false when the connection must close.
+  bool ReceiveBulk(std::unique_ptr<TextWrite> write);
   void AcknowledgeAttention();
   // Skips ALL_HEADERS (7.2+); false when they are malformed.
   bool SkipAllHeaders(ByteReader& reader);
@@ -169,7 +174,11 @@ bool WireSink::Row(std::span<const Value> values) {
   if (cancelled_ || broken()) return false;
   FlushPending();
   scratch_.clear();
-  EncodeRow(values, wire_, c_.text_size(), scratch_);
+  // Large image values go out piece by piece as they are read.
+  EncodeRow(values, wire_, c_.text_size(), scratch_, [this](std::string& piece) {
+    Write(piece);
+    piece.clear();
+  });
   Write(scratch_);
   // Each packet that went out may have crossed an attention coming in.
   if (c_.writer().packets_sent() != packets_seen_) {
@@ -310,6 +319,10 @@ void Connection::Run() {
   }
   if (!Login(message)) return;
   while (!closing_ && !writer_.failed()) {
+    if (std::unique_ptr<TextWrite> write = session_->TakeTextWrite()) {
+      if (!ReceiveBulk(std::move(write))) return;
+      continue;
+    }
     r = ReadMessage(fd_, &message);
     if (r != ReadResult::kOk) {
       if (r == ReadResult::kMalformed) Log("malformed packet");
@@ -594,6 +607,60 @@ void Connection::Rpc(std::string_view payload) {
   }
   wire.End();
   if (wire.broken()) closing_ = true;
+}
+
+bool Connection::ReceiveBulk(std::unique_ptr<TextWrite> write) {
+  uint8_t type = 0;
+  uint8_t status = 0;
+  std::string body;
+  ReadResult r = ReadPacket(fd_, &type, &status, &body, -1);
+  if (r != ReadResult::kOk) {
+    if (r == ReadResult::kMalformed) Log("malformed packet");
+    return false;  // the transfer is dropped: the old value stays
+  }
+  if (type != kPacketBulk) {
+    // The client gave up on the transfer (dbwritetext refused, or another
+    // request instead): serve what came.
+    write.reset();
+    RequestMessage message;
+    r = ReadMessageRest(fd_, type, status, std::move(body), &message);
+    if (r != ReadResult::kOk) return false;
+    return Serve(message);
+  }
+  for (;;) {
+    write->Append(body);
+    if (status & kStatusEom) break;
+    r = ReadPacket(fd_, &type, &status, &body, kPacketTimeoutMs);
+    if (r != ReadResult::kOk) {
+      Log("connection lost during a BULK transfer");
+      return false;
+    }
+    if (type == kPacketAttention) {
+      write.reset();
+      AcknowledgeAttention();
+      return !writer_.failed();
+    }
+    if (type != kPacketBulk) {
+      Log("packet type changed inside a BULK message");
+      return false;
+    }
+  }
+  WireSink sink(*this);
+  try {
+    write->Finish(sink);
+  } catch (const std::exception& e) {
+    sink.Send({.number = 50000,
+               .state = 1,
+               .severity = 16,
+               .text = std::string("tdslite internal error: ") + e.what(),
+               .procedure = {},
+               .line = 1});
+    sink.Finish(
+        {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+  }
+  write.reset();
+  sink.End();
+  return !sink.broken();
 }
 
 void Connection::RefuseBulk() {

@@ -57,6 +57,29 @@ ReadResult ReadPacket(int fd, uint8_t* type, uint8_t* status, std::string* body,
   return ReadExact(fd, body->data(), body->size(), kPacketTimeoutMs, false);
 }
 
+ReadResult ReadMessageRest(int fd, uint8_t type, uint8_t status, std::string body,
+                           RequestMessage* message) {
+  message->type = type;
+  message->payload = std::move(body);
+  message->ignored = (status & kStatusIgnore) != 0;
+  while (!(status & kStatusEom)) {
+    uint8_t next = 0;
+    ReadResult r = ReadPacket(fd, &next, &status, &body, kPacketTimeoutMs);
+    if (r == ReadResult::kClosed) return ReadResult::kError;
+    if (r != ReadResult::kOk) return r;
+    if (next != message->type) {
+      if (next != kPacketAttention) return ReadResult::kMalformed;
+      message->type = next;
+      message->payload.clear();
+      return ReadResult::kOk;
+    }
+    if (message->payload.size() + body.size() > kMaxRequestBytes) return ReadResult::kMalformed;
+    message->payload += body;
+    if (status & kStatusIgnore) message->ignored = true;
+  }
+  return ReadResult::kOk;
+}
+
 ReadResult ReadMessage(int fd, RequestMessage* message) {
   message->payload.clear();
   message->ignored = false;

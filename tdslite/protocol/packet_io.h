@@ -42,6 +42,9 @@ ReadResult ReadPacket(int fd, uint8_t* type, uint8_t* status, std::string* body,
 // Reads packets up to the one carrying EOM. A request message larger than
 // kMaxRequestBytes is refused as malformed: no client sends batches that big.
 ReadResult ReadMessage(int fd, RequestMessage* message);
+// The same, the message's first packet (type, status, body) already read.
+ReadResult ReadMessageRest(int fd, uint8_t type, uint8_t status, std::string body,
+                           RequestMessage* message);
 
 // Seconds a half-received packet may stall before the connection is dropped.
 constexpr int kPacketTimeoutMs = 30000;

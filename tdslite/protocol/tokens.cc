@@ -49,6 +49,8 @@ constexpr uint16_t kNullShortLength = 0xFFFF;
 // token's 16-bit length field valid whatever a RAISERROR produced.
 constexpr size_t kMaxMessageChars = 4000;
 constexpr size_t kTextPointerSize = 16;
+// Bytes of an image value read from SQLite at a time.
+constexpr int64_t kLobPieceSize = 64 * 1024;
 constexpr size_t kTextTimestampSize = 8;
 
 // Bytes of a DECIMALN value (sign byte included) for a precision.
@@ -286,8 +288,35 @@ void EncodeColMetadata(std::span<const ColumnDesc> columns, TdsVersion version, 
   }
 }
 
+// An image value read from its row piece by piece. With `flush`, the bytes
+// go out as they are read instead of piling up in `out`.
+static void PutLobValue(std::string& out, LobSource& lob, int32_t text_size,
+                        const std::function<void(std::string&)>& flush) {
+  int64_t size = std::max<int64_t>(lob.Size(), 0);
+  if (text_size > 0) size = std::min<int64_t>(size, text_size);
+  size = std::min<int64_t>(size, kTextMaxLength);
+  PutU32(out, static_cast<uint32_t>(size));
+  bool ok = true;
+  for (int64_t at = 0; at < size;) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(size - at, kLobPieceSize));
+    size_t start = out.size();
+    out.resize(start + n);
+    // The length is already out: a row that vanished mid-read is sent as
+    // zeros rather than desynchronising the client.
+    if (ok) ok = lob.Read(at, std::span<char>(out.data() + start, n));
+    if (!ok) std::memset(out.data() + start, 0, n);
+    at += static_cast<int64_t>(n);
+    if (flush && out.size() >= kLobPieceSize) flush(out);
+  }
+}
+
 void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, int32_t text_size,
                std::string& out) {
+  EncodeRow(values, wire, text_size, out, nullptr);
+}
+
+void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, int32_t text_size,
+               std::string& out, const std::function<void(std::string&)>& flush) {
   PutU8(out, kTokenRow);
   static const Value kNull;
   for (size_t i = 0; i < wire.size(); ++i) {
@@ -357,6 +386,10 @@ void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, 
         Encoding encoding = w.wire_type == kText    ? Encoding::kCp1252
                             : w.wire_type == kNText ? Encoding::kUcs2
                                                     : Encoding::kBytes;
+        if (v.lob && encoding == Encoding::kBytes) {
+          PutLobValue(out, *v.lob, text_size, flush);
+          continue;
+        }
         size_t at = out.size();
         PutU32(out, 0);
         size_t n = AppendEncoded(out, v.bytes, encoding);

@@ -214,7 +214,37 @@ class ExprCompiler {
 
   // ---- expressions -----------------------------------------------------------
 
+  // Expression trees deeper than this, or whose compilation would use more
+  // stack than this, are refused as SQL Server refuses them: the recursion
+  // below must stay within the connection thread's stack (whose frames are
+  // far larger in a sanitizer build). A chain of binary operators is parsed
+  // without recursion but compiled with it, so its length counts here.
+  static constexpr int kMaxExpressionDepth = 1000;
+  static constexpr uintptr_t kMaxStackBytes = 3u << 20;
+  int depth_ = 0;
+  uintptr_t stack_start_ = 0;
+
+  struct DepthGuard {
+    ExprCompiler* c;
+    explicit DepthGuard(ExprCompiler* compiler) : c(compiler) {
+      char marker = 0;
+      const auto here = reinterpret_cast<uintptr_t>(&marker);
+      if (c->depth_++ == 0) c->stack_start_ = here;
+      const uintptr_t used = c->stack_start_ > here ? c->stack_start_ - here : 0;
+      if (c->depth_ > kMaxExpressionDepth || used > kMaxStackBytes) {
+        --c->depth_;
+        Throw(191, 1, 15,
+              "Some part of your SQL statement is nested too deeply. Rewrite the query or "
+              "break it up into smaller queries.");
+      }
+    }
+    ~DepthGuard() { --c->depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+  };
+
   Typed Compile(const Expr& e, const Scope* scope, bool allow_aggregate) {
+    DepthGuard guard(this);
     switch (e.kind) {
       case ExprKind::kNull: {
         Typed t;
@@ -437,6 +467,8 @@ class ExprCompiler {
     std::vector<ExprType> columns;
     std::vector<ColumnDesc> descs;
     std::vector<int> rowid_columns;  // per column: hidden rowid column, or -1
+    std::vector<std::string> source_columns;
+    std::vector<bool> streamed;
   };
 
   // Compiles a full select (with unions and order by); `parent` gives
@@ -455,7 +487,13 @@ class ExprCompiler {
     }
   }
 
+  // Set for the outermost select of a query whose rows go to a client: only
+  // there may image values be left in their rows to be read in pieces.
+  bool stream_images_ = false;
+
   CoreSelectSql SelectSql(const Select& s, const Scope* parent, int64_t extra_limit) {
+    const bool stream_images = stream_images_;
+    stream_images_ = false;
     CoreResult first = Core(s, parent);
     std::vector<CoreResult> rest;
     for (const auto& u : s.unions) {
@@ -486,12 +524,17 @@ class ExprCompiler {
       }
       types.push_back(t);
     }
-    auto emit_core = [&](const CoreResult& r, bool convert, const std::string& hidden) {
+    // `streamed`: per item, true when an image value is read from its row in
+    // pieces later; the statement then only yields its length (SQLite does not
+    // load a blob whose length alone is asked for).
+    auto emit_core = [&](const CoreResult& r, bool convert, const std::string& hidden,
+                         const std::vector<bool>& streamed) {
       std::string sql = "SELECT ";
       if (r.distinct) sql += "DISTINCT ";
       for (size_t i = 0; i < r.items.size(); ++i) {
         if (i > 0) sql += ", ";
         std::string item = convert ? Convert(r.items[i], types[i].type).sql : r.items[i].sql;
+        if (i < streamed.size() && streamed[i]) item = "length(" + item + ")";
         sql += item + " AS \"_c" + std::to_string(i + 1) + "\"";
       }
       sql += hidden + r.from_and_rest;
@@ -500,6 +543,8 @@ class ExprCompiler {
     const bool is_union = !rest.empty();
     // Hidden rowids behind the columns, for text pointers of text/image values.
     std::vector<int> rowid_columns(first.items.size(), -1);
+    std::vector<bool> streamed(first.items.size(), false);
+    std::vector<std::string> source_columns(first.items.size());
     std::string hidden;
     if (!is_union && !first.distinct && !first.grouped) {
       int next = static_cast<int>(first.items.size());
@@ -508,12 +553,15 @@ class ExprCompiler {
         if (!IsLobType(item.t.type.id) || item.rowid_sql.empty()) continue;
         hidden += ", " + item.rowid_sql + " AS \"_r" + std::to_string(i + 1) + "\"";
         rowid_columns[i] = next++;
+        source_columns[i] = item.column_name;
+        streamed[i] =
+            stream_images && item.t.type.id == TypeId::kImage && !item.column_name.empty();
       }
     }
-    std::string sql = emit_core(first, is_union, hidden);
+    std::string sql = emit_core(first, is_union, hidden, streamed);
     for (size_t k = 0; k < rest.size(); ++k) {
       sql += s.unions[k].first ? " UNION ALL " : " UNION ";
-      sql += emit_core(rest[k], true, "");
+      sql += emit_core(rest[k], true, "", {});
     }
     // ORDER BY: output names and positions, or (single selects) expressions.
     if (!s.order_by.empty()) {
@@ -555,6 +603,8 @@ class ExprCompiler {
     out.sql = sql;
     out.columns = types;
     out.rowid_columns = rowid_columns;
+    out.source_columns = source_columns;
+    out.streamed = streamed;
     for (size_t i = 0; i < first.items.size(); ++i) {
       ColumnDesc d;
       d.name = first.names[i];
@@ -1406,6 +1456,25 @@ class ExprCompiler {
       }
       return out;
     }
+    if (f == "textptr") {
+      ArgCount(e, 1, 1);
+      out.t.type = ColumnType{.id = TypeId::kVarBinary, .length = 16, .precision = 0, .scale = 0};
+      out.t.nullable = true;
+      const Typed& a = args[0];
+      if (!IsLobType(a.t.type.id)) {
+        Throw(8116, 1, 16,
+              "Argument data type " + TypeName(a.t.type.id) +
+                  " is invalid for argument 1 of textptr function.");
+      }
+      if (a.rowid_sql.empty() || a.column_name.empty() || a.table.empty()) {
+        out.sql = "NULL";
+      } else {
+        // length() does not make SQLite load the value to see whether it is NULL.
+        out.sql = "tds_textptr(" + a.rowid_sql + ", " + QuoteText(a.table) + ", " +
+                  QuoteText(a.column_name) + ", length(" + a.sql + "))";
+      }
+      return out;
+    }
     if (f == "datalength") {
       ArgCount(e, 1, 1);
       out.t.type = IntType(TypeId::kInt);
@@ -1666,7 +1735,9 @@ std::string SqliteDeclaration(const ColumnType& t) {
     case Storage::kInteger:
     case Storage::kMoney:
     case Storage::kDateTicks:
-      return "INTEGER";
+      // "INT", not "INTEGER": an INTEGER PRIMARY KEY would become SQLite's
+      // rowid, which turns an inserted NULL into a new key instead of an error.
+      return "INT";
     case Storage::kReal:
       return "REAL";
     case Storage::kDecimalText:
@@ -1687,10 +1758,13 @@ bool Compiler::CompileSelect(const Select& select, CompiledSelect* out, CompileE
   int counter = 0;
   ExprCompiler c(db_, vars_, &counter);
   try {
+    c.stream_images_ = true;
     auto r = c.SelectSql(select, nullptr, -1);
     out->sql = r.sql;
     out->columns = r.descs;
     out->rowid_columns = r.rowid_columns;
+    out->source_columns = r.source_columns;
+    out->streamed = r.streamed;
     return true;
   } catch (const Failure& f) {
     *error = f.error;

@@ -49,6 +49,12 @@ struct CompiledSelect {
   // For each column, the index of the hidden result column that holds the
   // row's rowid (text/ntext/image columns of base tables), or -1.
   std::vector<int> rowid_columns;
+  // Per column with a rowid: the base table's column name (text pointers
+  // name it), else empty.
+  std::vector<std::string> source_columns;
+  // Per column: true when the statement yields only the length of an image
+  // value, which the executor then reads from the row in pieces.
+  std::vector<bool> streamed;
 };
 
 // One row-producing or row-changing SQLite statement plus what the executor

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "tdslite/exec/text_pointer.h"
 #include "types.h"
 #include "values.h"
 
@@ -1448,6 +1449,22 @@ void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   ResultText(ctx, out);
 }
 
+// tds_textptr(rowid, table, column, length): the text pointer of a value,
+// NULL for a NULL value (length NULL).
+void TextPtrFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[3]) == SQLITE_NULL || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  auto text = [&](int i) {
+    const unsigned char* p = sqlite3_value_text(argv[i]);
+    return std::string(p != nullptr ? reinterpret_cast<const char*>(p) : "",
+                       static_cast<size_t>(sqlite3_value_bytes(argv[i])));
+  };
+  std::string pointer = MakeTextPointer(sqlite3_value_int64(argv[0]), text(1), text(2));
+  sqlite3_result_blob(ctx, pointer.data(), static_cast<int>(pointer.size()), SQLITE_TRANSIENT);
+}
+
 }  // namespace
 
 bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
@@ -1466,6 +1483,7 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
   add("tds_like", 3, LikeFunc);
   add("tds_getdate", 0, GetDateFunc, context, SQLITE_UTF8);
   add("tds_datalength", 2, DataLengthFunc);
+  add("tds_textptr", 4, TextPtrFunc);
   add("tds_substring", 3, SubstringFunc);
   add("tds_left", 2, LeftRightFunc);
   add("tds_right", 2, LeftRightFunc, &marker);

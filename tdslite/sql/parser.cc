@@ -22,7 +22,7 @@ bool IsKnownFunction(std::string_view name) {
       "ceiling",   "year",      "month",     "day",     "count",       "sum",
       "avg",       "min",       "max",       "db_name", "suser_sname", "scope_identity",
       "user_name", "host_name", "app_name",  "space",   "reverse",     "sign",
-      "ascii",     "char",      "nchar",     "unicode"};
+      "ascii",     "char",      "nchar",     "unicode", "textptr"};
   for (const char* k : kKnown) {
     if (name == k) return true;
   }

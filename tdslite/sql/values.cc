@@ -377,6 +377,25 @@ std::optional<int64_t> ToSmallDateTime(int64_t serial) {
   return total / 1440 * kTicksPerDay + total % 1440 * 18000;
 }
 
+// Days from 0001-01-01 (proleptic Gregorian) to 1900-01-01, and to the
+// first day of the Hijri calendar.
+constexpr int64_t kDaysTo1900 = 693595;
+constexpr int64_t kHijriEpoch = 227013;
+// The Hijri months as SQL Server names them in style 130 (Arabic script).
+constexpr const char* kHijriMonthNames[12] = {
+    "\u0645\u062d\u0631\u0645",
+    "\u0635\u0641\u0631",
+    "\u0631\u0628\u064a\u0639 \u0627\u0644\u0627\u0648\u0644",
+    "\u0631\u0628\u064a\u0639 \u0627\u0644\u062b\u0627\u0646\u064a",
+    "\u062c\u0645\u0627\u062f\u0649 \u0627\u0644\u0627\u0648\u0644\u0649",
+    "\u062c\u0645\u0627\u062f\u0649 \u0627\u0644\u062b\u0627\u0646\u064a\u0629",
+    "\u0631\u062c\u0628",
+    "\u0634\u0639\u0628\u0627\u0646",
+    "\u0631\u0645\u0636\u0627\u0646",
+    "\u0634\u0648\u0627\u0644",
+    "\u0630\u0648 \u0627\u0644\u0642\u0639\u062f\u0629",
+    "\u0630\u0648 \u0627\u0644\u062d\u062c\u0629"};
+
 std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small) {
   DateTimeValue dt = FromSerial(serial);
   int y, m, d;
@@ -483,6 +502,44 @@ std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small)
     case 23:
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
       return std::string(buf);
+    case 130:
+    case 131: {
+      // The Hijri date by the tabular (Kuwaiti) calendar: 30-year cycles of
+      // 10631 days, day 0 being 1 Muharram 1 (16 July 622, Julian).
+      int64_t n = static_cast<int64_t>(dt.days) + kDaysTo1900 - kHijriEpoch;
+      if (n < 0) return std::nullopt;
+      auto leap = [](int64_t year) { return (year * 11 + 14) % 30 < 11; };
+      int64_t hy = n / 10631 * 30;
+      int64_t rest = n % 10631;
+      for (int64_t k = 1; k <= 30; ++k) {
+        int64_t length = leap(k) ? 355 : 354;
+        if (rest < length) {
+          hy += k;
+          break;
+        }
+        rest -= length;
+      }
+      int hm = 1;
+      for (; hm <= 12; ++hm) {
+        int64_t length = hm % 2 == 1 || (hm == 12 && leap(hy)) ? 30 : 29;
+        if (rest < length) break;
+        rest -= length;
+      }
+      const int hd = static_cast<int>(rest) + 1;
+      if (style == 131) {
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %2d:%02d:%02d:%03d%s", hd, hm,
+                      static_cast<int>(hy), h12, mi, s, ms, ampm);
+        return std::string(buf);
+      }
+      std::string out;
+      std::snprintf(buf, sizeof buf, "%02d ", hd);
+      out += buf;
+      out += kHijriMonthNames[hm - 1];
+      std::snprintf(buf, sizeof buf, " %04d %2d:%02d:%02d:%03d%s", static_cast<int>(hy), h12, mi, s,
+                    ms, ampm);
+      out += buf;
+      return out;
+    }
     case 126:
     case 127:
       if (ms == 0) {

@@ -291,11 +291,7 @@ def check_tsql(ck, port):
 
 
 # Cases the engine cannot pass yet, with the reason (see the Checker).
-KNOWN_ENGINE_GAPS = {
-    "error number for \"insert into t1 values (null, 'n')\"":
-        "a NULL inserted into an `int not null primary key` column is taken as SQLite's "
-        "rowid alias instead of raising 515",
-}
+KNOWN_ENGINE_GAPS = {}
 
 
 def main():

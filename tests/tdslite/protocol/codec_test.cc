@@ -1,6 +1,9 @@
 // Byte-exact checks of the TDS codec against known client and server bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "tdslite/protocol/codec.h"
@@ -346,6 +349,56 @@ TEST(Tokens, TextValuesCarryPointerAndObeyTextSize) {
             "10 " + Hex(v.text_pointer) + " " + Hex(v.text_timestamp) + " 04 00 00 00 61 00 62 00");
   // An odd text size never splits a UCS-2 character.
   EXPECT_EQ(Hex(EncodeOne(column, v, TdsVersion::k72, 3).row).substr(75), "02 00 00 00 61 00");
+}
+
+// An image value served from memory as if read from its row.
+class StringLob final : public LobSource {
+ public:
+  explicit StringLob(std::string bytes) : bytes_(std::move(bytes)) {}
+  int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
+  bool Read(int64_t offset, std::span<char> out) override {
+    ++reads;
+    if (offset < 0 || static_cast<size_t>(offset) + out.size() > bytes_.size()) return false;
+    std::memcpy(out.data(), bytes_.data() + offset, out.size());
+    return true;
+  }
+  int reads = 0;
+
+ private:
+  std::string bytes_;
+};
+
+TEST(Tokens, StreamedImagesMatchTheWholeValueAndGoOutInPieces) {
+  ColumnDesc column = Column(TypeId::kImage);
+  column.table = "t";
+  std::string bytes(300000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 % 251);
+  for (int32_t text_size : {0, 1, 4096, 200000, 2147483647}) {
+    Value whole = V();
+    whole.bytes = bytes;
+    whole.text_pointer = std::string(16, '\x11');
+    whole.text_timestamp = std::string(8, '\x22');
+    Value streamed = whole;
+    streamed.bytes.clear();
+    auto lob = std::make_shared<StringLob>(bytes);
+    streamed.lob = lob;
+    std::string meta;
+    std::vector<WireColumn> wire;
+    EncodeColMetadata({&column, 1}, TdsVersion::k74, meta, &wire);
+    std::string expected;
+    EncodeRow({&whole, 1}, wire, text_size, expected);
+    std::string sent;
+    std::string out;
+    size_t largest = 0;
+    EncodeRow({&streamed, 1}, wire, text_size, out, [&](std::string& piece) {
+      largest = std::max(largest, piece.size());
+      sent += piece;
+      piece.clear();
+    });
+    sent += out;
+    EXPECT_EQ(sent, expected) << "textsize " << text_size;
+    EXPECT_LE(largest, 128u * 1024) << "textsize " << text_size;
+  }
 }
 
 TEST(Text, ConversionsHandleEveryRange) {

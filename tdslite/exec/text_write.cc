@@ -1,0 +1,487 @@
+#include "text_write.h"
+
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "tdslite/sql/catalog.h"
+#include "tdslite/sql/types.h"
+#include "text_pointer.h"
+
+namespace tdslite {
+namespace {
+
+// Pieces SQLite blobs are read and hashed in.
+constexpr size_t kPieceSize = 256 * 1024;
+constexpr size_t kSizePrefix = 4;
+
+Message Error(int number, int state, std::string text) {
+  Message m;
+  m.number = number;
+  m.state = static_cast<uint8_t>(state);
+  m.severity = 16;
+  m.text = std::move(text);
+  return m;
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out = "0x";
+  for (char c : bytes) {
+    out += kDigits[(static_cast<unsigned char>(c) >> 4) & 0xF];
+    out += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return out;
+}
+
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// Splits the statement into blank-separated words; `=` is a word of its own.
+std::vector<std::string> Words(std::string_view sql) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : sql) {
+    if (std::isspace(static_cast<unsigned char>(c)) || c == '=' || c == ';') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+      if (c == '=') words.emplace_back("=");
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+std::optional<std::string> ParseHex(std::string_view word) {
+  if (word.size() < 2 || word[0] != '0' || (word[1] != 'x' && word[1] != 'X')) return std::nullopt;
+  word.remove_prefix(2);
+  if (word.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < word.size(); i += 2) {
+    int v = 0;
+    for (size_t k = 0; k < 2; ++k) {
+      char c = static_cast<char>(std::tolower(static_cast<unsigned char>(word[i + k])));
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (d < 0) return std::nullopt;
+      v = v * 16 + d;
+    }
+    out += static_cast<char>(v);
+  }
+  return out;
+}
+
+// Strips [..] or ".." around one part of a dotted name.
+std::string Unquote(std::string_view part) {
+  if (part.size() >= 2 &&
+      ((part.front() == '[' && part.back() == ']') || (part.front() == '"' && part.back() == '"')))
+    part = part.substr(1, part.size() - 2);
+  return std::string(part);
+}
+
+std::vector<std::string> SplitDotted(std::string_view name) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  bool bracket = false;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] == '[') bracket = true;
+    if (i < name.size() && name[i] == ']') bracket = false;
+    if (i == name.size() || (name[i] == '.' && !bracket)) {
+      parts.push_back(Unquote(name.substr(start, i - start)));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
+// Windows-1252 bytes 0x80-0x9F as Unicode; the rest are Latin-1.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void PutUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string Cp1252ToUtf8(std::string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  for (char ch : in) {
+    auto c = static_cast<unsigned char>(ch);
+    PutUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+  }
+  return out;
+}
+
+std::string Ucs2ToUtf8(std::string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  for (size_t i = 0; i + 1 < in.size(); i += 2) {
+    uint32_t u = static_cast<unsigned char>(in[i]) | (static_cast<unsigned char>(in[i + 1]) << 8);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < in.size()) {
+      uint32_t lo =
+          static_cast<unsigned char>(in[i + 2]) | (static_cast<unsigned char>(in[i + 3]) << 8);
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    PutUtf8(out, u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
+  }
+  return out;
+}
+
+class BlobLobSource final : public LobSource {
+ public:
+  explicit BlobLobSource(sqlite3_blob* blob) : blob_(blob) {}
+  ~BlobLobSource() override { sqlite3_blob_close(blob_); }
+  int64_t Size() override { return sqlite3_blob_bytes(blob_); }
+  bool Read(int64_t offset, std::span<char> out) override {
+    if (offset < 0 || static_cast<uint64_t>(offset) + out.size() > static_cast<uint64_t>(Size()))
+      return false;
+    return sqlite3_blob_read(blob_, out.data(), static_cast<int>(out.size()),
+                             static_cast<int>(offset)) == SQLITE_OK;
+  }
+
+ private:
+  sqlite3_blob* blob_;
+};
+
+// The value's current timestamp; nullopt when the row or value is gone
+// (a NULL value has no text pointer, hence no timestamp either).
+std::optional<std::string> CurrentTimestamp(sqlite3* db, const std::string& table,
+                                            const std::string& column, int64_t rowid) {
+  std::string probe = "SELECT " + sql::QuoteIdent(column) + " IS NULL FROM " +
+                      sql::QuoteIdent(table) + " WHERE rowid = ?1";
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, probe.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(st);
+    return std::nullopt;
+  }
+  sqlite3_bind_int64(st, 1, rowid);
+  bool present = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == 0;
+  sqlite3_finalize(st);
+  if (!present) return std::nullopt;
+  std::shared_ptr<LobSource> source = OpenLobSource(db, table, column, rowid);
+  if (!source) return std::nullopt;
+  std::string stamp = LobTimestamp(*source);
+  if (stamp.empty()) return std::nullopt;
+  return stamp;
+}
+
+class TextWriteImpl final : public TextWrite {
+ public:
+  TextWriteImpl(sqlite3* db, std::string table, std::string column, TypeId type, int64_t rowid,
+                std::string stamp)
+      : db_(db),
+        table_(std::move(table)),
+        column_(std::move(column)),
+        type_(type),
+        rowid_(rowid),
+        stamp_(std::move(stamp)) {}
+
+  ~TextWriteImpl() override { Abandon(); }
+
+  bool Append(std::string_view bytes) override {
+    if (failed_) return false;
+    if (prefix_.size() < kSizePrefix) {
+      size_t n = std::min(bytes.size(), kSizePrefix - prefix_.size());
+      prefix_.append(bytes.substr(0, n));
+      bytes.remove_prefix(n);
+      if (prefix_.size() < kSizePrefix) return true;
+      uint32_t size = 0;
+      for (int i = 3; i >= 0; --i)
+        size = (size << 8) | static_cast<unsigned char>(prefix_[static_cast<size_t>(i)]);
+      if (size > 0x7FFFFFFFu) return Fail(SizeError(size, 0));
+      size_ = size;
+      if (!Begin()) return false;
+    }
+    if (bytes.empty()) return true;
+    if (received_ + bytes.size() > size_) {
+      received_ += bytes.size();
+      return Fail(SizeError(size_, received_));
+    }
+    if (type_ == TypeId::kImage) {
+      if (sqlite3_blob_write(blob_, bytes.data(), static_cast<int>(bytes.size()),
+                             static_cast<int>(received_)) != SQLITE_OK)
+        return Fail(SqliteError());
+    } else {
+      data_.append(bytes);
+    }
+    received_ += bytes.size();
+    return true;
+  }
+
+  void Finish(ResultSink& sink) override {
+    if (!failed_ && prefix_.size() < kSizePrefix) Fail(SizeError(0, 0));
+    if (!failed_ && received_ != size_) Fail(SizeError(size_, received_));
+    if (!failed_) Store();
+    Done done;
+    if (failed_) {
+      sink.Send(error_);
+      done.status = kDoneError;
+    }
+    sink.Finish(done);
+  }
+
+ private:
+  Message SizeError(uint64_t announced, uint64_t sent) {
+    return Error(7124, 1,
+                 "The text, ntext, or image data sent (" + std::to_string(sent) +
+                     " bytes) does not match the length announced (" + std::to_string(announced) +
+                     " bytes).");
+  }
+
+  Message SqliteError() { return Error(50000, 1, std::string("SQLite: ") + sqlite3_errmsg(db_)); }
+
+  bool Fail(Message m) {
+    if (!failed_) error_ = std::move(m);
+    failed_ = true;
+    Abandon();
+    return false;
+  }
+
+  bool Exec(const char* sql) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+
+  // Opens the savepoint, checks the timestamp once more (another connection
+  // may have written since the statement) and, for image, makes room.
+  bool Begin() {
+    if (!Exec("SAVEPOINT tdslite_writetext")) return Fail(SqliteError());
+    open_ = true;
+    std::optional<std::string> now = CurrentTimestamp(db_, table_, column_, rowid_);
+    if (!now) return Fail(Error(7123, 1, "Invalid text, ntext, or image pointer value."));
+    if (*now != stamp_) return Fail(StaleError());
+    if (type_ != TypeId::kImage) return true;
+    std::string update = "UPDATE " + sql::QuoteIdent(table_) + " SET " + sql::QuoteIdent(column_) +
+                         " = zeroblob(?1) WHERE rowid = ?2";
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db_, update.c_str(), -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_int64(st, 1, static_cast<sqlite3_int64>(size_));
+      sqlite3_bind_int64(st, 2, rowid_);
+      rc = sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) return Fail(SqliteError());
+    if (sqlite3_blob_open(db_, "main", table_.c_str(), column_.c_str(), rowid_, 1, &blob_) !=
+        SQLITE_OK)
+      return Fail(SqliteError());
+    return true;
+  }
+
+  void Store() {
+    if (type_ != TypeId::kImage) {
+      std::string text = type_ == TypeId::kNText ? Ucs2ToUtf8(data_) : Cp1252ToUtf8(data_);
+      std::string().swap(data_);
+      std::string update = "UPDATE " + sql::QuoteIdent(table_) + " SET " +
+                           sql::QuoteIdent(column_) + " = ?1 WHERE rowid = ?2";
+      sqlite3_stmt* st = nullptr;
+      int rc = sqlite3_prepare_v2(db_, update.c_str(), -1, &st, nullptr);
+      if (rc == SQLITE_OK) {
+        sqlite3_bind_text64(st, 1, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+        sqlite3_bind_int64(st, 2, rowid_);
+        rc = sqlite3_step(st);
+      }
+      sqlite3_finalize(st);
+      if (rc != SQLITE_DONE) {
+        Fail(SqliteError());
+        return;
+      }
+    }
+    if (blob_ != nullptr) {
+      int rc = sqlite3_blob_close(blob_);
+      blob_ = nullptr;
+      if (rc != SQLITE_OK) {
+        Fail(SqliteError());
+        return;
+      }
+    }
+    if (!Exec("RELEASE tdslite_writetext")) {
+      Fail(SqliteError());
+      return;
+    }
+    open_ = false;
+  }
+
+  Message StaleError() {
+    return Error(7129, 2, "Synchronization time stamp does not agree with text data page values.");
+  }
+
+  // Drops whatever was written: the old value stays.
+  void Abandon() {
+    if (blob_ != nullptr) {
+      sqlite3_blob_close(blob_);
+      blob_ = nullptr;
+    }
+    if (open_) {
+      Exec("ROLLBACK TO tdslite_writetext");
+      Exec("RELEASE tdslite_writetext");
+      open_ = false;
+    }
+    std::string().swap(data_);
+  }
+
+  sqlite3* db_;
+  std::string table_;
+  std::string column_;
+  TypeId type_;
+  int64_t rowid_;
+  std::string stamp_;
+  std::string prefix_;
+  uint64_t size_ = 0;
+  uint64_t received_ = 0;
+  std::string data_;  // text/ntext: the bytes so far
+  sqlite3_blob* blob_ = nullptr;
+  bool open_ = false;
+  bool failed_ = false;
+  Message error_;
+};
+
+}  // namespace
+
+void TextDigest::Add(std::string_view bytes) {
+  length_ += bytes.size();
+  uint64_t h = h_;
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, bytes.data() + i, 8);
+    h = (h ^ w) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  for (; i < bytes.size(); ++i) {
+    h = (h ^ static_cast<unsigned char>(bytes[i])) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  h_ = h;
+}
+
+std::string TextDigest::Timestamp() const {
+  uint64_t h = h_ ^ (length_ * 0xFF51AFD7ED558CCDull);
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  std::string out(8, '\0');
+  for (int i = 0; i < 8; ++i)
+    out[static_cast<size_t>(i)] = static_cast<char>((h >> (8 * i)) & 0xFF);
+  return out;
+}
+
+std::shared_ptr<LobSource> OpenLobSource(sqlite3* db, const std::string& table,
+                                         const std::string& column, int64_t rowid) {
+  sqlite3_blob* blob = nullptr;
+  if (sqlite3_blob_open(db, "main", table.c_str(), column.c_str(), rowid, 0, &blob) != SQLITE_OK) {
+    sqlite3_blob_close(blob);
+    return nullptr;
+  }
+  return std::make_shared<BlobLobSource>(blob);
+}
+
+std::string LobTimestamp(LobSource& source) {
+  TextDigest digest;
+  const int64_t size = source.Size();
+  std::string piece;
+  for (int64_t at = 0; at < size;) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(size - at, kPieceSize));
+    piece.resize(n);
+    if (!source.Read(at, piece)) return {};
+    digest.Add(piece);
+    at += static_cast<int64_t>(n);
+  }
+  return digest.Timestamp();
+}
+
+bool IsWriteTextBulk(std::string_view sql) {
+  std::vector<std::string> words = Words(sql.substr(0, 64));
+  return words.size() >= 2 && EqualsNoCaseAscii(words[0], "writetext") &&
+         EqualsNoCaseAscii(words[1], "bulk");
+}
+
+std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error) {
+  std::vector<std::string> w = Words(sql);
+  // writetext bulk <object> 0x<ptr> timestamp = 0x<ts> [with log]
+  bool shape = w.size() >= 7 && EqualsNoCaseAscii(w[4], "timestamp") && w[5] == "=";
+  if (shape && w.size() != 7) {
+    shape = w.size() == 9 && EqualsNoCaseAscii(w[7], "with") && EqualsNoCaseAscii(w[8], "log");
+  }
+  if (!shape) {
+    std::string near = w.size() > 2 ? w[2] : "bulk";
+    *error = Error(102, 1, "Incorrect syntax near '" + near + "'.");
+    error->severity = 15;
+    return nullptr;
+  }
+  std::vector<std::string> parts = SplitDotted(w[2]);
+  if (parts.size() < 2) {
+    *error = Error(102, 1, "Incorrect syntax near '" + w[2] + "'.");
+    error->severity = 15;
+    return nullptr;
+  }
+  const std::string table_name = parts[parts.size() - 2];
+  const std::string column_name = parts.back();
+  std::optional<std::string> pointer = ParseHex(w[3]);
+  std::optional<std::string> stamp = ParseHex(w[6]);
+  if (!pointer || !stamp) {
+    *error = Error(102, 1, "Incorrect syntax near '" + (pointer ? w[6] : w[3]) + "'.");
+    error->severity = 15;
+    return nullptr;
+  }
+  std::optional<sql::CatalogTable> table = sql::LookupTable(db, table_name);
+  if (!table) {
+    *error = Error(208, 1, "Invalid object name '" + table_name + "'.");
+    return nullptr;
+  }
+  int column = table->FindColumn(column_name);
+  if (column < 0) {
+    *error = Error(207, 1, "Invalid column name '" + column_name + "'.");
+    return nullptr;
+  }
+  const sql::CatalogColumn& col = table->columns[static_cast<size_t>(column)];
+  TextPointer parsed;
+  const bool lob = sql::IsLobType(col.type.id);
+  if (!lob || !ParseTextPointer(*pointer, &parsed) || parsed.table_hash != NameHash(table->name) ||
+      parsed.column_hash != NameHash(col.name)) {
+    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + Hex(*pointer) + ".");
+    return nullptr;
+  }
+  std::optional<std::string> now = CurrentTimestamp(db, table->name, col.name, parsed.rowid);
+  if (!now) {
+    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + Hex(*pointer) + ".");
+    return nullptr;
+  }
+  if (*now != *stamp) {
+    *error =
+        Error(7129, 2, "Synchronization time stamp does not agree with text data page values.");
+    return nullptr;
+  }
+  return std::make_unique<TextWriteImpl>(db, table->name, col.name, col.type.id, parsed.rowid,
+                                         *stamp);
+}
+
+}  // namespace tdslite
