@@ -1,11 +1,16 @@
 /* RexxKTDB demo: log in to the server, create and fill a small table, read
    it back with KTSelectData, KTSelectCols, KTSelectForm, KTSelectOne and
    KTBatch, ask the server for its time, print what came back, and write it
-   as an HTML page with KTH.
-   Arguments: the page to write (default demo.htm), the server (host:port). */
-parse arg page server
+   as an HTML page with KTH. Then store a file in an image column with
+   KTFile2LOB, copy it back out with KTLOB2File and compare the two, and
+   have the server write a web page of the table with KTHTML.
+   Arguments: the page to write (default demo.htm), the server (host:port),
+   the page the server's web task writes (default webtask.htm; it must lie
+   under the server's file root). */
+parse arg page server webpage
 if page = '' then page = 'demo.htm'
 if server = '' then server = '127.0.0.1:1433'
+if webpage = '' then webpage = 'webtask.htm'
 
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 if KTLoadFuncs() \= '1' then do
@@ -91,6 +96,53 @@ do n = 1 to res.0
     say '   ' strip(line)
   end
 end
+
+/* KTFile2LOB and KTLOB2File: a file of every byte value (zeros and line
+   ends included) into an image column and back out. The row needs a value
+   first: a NULL value has no text pointer to write through. */
+picture = 'demo-picture.bin'
+copy = 'demo-picture.out'
+address system 'rm -f "'picture'" "'copy'"'
+call charout picture, copies(xrange('00'x, 'FF'x), 12), 1
+call stream picture, 'c', 'close'
+lob.0 = 2
+lob.1 = 'create table pictures (id int, img image null)'
+lob.2 = 'insert into pictures values (1, 0x00)'
+call KTBatch 'lob.', 'lobres.'
+say
+stored = KTFile2LOB(picture, 'pictures', 'img', 'id = 1')
+if stored == '1' then
+  say 'KTFile2LOB: stored' stream(picture, 'c', 'query size') 'bytes; the server holds',
+      KTSelectOne('select datalength(img) from pictures where id = 1')
+else
+  say 'KTFile2LOB: not stored:' kt.!msgno kt.!msgtext kt.!dberrstr kt.!oserrstr
+copied = KTLOB2File(copy, 'pictures', 'img', 'id = 1')
+if copied == '1' then do
+  original = charin(picture, 1, stream(picture, 'c', 'query size'))
+  back = ''
+  if stream(copy, 'c', 'query size') > 0 then
+    back = charin(copy, 1, stream(copy, 'c', 'query size'))
+  call stream picture, 'c', 'close'
+  call stream copy, 'c', 'close'
+  if back == original then say 'KTLOB2File: copied back' length(back) 'bytes, identical to the file'
+  else say 'KTLOB2File: copied back' length(back) 'bytes, which differ from the file'
+end
+else say 'KTLOB2File: not copied:' kt.!msgno kt.!msgtext kt.!oserrstr
+address system 'rm -f "'picture'" "'copy'"'
+
+/* KTHTML: the server itself writes a page of the table as a web task,
+   made (and run at once), then dropped again. */
+web.!procname = 'fruitpage'
+web.!outputfile = webpage
+web.!query = 'select name, price from fruit order by name'
+web.!webpagetitle = 'Fruit'
+web.!resultstitle = 'Fruit and prices'
+web.!bold = 1
+say
+call KTHTML 'web'
+if kt.!msgno = 0 then say 'KTHTML: the server wrote' webpage
+else say 'KTHTML: the server answered' kt.!msgno kt.!msgtext
+call KTHTML 'web', 'drop'
 
 /* The page: KTH appends, so start from an empty file. */
 if stream(page, 'c', 'query exists') \== '' then address system 'rm -f "'page'"'

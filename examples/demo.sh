@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the demo against the library in BUILD_DIR: starts tdslite on a free
-# loopback port, runs demo.rexx against it, stops the server, and prints the
-# page the script wrote.
+# loopback port with examples/out as the folder its web tasks write to, runs
+# demo.rexx against it, stops the server, and prints the pages written.
 # Usage: examples/demo.sh BUILD_DIR
 set -euo pipefail
 if [ $# -ne 1 ]; then
@@ -23,9 +23,11 @@ fi
 out="$here/out"
 mkdir -p "$out"
 page="$out/demo.htm"
+webpage="$out/webtask.htm"
+rm -f "$webpage"
 
 log=$(mktemp "${TMPDIR:-/tmp}/ktdb-demo.XXXXXX")
-"$tdslite" --port 0 --user demo:demo >"$log" 2>&1 &
+"$tdslite" --port 0 --user demo:demo --file-root "$out" >"$log" 2>&1 &
 server_pid=$!
 stop_server() {
   kill "$server_pid" 2>/dev/null || true
@@ -49,6 +51,10 @@ fi
 echo "tdslite listening on $address"
 
 cd "$here"
-LD_LIBRARY_PATH="$build${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" regina ./demo.rexx "$page" "$address"
+LD_LIBRARY_PATH="$build${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" regina ./demo.rexx "$page" "$address" "$webpage"
 echo "--- $page"
 cat "$page"
+if [ -f "$webpage" ]; then
+  echo "--- $webpage (written by the server's web task)"
+  cat "$webpage"
+fi

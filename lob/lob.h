@@ -1,12 +1,109 @@
 // Large objects: what the rest of the package may use from lob/.
+//
+// KTLOB2File copies one text or image value into a file and KTFile2LOB
+// replaces one with a file's bytes. Both select the value on MainConnection;
+// KTFile2LOB writes through SecondConnection while the select's row is still
+// pending on MainConnection. Values pass in pieces of at most kPieceSize
+// bytes: neither function ever holds a whole value of its own.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
 #include "frame/frame.h"
+#include "server/server.h"
 
 namespace ktdb {
 
+// ---- Limits ----
+
+// The most bytes one read or write of a value moves.
+inline constexpr std::size_t kPieceSize = 512;
+// KTLOB2File's file name: 511 characters and a terminator.
+inline constexpr std::size_t kLob2FileNameSize = 512;
+// KTFile2LOB's file name: 255 characters and a terminator.
+inline constexpr std::size_t kFile2LobNameSize = 256;
+// A text or image value holds at most 2147483647 bytes, and the text update
+// announces its size as a signed 32-bit count: larger files are refused.
+inline constexpr std::int64_t kLargestValue = 2147483647;
+// The text size a large-object select lifts the server's limit to, and the
+// one that puts the server's default back.
+inline constexpr std::int32_t kUnlimitedTextSize = 2147483647;
+inline constexpr std::int32_t kDefaultTextSize = 0;
+// A text pointer and a text timestamp as DB-Library hands them over.
+inline constexpr std::size_t kTextPointerSize = DBTXPLEN;
+inline constexpr std::size_t kTextTimestampSize = DBTXTSLEN;
+
+// ==== Process-wide state of the large-object functions ====
+
+// Lob2FileName: written by KTLOB2File from its argument 1 before the file is
+// opened; meaningful during that call only.
+extern std::array<char, kLob2FileNameSize> Lob2FileName;
+
+// File2LobName: written by KTFile2LOB from its argument 1 before the file is
+// opened; meaningful during that call only.
+extern std::array<char, kFile2LobNameSize> File2LobName;
+
+// PieceBuffer: KTFile2LOB reads each piece of the file into it and hands it
+// to dbmoretext; meaningful only until the next piece.
+extern std::array<BYTE, kPieceSize> PieceBuffer;
+
+// TextPointer and TextTimestamp: KTFile2LOB copies them from the selected
+// row before it writes through SecondConnection (DB-Library's own copies
+// live only as long as the row); meaningful during that call only.
+extern std::array<BYTE, kTextPointerSize> TextPointer;
+extern std::array<BYTE, kTextTimestampSize> TextTimestamp;
+
+// ==== Shared machinery (lob_common.cc) ====
+
+// A file of the call: closed when the call's work ends, whichever way.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Composes "Select <column> from <table>" and, when a condition is given,
+// " where <condition>" in NameBuffer, terminated. Answers false when it does
+// not fit or a part holds a NUL byte (dbcmd would send only the text before
+// it): an incorrect call.
+bool ComposeLobSelect(std::string_view column, std::string_view table, std::string_view condition);
+
+// Composes the object name of the text update, "<table>.<column>", in
+// StemBuffer, terminated. Answers false when it does not fit (255
+// characters) or holds a NUL byte: an incorrect call.
+bool ComposeObjectName(std::string_view table, std::string_view column);
+
+// Sends the terminated text on the connection and reads every result it
+// gives, so that the connection is idle afterwards. Answers false when the
+// text was not accepted (dbcmd or dbsqlexec failed, or a result failed).
+bool RunStatement(DBPROCESS* dbproc, const char* text);
+
+// Sets the server's text size limit of MainConnection ("set textsize n").
+void SetTextSize(std::int32_t size);
+
+// Records a failure the operating system reported for a file: its number in
+// KT.!OSERR and, in KT.!OSERRSTR, what was done, the file and the system's
+// text for the number. Also counts as a report in ErrorCount.
+void NoteFileError(std::string_view doing, const char* fileName, int osError);
+
+// Records a failure the package itself found, as a DB-Library error would
+// be recorded: the number in KT.!DBERR and the text in KT.!DBERRSTR. Counts
+// as a report in ErrorCount.
+void NotePackageError(std::int32_t number, std::string_view text);
+
+// Whether the first column of the current result of `dbproc` holds text or
+// image values.
+bool FirstColumnIsLob(DBPROCESS* dbproc);
+
+// ==== The external functions (entered through the call frame) ====
+
 // KTLOB2File and KTFile2LOB. Each is called Busy, with its required
-// arguments present, and leaves the package Idle.
+// arguments present, and leaves the package Idle. The result of an admitted
+// call is "1" when the whole value was copied and "0" otherwise.
 APIRET Lob2File(const Arguments& args, Result& result);
 APIRET File2Lob(const Arguments& args, Result& result);
 

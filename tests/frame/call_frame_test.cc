@@ -83,8 +83,10 @@ const std::vector<Guarded> kGuarded = {
     {"KTSelectOne", KTSELECTONE, ktdb::Admission::kIdleConnected, "", {1}, 2, "", ""},
     {"KTBatch", KTBATCH, ktdb::Admission::kIdleConnected, "0", {1, 2}, 2, "zz", "0"},
     {"KTCurTimeStamp", KTCURTIMESTAMP, ktdb::Admission::kIdleConnected, "0", {}, 1, "", ""},
-    {"KTLOB2File", KTLOB2FILE, ktdb::Admission::kIdleConnected, "", {1, 2, 3}, 4, "zz", ""},
-    {"KTFile2LOB", KTFILE2LOB, ktdb::Admission::kIdleConnected, "", {1, 2, 3}, 5, "zz", ""},
+    // An admitted large-object call answers whether the value was copied:
+    // without a server it was not.
+    {"KTLOB2File", KTLOB2FILE, ktdb::Admission::kIdleConnected, "", {1, 2, 3}, 4, "zz", "0"},
+    {"KTFile2LOB", KTFILE2LOB, ktdb::Admission::kIdleConnected, "", {1, 2, 3}, 5, "zz", "0"},
     {"KTHTML", KTHTML, ktdb::Admission::kIdleConnected, "0", {1}, 3, "zz", "0"},
 };
 

@@ -8,7 +8,9 @@
 # KTDB_SERVER_PID, runs REGINA SCRIPT ARGUMENT..., stops the server and exits
 # with the script's status. The server's own output is shown only when the
 # script fails. KTDB_REGINA_PRELOAD, when set, becomes regina's LD_PRELOAD
-# (the sanitizer runtime for an instrumented package).
+# (the sanitizer runtime for an instrumented package). KTDB_FILE_ROOT, when
+# set, is created and handed to the server as the folder its web tasks
+# write under (--file-root).
 set -u
 if [ $# -lt 3 ]; then
   echo "usage: $0 TDSLITE REGINA SCRIPT [ARGUMENT...]" >&2
@@ -40,7 +42,12 @@ stop_server() {
 }
 trap stop_server EXIT
 
-"$tdslite" --port 0 --user ktdb:secret >"$log" 2>&1 &
+root_option=()
+if [ -n "${KTDB_FILE_ROOT:-}" ]; then
+  mkdir -p "$KTDB_FILE_ROOT"
+  root_option=(--file-root "$KTDB_FILE_ROOT")
+fi
+"$tdslite" --port 0 --user ktdb:secret "${root_option[@]}" >"$log" 2>&1 &
 server_pid=$!
 # A script may kill the server itself: the shell is not to report that.
 disown "$server_pid"

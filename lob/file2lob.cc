@@ -1,0 +1,261 @@
+// KTFile2LOB(file, table, column, [condition], [log]): a file's bytes become
+// one text or image value.
+//
+// "Select column from table [where condition]" on MainConnection gives the
+// row; its text pointer and timestamp address the value, which the text
+// update replaces through SecondConnection while the row is still pending on
+// MainConnection. dbwritetext announces the file's size, dbmoretext sends
+// the bytes in pieces of at most kPieceSize, dbsqlok completes the update.
+// Any report from the start of the call on (a DB-Library error, a server
+// message, informational ones included) stops the update at the next check.
+#include <sys/stat.h>
+#include <algorithm>
+#include <cerrno>
+#include <span>
+
+#include "lob/lob.h"
+
+namespace ktdb {
+namespace {
+
+enum class Outcome { kWritten, kStopped };
+
+// The text pointer as hex digits and a terminator, for the UPDATE that
+// empties a value (DB-Library refuses a text update of 0 bytes).
+constexpr std::size_t kHexPointerSize = 2 * kTextPointerSize + 1;
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Takes back the update's transaction, if the server still has it open.
+constexpr const char* kRollback = "if @@trancount > 0 rollback transaction";
+
+bool Reported() {
+  return ErrorCount > 0;
+}
+
+// Reads every answer of the stream just completed. Answers false when one
+// failed or anything was reported.
+bool FinishStream() {
+  if (dbsqlok(SecondConnection) != SUCCEED) {
+    dbcancel(SecondConnection);
+    return false;
+  }
+  bool completed = true;
+  // A connection that keeps answering FAIL would never answer
+  // NO_MORE_RESULTS: the first failure ends the loop.
+  for (;;) {
+    const RETCODE answer = dbresults(SecondConnection);
+    if (answer == NO_MORE_RESULTS) break;
+    if (answer == FAIL) {
+      completed = false;
+      dbcancel(SecondConnection);
+      break;
+    }
+  }
+  return completed && !Reported();
+}
+
+// Ends a text update that was started but must not stand. DB-Library can
+// end the bulk stream cleanly only once every announced byte was sent (a
+// shorter stream leaves the connection out of step with the server), so the
+// rest is sent as zeros and the update's transaction is rolled back: the old
+// value stays and the connection serves the next call.
+void AbandonUpdate(DBINT sent, DBINT size) {
+  // What the clean-up draws (the server's refusal of the zeros, say) does
+  // not hide why the update stopped.
+  const ErrorStem reason = CapturedErrors;
+  PieceBuffer.fill(0);
+  while (sent < size) {
+    const DBINT piece = std::min<DBINT>(static_cast<DBINT>(kPieceSize), size - sent);
+    if (dbmoretext(SecondConnection, piece, PieceBuffer.data()) != SUCCEED) break;
+    sent += piece;
+  }
+  FinishStream();
+  RunStatement(SecondConnection, kRollback);
+  CapturedErrors = reason;
+}
+
+// An empty file: the value becomes '' (text) or 0x (image) through an
+// UPDATE of the one row the select gave: by the caller's condition when the
+// select gave no other row, else by the row's text pointer.
+Outcome EmptyValue(std::string_view table, std::string_view column, std::string_view condition,
+                   bool text) {
+  std::array<char, kHexPointerSize> hex;
+  for (std::size_t i = 0; i < kTextPointerSize; ++i) {
+    hex[2 * i] = kHexDigits[TextPointer[i] >> 4];
+    hex[2 * i + 1] = kHexDigits[TextPointer[i] & 0x0F];
+  }
+  hex[2 * kTextPointerSize] = '\0';
+  // Table and column fit NameBuffer with the select around them, and the
+  // update is shorter than twice the select.
+  std::array<char, 2 * kNameBufferSize> update;
+  const int written = std::snprintf(
+      update.data(), update.size(), "update %.*s set %.*s = %s", static_cast<int>(table.size()),
+      table.data(), static_cast<int>(column.size()), column.data(), text ? "''" : "0x");
+  const auto rest = std::span(update).subspan(static_cast<std::size_t>(written));
+  // The select's further rows are read (values cut at the server's text
+  // size): whether the condition names this row alone.
+  if (dbnextrow(MainConnection) == NO_MORE_ROWS) {
+    if (!condition.empty()) {
+      std::snprintf(rest.data(), rest.size(), " where %.*s", static_cast<int>(condition.size()),
+                    condition.data());
+    }
+  } else {
+    std::snprintf(rest.data(), rest.size(), " where textptr(%.*s) = 0x%s",
+                  static_cast<int>(column.size()), column.data(), hex.data());
+  }
+  if (dbcmd(SecondConnection, update.data()) != SUCCEED || dbsqlexec(SecondConnection) != SUCCEED ||
+      dbresults(SecondConnection) != SUCCEED) {
+    dbcancel(SecondConnection);
+    return Outcome::kStopped;
+  }
+  // The row the pointer addressed must have been found again.
+  const DBINT rows = dbcount(SecondConnection);
+  dbcancel(SecondConnection);
+  if (rows != 1 && !Reported()) {
+    NotePackageError(SYBENTTN, "the row of the text pointer was not found again to empty it");
+  }
+  return rows == 1 && !Reported() ? Outcome::kWritten : Outcome::kStopped;
+}
+
+// The bytes of the file after dbwritetext announced `size` of them.
+Outcome SendFile(std::FILE* file, DBINT size) {
+  DBINT sent = 0;
+  while (sent < size) {
+    const std::size_t wanted =
+        std::min<std::size_t>(kPieceSize, static_cast<std::size_t>(size - sent));
+    const std::size_t got = std::fread(PieceBuffer.data(), 1, wanted, file);
+    if (got == 0) {
+      // The file shrank or could not be read after its size was taken.
+      NoteFileError("cannot read all announced bytes of", File2LobName.data(),
+                    std::ferror(file) ? errno : EIO);
+      AbandonUpdate(sent, size);
+      return Outcome::kStopped;
+    }
+    if (dbmoretext(SecondConnection, static_cast<DBINT>(got), PieceBuffer.data()) != SUCCEED) {
+      AbandonUpdate(sent, size);
+      return Outcome::kStopped;
+    }
+    sent += static_cast<DBINT>(got);
+    if (Reported()) {
+      AbandonUpdate(sent, size);
+      return Outcome::kStopped;
+    }
+  }
+  if (!FinishStream()) {
+    RunStatement(SecondConnection, kRollback);
+    return Outcome::kStopped;
+  }
+  return RunStatement(SecondConnection, "commit transaction") && !Reported() ? Outcome::kWritten
+                                                                             : Outcome::kStopped;
+}
+
+Outcome Update(std::FILE* file, DBINT size, std::string_view table, std::string_view column,
+               std::string_view condition, bool logged) {
+  if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED)
+    return Outcome::kStopped;
+  const RETCODE answer = dbresults(MainConnection);
+  if (answer == NO_MORE_RESULTS || answer == FAIL) return Outcome::kStopped;
+  // No row, or a column of another type: nothing is written and nothing is
+  // reported.
+  if (dbnextrow(MainConnection) != REG_ROW || !FirstColumnIsLob(MainConnection))
+    return Outcome::kStopped;
+  // A NULL value has no text pointer: there is nothing to address.
+  if (dbdata(MainConnection, 1) == nullptr) {
+    NotePackageError(SYBENULP,
+                     "the value is NULL and has no text pointer: set it to '' or 0x first");
+    return Outcome::kStopped;
+  }
+  const DBBINARY* timestamp = dbtxtimestamp(MainConnection, 1);
+  const DBBINARY* pointer = dbtxptr(MainConnection, 1);
+  if (timestamp == nullptr || pointer == nullptr) {
+    NotePackageError(SYBENULP, "the value has no text pointer or text timestamp");
+    return Outcome::kStopped;
+  }
+  std::copy_n(pointer, kTextPointerSize, TextPointer.begin());
+  std::copy_n(timestamp, kTextTimestampSize, TextTimestamp.begin());
+  // Whatever the select drew stops the update before SecondConnection is
+  // touched.
+  if (Reported()) return Outcome::kStopped;
+
+  const bool text = dbcoltype(MainConnection, 1) == SYBTEXT;
+  if (size == 0) return EmptyValue(table, column, condition, text);
+
+  // The update runs in a transaction of its own, so that an update stopped
+  // in the middle can be taken back whole.
+  if (!RunStatement(SecondConnection, "begin transaction") || Reported()) return Outcome::kStopped;
+  // The bytes follow through dbmoretext (text argument null).
+  if (dbwritetext(SecondConnection, StemBuffer.data(), TextPointer.data(),
+                  static_cast<DBTINYINT>(kTextPointerSize), TextTimestamp.data(),
+                  logged ? TRUE : FALSE, size, nullptr) != SUCCEED) {
+    // The server refused the update before any byte was sent. DB-Library
+    // has the announced size waiting in its buffer all the same; the next
+    // statement carries it along and fails, without any answer left unread
+    // (a dbcancel here would leave the answer to its attention unread, and
+    // every later statement would read the answer of the one before). The
+    // rollback is therefore sent twice: the second one runs cleanly.
+    // What the clean-up draws does not hide why the update stopped.
+    const ErrorStem reason = CapturedErrors;
+    RunStatement(SecondConnection, kRollback);
+    RunStatement(SecondConnection, kRollback);
+    CapturedErrors = reason;
+    return Outcome::kStopped;
+  }
+  if (Reported()) {
+    AbandonUpdate(0, size);
+    return Outcome::kStopped;
+  }
+  return SendFile(file, size);
+}
+
+}  // namespace
+
+APIRET File2Lob(const Arguments& args, Result& result) {
+  ErrorCount = 0;
+  // Everything that makes the call incorrect is checked before anything is
+  // opened or sent: the names must fit their fields and hold no NUL byte.
+  const std::string_view name = args.Text(1);
+  const std::string_view table = args.Text(2);
+  const std::string_view column = args.Text(3);
+  if (name.find('\0') != std::string_view::npos || !CopyBounded(File2LobName, name) ||
+      !ComposeLobSelect(column, table, args.Text(4)) || !ComposeObjectName(table, column)) {
+    return LeaveCall(kIncorrectCall);
+  }
+  const bool logged = args.Present(5);
+
+  StatementPreamble();
+  result.SetNumber(0);
+
+  // The file is opened and measured before anything is sent: a file that
+  // cannot be read, or is too large for a value, costs no statement.
+  File file(std::fopen(File2LobName.data(), "rb"));
+  if (!file) {
+    NoteFileError("cannot open for reading", File2LobName.data(), errno);
+    return PublishAndLeave();
+  }
+  struct stat status;
+  if (fstat(fileno(file.get()), &status) != 0) {
+    NoteFileError("cannot take the size of", File2LobName.data(), errno);
+    return PublishAndLeave();
+  }
+  if (!S_ISREG(status.st_mode)) {
+    NoteFileError("not a regular file:", File2LobName.data(),
+                  S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+    return PublishAndLeave();
+  }
+  if (status.st_size > kLargestValue) {
+    NoteFileError("2 GiB or larger, more than a value holds:", File2LobName.data(), EFBIG);
+    return PublishAndLeave();
+  }
+  if (SecondConnection == nullptr) {
+    NotePackageError(SYBEDDNE, "the second connection is not open: connect again");
+    return PublishAndLeave();
+  }
+
+  if (Update(file.get(), static_cast<DBINT>(status.st_size), table, column, args.Text(4), logged) ==
+      Outcome::kWritten) {
+    result.SetNumber(1);
+  }
+  return PublishAndLeave();
+}
+
+}  // namespace ktdb

@@ -1,0 +1,84 @@
+/* The large-object functions stream: a 256 MiB file goes into an image
+   value and back out, while the interpreter's own memory (VmHWM, VmRSS of
+   this regina process, read from /proc) is watched. KTFile2LOB may grow the
+   process by less than 8 MiB; KTLOB2File by the value's size plus 8 MiB at
+   most, because DB-Library holds the fetched row whole. The file is made
+   and compared by the shell, outside this process. */
+failures = 0
+server = value('KTDB_SERVER', , 'ENVIRONMENT')
+size = 256 * 1048576
+big = '/tmp/ktdb-lob-memory.' || random(1, 99999)
+/* The big files are removed whatever happens. */
+signal on syntax name Broken
+call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
+call KTLoadFuncs
+call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+c.0 = 2
+c.1 = 'create table m (id int, i image null)'
+c.2 = 'insert into m values (1, 0x00)'
+call Check 'setup', KTBatch('c.', 'r.'), '1'
+address system 'head -c' size '/dev/urandom >' big'.in'
+
+call ResetPeak
+before = Memory('VmRSS')
+call Check '256 MiB in', KTFile2LOB(big'.in', 'm', 'i', 'id = 1'), '1'
+growth = Memory('VmHWM') - before
+say 'KTFile2LOB of 256 MiB: peak growth' growth 'kB'
+call Check 'KTFile2LOB grows the process by less than 8 MiB', growth < 8192, '1'
+call Check '256 MiB in: length', KTSelectOne('select datalength(i) from m where id = 1'), size
+
+call ResetPeak
+before = Memory('VmRSS')
+call Check '256 MiB out', KTLOB2File(big'.out', 'm', 'i', 'id = 1'), '1'
+growth = Memory('VmHWM') - before
+say 'KTLOB2File of 256 MiB: peak growth' growth 'kB'
+call Check 'KTLOB2File grows the process by at most the value and 8 MiB', ,
+  growth <= size % 1024 + 8192, '1'
+address system 'cmp -s' big'.in' big'.out'
+call Check '256 MiB: identical', rc, '0'
+
+call Check 'reset', KTConnectReset(), '1'
+call KTDropFuncs
+address system 'rm -f' big'.in' big'.out'
+if failures > 0 then do
+  say failures 'check(s) failed'
+  exit 1
+end
+say 'all checks passed'
+exit 0
+
+Broken:
+  say 'FAIL REXX error' rc 'in line' sigl
+  address system 'rm -f' big'.in' big'.out'
+  exit 1
+
+/* A field of /proc/self/status in kB: this process is the interpreter. */
+Memory: procedure
+  parse arg field
+  file = '/proc/self/status'
+  value = ''
+  /* The file reports no size, so lines() cannot be trusted: read until
+     the stream runs dry. */
+  do 200
+    line = linein(file)
+    if line == '' & stream(file, 's') \= 'READY' then leave
+    parse var line name ':' amount 'kB'
+    if name == field then value = strip(amount)
+  end
+  call stream file, 'c', 'close'
+  return value
+
+/* Writing 5 to clear_refs starts the peak (VmHWM) again from the current
+   size; should the kernel refuse, the peak so far is at most the current
+   size plus what earlier checks already allowed. */
+ResetPeak: procedure
+  call charout '/proc/self/clear_refs', '5'
+  call stream '/proc/self/clear_refs', 'c', 'close'
+  return
+
+Check: procedure expose failures
+  parse arg what, actual, expected
+  if actual == expected then return
+  failures = failures + 1
+  say 'FAIL' what': got "'actual'", expected "'expected'"'
+  return
