@@ -2020,6 +2020,8 @@ TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
       sc.sql = src.sql_alias + "." + QuoteIdent(col.name);
       sc.identity = col.identity;
       sc.table = table->name;
+      // textptr(col) in the condition names the row by its rowid.
+      sc.rowid_sql = src.sql_alias + ".rowid";
       src.columns.push_back(sc);
     }
     p.target_alias = src.sql_alias;
