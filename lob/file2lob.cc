@@ -105,6 +105,7 @@ Outcome EmptyValue(std::string_view table, std::string_view column, std::string_
   }
   if (dbcmd(SecondConnection, update.data()) != SUCCEED || dbsqlexec(SecondConnection) != SUCCEED ||
       dbresults(SecondConnection) != SUCCEED) {
+    NoteSilentLoss(SecondConnection);
     dbcancel(SecondConnection);
     return Outcome::kStopped;
   }
@@ -151,10 +152,15 @@ Outcome SendFile(std::FILE* file, DBINT size) {
 
 Outcome Update(std::FILE* file, DBINT size, std::string_view table, std::string_view column,
                std::string_view condition, bool logged) {
-  if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED)
+  if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED) {
+    NoteSilentLoss(MainConnection);
     return Outcome::kStopped;
+  }
   const RETCODE answer = dbresults(MainConnection);
-  if (answer == NO_MORE_RESULTS || answer == FAIL) return Outcome::kStopped;
+  if (answer == NO_MORE_RESULTS || answer == FAIL) {
+    NoteSilentLoss(MainConnection);
+    return Outcome::kStopped;
+  }
   // No row, or a column of another type: nothing is written and nothing is
   // reported.
   if (dbnextrow(MainConnection) != REG_ROW || !FirstColumnIsLob(MainConnection))

@@ -35,10 +35,15 @@ Copy WriteValue(std::FILE* file, const BYTE* data, DBINT length) {
 // The select and the transfer. Answers whether the whole value reached the
 // file; the file is closed before it answers.
 Copy Transfer() {
-  if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED)
+  if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED) {
+    NoteSilentLoss(MainConnection);
     return Copy::kNotCopied;
+  }
   const RETCODE answer = dbresults(MainConnection);
-  if (answer == NO_MORE_RESULTS || answer == FAIL) return Copy::kNotCopied;
+  if (answer == NO_MORE_RESULTS || answer == FAIL) {
+    NoteSilentLoss(MainConnection);
+    return Copy::kNotCopied;
+  }
   // A column of another type: no file is created, an existing one is left
   // as it is.
   if (!FirstColumnIsLob(MainConnection)) return Copy::kNotCopied;

@@ -61,6 +61,7 @@ bool RunStatement(DBPROCESS* dbproc, const char* text) {
   if (dbcmd(dbproc, text) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) {
     // Whatever a failed statement left is discarded, so that the connection
     // is idle for what comes next.
+    NoteSilentLoss(dbproc);
     dbcancel(dbproc);
     return false;
   }

@@ -2,6 +2,8 @@
 // the statement preamble.
 #include <cassert>
 
+#include <syberror.h>
+
 #include "server/server.h"
 
 namespace ktdb {
@@ -35,6 +37,12 @@ void StatementPreamble() {
     dbfreebuf(MainConnection);
   }
   ResetErrors();
+}
+
+void NoteSilentLoss(DBPROCESS* dbproc) {
+  if (dbproc == nullptr || !dbdead(dbproc) || CapturedErrors.dbErr != 0) return;
+  static char deadText[] = "DBPROCESS is dead or not enabled";
+  ErrorHandler(dbproc, EXCOMM, SYBEDDNE, 0, deadText, nullptr);
 }
 
 }  // namespace ktdb

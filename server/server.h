@@ -83,6 +83,13 @@ bool EnsureLibrary();
 // appended but never sent), then ResetErrors.
 void StatementPreamble();
 
+// After a DB-Library call on dbproc failed: when the connection is dead and
+// the call captured no DB-Library error, records the loss (SYBEDDNE) as
+// ErrorHandler would. FreeTDS marks a connection that the server closed
+// while a command was being sent dead without reporting anything, and a
+// call that publishes must not then look like one that merely found no rows.
+void NoteSilentLoss(DBPROCESS* dbproc);
+
 // ---- Login helpers (exposed for their unit tests) ----
 
 // Copies a login text (user name or password) into its field. Answers false

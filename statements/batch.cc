@@ -87,7 +87,10 @@ std::optional<std::int32_t> RunBatch(StemName& results) {
     // went on with the later statements, their results are pending, and the
     // failed first statement is reported as a set of its own in front of
     // them so that no statement that ran goes unreported.
-    if (dbdead(MainConnection)) return n;
+    if (dbdead(MainConnection)) {
+      NoteSilentLoss(MainConnection);
+      return n;
+    }
     status = dbresults(MainConnection);
     if (status == NO_MORE_RESULTS) return n;
     ++n;

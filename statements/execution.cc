@@ -6,7 +6,9 @@ namespace ktdb {
 
 bool SendStatement() {
   if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED) return false;
-  return dbsqlexec(MainConnection) == SUCCEED;
+  if (dbsqlexec(MainConnection) == SUCCEED) return true;
+  NoteSilentLoss(MainConnection);
+  return false;
 }
 
 std::optional<std::int32_t> ExecuteStatement() {

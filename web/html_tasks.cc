@@ -175,12 +175,14 @@ APIRET Html(const Arguments& args, Result& result) {
       const RETCODE answer = dbresults(MainConnection);
       if (answer == NO_MORE_RESULTS) break;
       if (answer == FAIL) {
+        NoteSilentLoss(MainConnection);
         dbcancel(MainConnection);
         break;
       }
       dbcanquery(MainConnection);
     }
   } else {
+    NoteSilentLoss(MainConnection);
     dbcancel(MainConnection);
   }
   // The call was handed to the server: what it made of it is in the KT.!

@@ -164,17 +164,19 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal) {
 
 // Maps an N type with its length to the fixed type of that size.
 uint8_t FixedTypeFor(uint8_t ntype, size_t length) {
+  // Any other length is malformed: the fixed type's decoder reads exactly
+  // its own size.
   switch (ntype) {
     case 0x26:
-      return length == 1 ? 0x30 : length == 2 ? 0x34 : length == 4 ? 0x38 : 0x7F;
+      return length == 1 ? 0x30 : length == 2 ? 0x34 : length == 4 ? 0x38 : length == 8 ? 0x7F : 0;
     case 0x68:
-      return 0x32;
+      return length == 1 ? 0x32 : 0;
     case 0x6D:
-      return length == 4 ? 0x3B : 0x3E;
+      return length == 4 ? 0x3B : length == 8 ? 0x3E : 0;
     case 0x6E:
-      return length == 4 ? 0x7A : 0x3C;
+      return length == 4 ? 0x7A : length == 8 ? 0x3C : 0;
     case 0x6F:
-      return length == 4 ? 0x3A : 0x3D;
+      return length == 4 ? 0x3A : length == 8 ? 0x3D : 0;
     default:
       return 0;
   }

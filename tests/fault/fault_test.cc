@@ -1,0 +1,193 @@
+// The package against a server whose traffic goes wrong mid-call: cut in
+// either direction after a few bytes, a corrupted byte, a server that stops
+// answering a login. Every call returns (0 or 40), the package is Idle, a cut
+// is reported in KT.!, and after KTConnectReset and KTConnect the package
+// works again.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "fault_proxy.h"
+#include "package_fixture.h"
+
+namespace {
+
+using harness::Answer;
+using harness::Call;
+
+struct Statement {
+  const char* function;
+  std::vector<std::string> args;
+  bool publishes;  // sets the KT.! variables
+};
+
+class FaultTest : public harness::PackageTest {
+ protected:
+  static void SetUpTestSuite() {
+    PackageTest::SetUpTestSuite();
+    ASSERT_TRUE(server_->Started());
+    proxy_ = std::make_unique<fault::FaultProxy>(server_->Port());
+    ASSERT_NE(proxy_->Port(), 0);
+    ASSERT_TRUE(ConnectThroughProxy());
+    for (const char* sql : {"create table t (a int, b varchar(40))",
+                            "insert into t values (1, 'one') insert into t values (2, NULL)",
+                            "insert into t values (3, 'a somewhat longer text value')"}) {
+      ASSERT_EQ(Call("KTSelectData", {sql, "r."}).result, "1") << sql;
+    }
+  }
+  static void TearDownTestSuite() {
+    Disconnect();
+    proxy_.reset();
+    PackageTest::TearDownTestSuite();
+  }
+
+  static bool ConnectThroughProxy() {
+    proxy_->Arm({});
+    return Connect("127.0.0.1:" + std::to_string(proxy_->Port()));
+  }
+
+  // KTConnectReset and KTConnect through a healthy proxy, then a statement.
+  static void ExpectRecovers(const std::string& what) {
+    EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
+    EXPECT_EQ(Call("KTConnectReset", {}).result, "1") << what;
+    ASSERT_TRUE(ConnectThroughProxy()) << what << ": reconnect";
+    EXPECT_EQ(Call("KTSelectOne", {"select 40 + 2"}).result, "42") << what << ": after reconnect";
+  }
+
+  static std::unique_ptr<fault::FaultProxy> proxy_;
+};
+
+std::unique_ptr<fault::FaultProxy> FaultTest::proxy_;
+
+const std::vector<Statement>& Statements() {
+  static const std::vector<Statement> statements = {
+      {"KTSelectData", {"select a, b from t order by a", "r.", "10", "-"}, true},
+      {"KTSelectOne", {"select b from t where a = 3"}, true},
+      {"KTSelectCols", {"select a, b from t", "c."}, true},
+      {"KTSelectForm", {"select a, b from t order by a", "f.", "10"}, true},
+      {"KTBatch", {"c.", "res."}, true},
+      {"KTCurTimeStamp", {}, false},
+  };
+  return statements;
+}
+
+void PutBatch() {
+  fake_rexx::variables["C.0"] = "2";
+  fake_rexx::variables["C.1"] = "select a, b from t order by a";
+  fake_rexx::variables["C.2"] = "select count(*) from t";
+}
+
+TEST_F(FaultTest, CutInEitherDirectionIsReportedAndRecovered) {
+  struct Point {
+    fault::Direction direction;
+    std::size_t at;
+  };
+  // 0: before the request leaves or the reply comes; 1 and 8: inside a
+  // packet header; 9 and 20: inside the first token; 60: further in.
+  const std::vector<Point> points = {
+      {fault::Direction::kToServer, 0},  {fault::Direction::kToServer, 1},
+      {fault::Direction::kToServer, 8},  {fault::Direction::kToServer, 20},
+      {fault::Direction::kToClient, 0},  {fault::Direction::kToClient, 1},
+      {fault::Direction::kToClient, 8},  {fault::Direction::kToClient, 9},
+      {fault::Direction::kToClient, 20}, {fault::Direction::kToClient, 60},
+  };
+  for (const Statement& s : Statements()) {
+    for (const Point& p : points) {
+      const std::string what =
+          std::string(s.function) + " cut " +
+          (p.direction == fault::Direction::kToServer ? "to server" : "to client") + " at " +
+          std::to_string(p.at);
+      PutBatch();
+      fake_rexx::variables["KT.!DBERR"] = "unset";
+      const int before = proxy_->Triggered();
+      proxy_->Arm({fault::Kind::kCut, p.direction, p.at});
+      const auto started = std::chrono::steady_clock::now();
+      const Answer answer = Call(s.function, s.args);
+      const auto took = std::chrono::steady_clock::now() - started;
+      EXPECT_LT(took, std::chrono::seconds(30)) << what;
+      EXPECT_TRUE(answer.code == 0 || answer.code == 40) << what;
+      EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
+      if (proxy_->Triggered() != before && s.publishes) {
+        // A cut before the reply is complete is a failure the script sees.
+        EXPECT_NE(harness::Variable("KT.!DBERR"), "0")
+            << what << ": code " << answer.code << ", result \"" << answer.result << "\", "
+            << harness::Variable("KT.!DBERRSTR") << " / " << harness::Variable("KT.!MSGTEXT");
+        EXPECT_NE(harness::Variable("KT.!DBERR"), "unset") << what;
+      }
+      ExpectRecovers(what);
+    }
+  }
+}
+
+TEST_F(FaultTest, CorruptedByteNeitherCrashesNorHangs) {
+  for (const Statement& s : Statements()) {
+    for (std::size_t at : {0u, 2u, 4u, 8u, 9u, 12u, 30u}) {
+      for (fault::Direction d : {fault::Direction::kToServer, fault::Direction::kToClient}) {
+        const std::string what = std::string(s.function) + " corrupt " +
+                                 (d == fault::Direction::kToServer ? "to server" : "to client") +
+                                 " at " + std::to_string(at);
+        PutBatch();
+        proxy_->Arm({fault::Kind::kCorrupt, d, at});
+        const Answer answer = Call(s.function, s.args);
+        EXPECT_TRUE(answer.code == 0 || answer.code == 40) << what;
+        ExpectRecovers(what);
+      }
+    }
+  }
+}
+
+TEST_F(FaultTest, ServerSilentAtLoginEndsWithTheLoginTimeOut) {
+  Disconnect();
+  for (std::size_t at : {0u, 8u, 30u}) {
+    const std::string what = "stall at " + std::to_string(at);
+    proxy_->Arm({fault::Kind::kStall, fault::Direction::kToClient, at});
+    const auto started = std::chrono::steady_clock::now();
+    const Answer answer =
+        Call("KTConnect", {"ktdb", "secret", "127.0.0.1:" + std::to_string(proxy_->Port()), "1"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(answer.code, 0u) << what;
+    EXPECT_EQ(answer.result, "0") << what;
+    EXPECT_EQ(ktdb::ConnectedFlag, 0) << what;
+    EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
+    EXPECT_NE(harness::Variable("KT.!DBERR"), "0") << what;
+    // One second of login time-out, with room for a slow machine.
+    EXPECT_LT(took, std::chrono::seconds(20)) << what;
+    Disconnect();
+    ASSERT_TRUE(ConnectThroughProxy()) << what << ": reconnect";
+    EXPECT_EQ(Call("KTSelectOne", {"select 1"}).result, "1") << what;
+    Disconnect();
+  }
+  ASSERT_TRUE(ConnectThroughProxy());
+}
+
+// The server closes the connection between two calls: the next statement
+// fails, and says so, rather than looking like one that found no rows.
+TEST_F(FaultTest, ConnectionClosedBetweenCallsIsReported) {
+  proxy_->CutAll();
+  fake_rexx::variables["R.0"] = "unset";
+  const Answer answer = Call("KTSelectData", {"select a from t", "r."});
+  EXPECT_EQ(answer.code, 0u);
+  EXPECT_EQ(answer.result, "1");
+  EXPECT_EQ(harness::Variable("R.0"), "0");
+  // Which error tells of the loss depends on when FreeTDS notices the close
+  // (20017 unexpected EOF while sending, 20047 dead before it); what matters
+  // is that one does.
+  EXPECT_THAT(harness::Variable("KT.!DBERR"), ::testing::AnyOf("20017", "20047", "20004", "20006"));
+  EXPECT_NE(harness::Variable("KT.!DBERRSTR"), "");
+  ExpectRecovers("closed between calls");
+}
+
+TEST_F(FaultTest, ConnectionClosedBeforeALargeObjectCallIsReported) {
+  proxy_->CutAll();
+  const std::string file = ::testing::TempDir() + "ktdb_fault_lob.bin";
+  const Answer answer = Call("KTLOB2File", {file, "t", "b", "a = 1"});
+  EXPECT_EQ(answer.code, 0u);
+  EXPECT_EQ(answer.result, "0");
+  EXPECT_THAT(harness::Variable("KT.!DBERR"), ::testing::AnyOf("20017", "20047", "20004", "20006"));
+  ExpectRecovers("closed before KTLOB2File");
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+#include "interpreter.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "fake_rexx.h"
+
+#define KTDB_DECLARE(NAME) extern "C" APIRET APIENTRY NAME(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
+KTDB_DECLARE(KTLOADFUNCS)
+KTDB_DECLARE(KTDROPFUNCS)
+KTDB_DECLARE(KTCONNECT)
+KTDB_DECLARE(KTCONNECTRESET)
+KTDB_DECLARE(KTSELECTCOLS)
+KTDB_DECLARE(KTSELECTDATA)
+KTDB_DECLARE(KTSELECTFORM)
+KTDB_DECLARE(KTSELECTONE)
+KTDB_DECLARE(KTBATCH)
+KTDB_DECLARE(KTCURTIMESTAMP)
+KTDB_DECLARE(KTLOB2FILE)
+KTDB_DECLARE(KTFILE2LOB)
+KTDB_DECLARE(KTH)
+KTDB_DECLARE(KTHTML)
+#undef KTDB_DECLARE
+
+namespace harness {
+
+const std::vector<Function>& Functions() {
+  static const std::vector<Function> functions = {{"KTLoadFuncs", KTLOADFUNCS},
+                                                  {"KTDropFuncs", KTDROPFUNCS},
+                                                  {"KTConnect", KTCONNECT},
+                                                  {"KTConnectReset", KTCONNECTRESET},
+                                                  {"KTSelectCols", KTSELECTCOLS},
+                                                  {"KTSelectData", KTSELECTDATA},
+                                                  {"KTSelectForm", KTSELECTFORM},
+                                                  {"KTSelectOne", KTSELECTONE},
+                                                  {"KTBatch", KTBATCH},
+                                                  {"KTCurTimeStamp", KTCURTIMESTAMP},
+                                                  {"KTLOB2File", KTLOB2FILE},
+                                                  {"KTFile2LOB", KTFILE2LOB},
+                                                  {"KTH", KTH},
+                                                  {"KTHTML", KTHTML}};
+  return functions;
+}
+
+Entry Find(std::string_view name) {
+  for (const Function& f : Functions()) {
+    const std::string_view known(f.name);
+    if (known.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i) {
+      same = std::toupper(static_cast<unsigned char>(known[i])) ==
+             std::toupper(static_cast<unsigned char>(name[i]));
+    }
+    if (same) return f.entry;
+  }
+  return nullptr;
+}
+
+Answer Call(Entry entry, const std::vector<std::string>& args) {
+  std::vector<RXSTRING> argv(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    // An empty argument stands for an omitted one: REXX hands a null string.
+    argv[i].strptr = args[i].empty() ? nullptr : const_cast<char*>(args[i].data());
+    argv[i].strlength = args[i].size();
+  }
+  // The interpreter's default buffer, filled with a pattern so that a result
+  // left unset shows.
+  char buffer[kResultBufferSize];
+  std::memset(buffer, '?', sizeof buffer);
+  RXSTRING result{sizeof buffer, buffer};
+  Answer answer;
+  answer.code = entry("FUNCTION", static_cast<ULONG>(argv.size()),
+                      argv.empty() ? nullptr : argv.data(), "QUEUE", &result);
+  if (result.strptr != nullptr) answer.result.assign(result.strptr, result.strlength);
+  // A result too long for the interpreter's buffer came from RexxAllocateMemory
+  // and is now the interpreter's to free.
+  if (result.strptr != buffer) RexxFreeMemory(result.strptr);
+  return answer;
+}
+
+Answer Call(std::string_view name, const std::vector<std::string>& args) {
+  const Entry entry = Find(name);
+  if (entry == nullptr) std::abort();
+  return Call(entry, args);
+}
+
+std::string Variable(const std::string& name) {
+  const auto found = fake_rexx::variables.find(name);
+  return found == fake_rexx::variables.end() ? name : found->second;
+}
+
+}  // namespace harness
