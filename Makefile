@@ -3,6 +3,10 @@
 
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz`; calls of `make soak`.
+FUZZ_SECONDS ?= 60
+SOAK_CALLS ?= 1000000
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
@@ -10,9 +14,11 @@ CMAKE_ARGS ?=
 DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
                freetds-dev freetds-bin libregina3-dev regina-rexx \
                libsqlite3-dev sqlite3 googletest libgtest-dev \
-               python3 python3-tds python3-pymssql procps
+               python3 python3-tds python3-pymssql procps valgrind libclang-rt-14-dev \
+               groff-base man-db
 
-.PHONY: all deps build build-asan test test-fast test-asan demo bench format clean
+.PHONY: all deps build build-asan test test-fast test-asan demo bench fuzz soak valgrind format clean \
+        doc install uninstall deb deb-test build-fuzz fuzz-smoke
 
 all: build
 
@@ -40,6 +46,7 @@ build-asan: deps
 test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz-smoke
 
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -54,9 +61,62 @@ demo: build
 bench: build
 	$(BUILD)/tdslite_bench $(BUILD)/tdslite
 	cmake --build $(BUILD) --target bench_package
+	cmake --build $(BUILD) --target bench_lob
+
+# The manual, rendered into $(BUILD)/doc (rexxktdb.3, rexxktdb.html, tdslite.1, tdslite.html).
+doc: build
+	cmake --build $(BUILD) --target doc
+
+# Installs under PREFIX (default /usr/local); DESTDIR stages the files under
+# another root. Without DESTDIR it runs ldconfig so that Regina finds
+# librexxktdb.so at once.
+PREFIX  ?= /usr/local
+DESTDIR ?=
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Removes what the last install from $(BUILD) wrote (install_manifest.txt).
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake --build $(BUILD) --target uninstall
+
+# The Debian package rexxktdb_VERSION_amd64.deb, in $(BUILD).
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/rexxktdb_*.deb
+
+# Installs the package into a clean Debian 12 root made with debootstrap and
+# runs every example there (as root; downloads about 150 MB the first time).
+deb-test: deb
+	tests/install/deb_test.sh "$$(ls -t $(BUILD)/rexxktdb_*.deb | head -n 1)" $(BUILD)/deb-test
+
+# libFuzzer targets (clang, ASan, UBSan) in $(BUILD_FUZZ), each run for
+# FUZZ_SECONDS after replaying tests/fuzz/regressions. `make test` runs the repeatable fuzz-smoke pass instead.
+build-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DKTDB_FUZZ=ON -DKTDB_SANITIZE=ON \
+	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link $(CMAKE_ARGS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target tdslite frame_fuzz tds_decode_fuzz tsql_fuzz package_fuzz
+
+fuzz: build-fuzz
+	tests/fuzz/run.sh $(BUILD_FUZZ)/fuzz $(FUZZ_SECONDS)
+
+# The repeatable part of fuzzing that `make test` runs: saved regressions and
+# FUZZ_SMOKE_RUNS mutations from a fixed seed per server-less target.
+FUZZ_SMOKE_RUNS ?= 20000
+fuzz-smoke: build-fuzz
+	tests/fuzz/smoke.sh $(BUILD_FUZZ)/fuzz $(FUZZ_SMOKE_RUNS)
+
+# SOAK_CALLS mixed calls from one Regina process against tdslite; prints the
+# process's memory and descriptors after 10,000 calls and at the end.
+soak: build
+	bench/soak/soak.sh $(BUILD) $(SOAK_CALLS)
+
+# The end-to-end REXX scripts with regina and tdslite under valgrind memcheck.
+valgrind: build
+	tests/harness/valgrind.sh $(BUILD)
 
 format:
 	git ls-files '*.cc' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

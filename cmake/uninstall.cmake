@@ -1,0 +1,16 @@
+# Removes every file listed in install_manifest.txt (written by the last
+# `cmake --install` of this build folder), then refreshes the loader cache.
+set(manifest install_manifest.txt)
+if(NOT EXISTS ${manifest})
+  message(FATAL_ERROR "no ${manifest} here: nothing was installed from this build folder")
+endif()
+file(STRINGS ${manifest} files)
+foreach(file IN LISTS files)
+  if(EXISTS "$ENV{DESTDIR}${file}" OR IS_SYMLINK "$ENV{DESTDIR}${file}")
+    message(STATUS "Removing $ENV{DESTDIR}${file}")
+    file(REMOVE "$ENV{DESTDIR}${file}")
+  endif()
+endforeach()
+if("$ENV{DESTDIR}" STREQUAL "")
+  execute_process(COMMAND ldconfig)
+endif()
