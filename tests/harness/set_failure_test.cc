@@ -4,6 +4,7 @@
 // next call works.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,16 @@ class SetFailureTest : public PackageTest {
                             "insert into t values (3, 'three')"}) {
       ASSERT_EQ(Call("KTSelectData", {sql, "r."}).result, "1") << sql;
     }
+    ASSERT_EQ(Call("KTSelectData", {"create table lobs (id int, v image null)", "r."}).result, "1");
+    ASSERT_EQ(Call("KTSelectData", {"insert into lobs values (1, 0x00ff10)", "r."}).result, "1");
+    std::FILE* file = std::fopen(LobFile().c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("file content\n", file);
+    std::fclose(file);
   }
+
+  // A file the large-object functions read from and write to.
+  static std::string LobFile() { return ::testing::TempDir() + "ktdb_set_failure.bin"; }
 
   // The batch's statements, in the pool as a script would leave them.
   static void PutBatch() {
@@ -58,6 +68,8 @@ TEST_F(SetFailureTest, EveryStatementFunctionStopsAtEverySet) {
       {"KTSelectOne", {"select b from t where a = 3"}, "three"},
       {"KTSelectOne", {"select * from no_such_table"}, ""},
       {"KTBatch", {"c.", "res."}, "1"},
+      {"KTFile2LOB", {LobFile(), "lobs", "v", "id = 1"}, "1"},
+      {"KTLOB2File", {LobFile(), "lobs", "v", "id = 1"}, "1"},
   };
   for (const Scenario& s : scenarios) {
     const std::string what =
