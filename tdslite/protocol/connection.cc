@@ -17,6 +17,19 @@ namespace tdslite::protocol {
 
 namespace {
 
+// An exception out of the engine is a fault of tdslite, not of the client:
+// the request ends with an error the client sees, and the connection goes on.
+void ReportInternalError(ResultSink& sink, const std::exception& e) {
+  sink.Send({.number = 50000,
+             .state = 1,
+             .severity = 16,
+             .text = std::string("tdslite internal error: ") + e.what(),
+             .procedure = {},
+             .line = 1});
+  sink.Finish(
+      {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+}
+
 enum TransactionRequest : uint16_t {
   kTmBegin = 5,
   kTmCommit = 7,
@@ -477,14 +490,7 @@ void Connection::SqlBatch(std::string_view payload) {
     session_->ExecuteBatch(sql, sink);
   } catch (const std::exception& e) {
     if (options_.engine.verbose) std::fprintf(stderr, "tdslite: batch failed: %s\n", e.what());
-    sink.Send({.number = 50000,
-               .state = 1,
-               .severity = 16,
-               .text = std::string("tdslite internal error: ") + e.what(),
-               .procedure = {},
-               .line = 1});
-    sink.Finish(
-        {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+    ReportInternalError(sink, e);
   }
   sink.End();
   if (sink.broken()) closing_ = true;
@@ -502,14 +508,7 @@ void Connection::TransactionManager(std::string_view payload) {
     try {
       session_->Transaction(event, sink);
     } catch (const std::exception& e) {
-      sink.Send({.number = 50000,
-                 .state = 1,
-                 .severity = 16,
-                 .text = std::string("tdslite internal error: ") + e.what(),
-                 .procedure = {},
-                 .line = 1});
-      sink.Finish(
-          {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+      ReportInternalError(sink, e);
     }
   };
   if (!reader.ok()) {
@@ -589,14 +588,7 @@ void Connection::Rpc(std::string_view payload) {
   try {
     session_->ExecuteBatch(sql, sink);
   } catch (const std::exception& e) {
-    sink.Send({.number = 50000,
-               .state = 1,
-               .severity = 16,
-               .text = std::string("tdslite internal error: ") + e.what(),
-               .procedure = {},
-               .line = 1});
-    sink.Finish(
-        {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+    ReportInternalError(sink, e);
   }
   if (!wire.Cancelled()) {
     wire.ReturnStatus(0);
@@ -649,14 +641,7 @@ bool Connection::ReceiveBulk(std::unique_ptr<TextWrite> write) {
   try {
     write->Finish(sink);
   } catch (const std::exception& e) {
-    sink.Send({.number = 50000,
-               .state = 1,
-               .severity = 16,
-               .text = std::string("tdslite internal error: ") + e.what(),
-               .procedure = {},
-               .line = 1});
-    sink.Finish(
-        {.kind = DoneKind::kDone, .status = kDoneError, .current_command = 0, .row_count = 0});
+    ReportInternalError(sink, e);
   }
   write.reset();
   sink.End();
