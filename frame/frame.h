@@ -23,8 +23,6 @@
 #define INCL_RXFUNC
 #include <rexxsaa.h>
 
-#include "server/dblib.h"
-
 namespace ktdb {
 
 // ---- Return codes to the interpreter ----
@@ -97,20 +95,10 @@ extern std::array<char, kStemBufferSize> StemBuffer;
 extern std::array<char, kRowStemBufferSize> RowStemBuffer;
 
 // CapturedErrors: reset by ResetErrors at the start of a call that publishes;
-// written only by ErrorHandler and MessageHandler, inside the DB-Library call
+// written only by the DB-Library handlers of server/, inside the DB-Library call
 // that met the condition; published by PublishErrors at the end of the call.
 // Keeps its content between calls.
 extern ErrorStem CapturedErrors;
-
-// LoginInProgress: false when the library is mapped. KTConnect sets it while
-// its dbopen calls run and clears it after them; read by ErrorHandler, which
-// must end a login that times out instead of waiting on.
-extern bool LoginInProgress;
-
-// ErrorCount: 0 when the library is mapped. ErrorHandler adds 1 per
-// DB-Library error, MessageHandler 2 per server message. Only the
-// large-object functions set it to 0 and read it.
-extern std::int32_t ErrorCount;
 
 // ==== Arguments and the result string ====
 
@@ -273,18 +261,12 @@ class StemName {
 // ==== Error and message capture ====
 
 // Sets the five numbers to 0 and the three texts to empty. Touches neither
-// ErrorCount nor any REXX variable.
+// ErrorCount (server/) nor any REXX variable.
 void ResetErrors();
 
 // Sets the eight KT.! variables from CapturedErrors, in the order SEVERITY,
 // DBERR, OSERR, DBERRSTR, OSERRSTR, MSGNO, MSGSTATE, MSGTEXT. Stops at the
 // first set that fails and answers false.
 bool PublishErrors();
-
-// The DB-Library error and message handlers (installed by InstallHandlers).
-int ErrorHandler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
-                 char* oserrstr);
-int MessageHandler(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity, char* msgtext,
-                   char* srvname, char* proc, int line);
 
 }  // namespace ktdb

@@ -11,7 +11,5 @@ std::array<char, kValueBufferSize> ValueBuffer = {};
 std::array<char, kStemBufferSize> StemBuffer = {};
 std::array<char, kRowStemBufferSize> RowStemBuffer = {};
 ErrorStem CapturedErrors = {};
-std::int32_t ErrorCount = 0;
-bool LoginInProgress = false;
 
 }  // namespace ktdb

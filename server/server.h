@@ -64,6 +64,16 @@ extern std::array<char, kLoginTextSize> ServerName;
 // character column lengths by it to recover the declared length.
 extern std::int32_t ClientCharacterBytes;
 
+// LoginInProgress: false when the library is mapped. KTConnect sets it while
+// its dbopen calls run and clears it after them; read by ErrorHandler, which
+// must end a login that times out instead of waiting on.
+extern bool LoginInProgress;
+
+// ErrorCount: 0 when the library is mapped. ErrorHandler adds 1 per
+// DB-Library error, MessageHandler 2 per server message. Only the
+// large-object functions set it to 0 and read it.
+extern std::int32_t ErrorCount;
+
 // ---- The DB-Library wrapper ----
 
 // Installs MessageHandler with dbmsghandle, then ErrorHandler with
@@ -71,6 +81,12 @@ extern std::int32_t ClientCharacterBytes;
 // one ends the process on several errors, so this runs after every dbinit and
 // before any other DB-Library call of an external function.
 void InstallHandlers();
+
+// The DB-Library error and message handlers (installed by InstallHandlers).
+int ErrorHandler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
+                 char* oserrstr);
+int MessageHandler(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity, char* msgtext,
+                   char* srvname, char* proc, int line);
 
 // Makes DB-Library usable: the first call after the library was mapped or
 // released runs dbinit(); every call installs the handlers. Answers false

@@ -11,5 +11,7 @@ std::array<char, kLoginTextSize> UserName = {};
 std::array<char, kLoginTextSize> PasswordText = {};
 std::array<char, kLoginTextSize> ServerName = {};
 std::int32_t ClientCharacterBytes = 1;
+std::int32_t ErrorCount = 0;
+bool LoginInProgress = false;
 
 }  // namespace ktdb

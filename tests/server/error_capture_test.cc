@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fake_rexx.h"
-#include "frame/frame.h"
+#include "server/server.h"
 
 namespace {
 
