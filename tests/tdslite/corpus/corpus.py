@@ -29,7 +29,6 @@ import glob
 import importlib.util
 import os
 import re
-import socket
 import sys
 import time
 
@@ -152,7 +151,7 @@ def run_batch(cur, sql, params=None, rpc=None):
             ans.error = (number, getattr(e, "severity", None), str(e).splitlines()[0])
         else:
             ans.lost = "%s: %s" % (type(e).__name__, e)
-    except (OSError, socket.timeout, EOFError) as e:
+    except Exception as e:  # noqa: BLE001 - a broken stream or client failure is an answer too
         ans.lost = "%s: %s" % (type(e).__name__, e)
     return ans
 
