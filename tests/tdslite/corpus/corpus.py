@@ -17,10 +17,12 @@ The run fails only when a case listed in exact.txt (the cases tdslite
 answered exactly before) now answers WRONG, or when the server dies;
 refusals never fail it.
 
-Usage: corpus.py PATH/TO/tdslite [--only PREFIX] [--update] [--markdown] [--quiet]
+Usage: corpus.py PATH/TO/tdslite [--only PREFIX] [--update] [--markdown] [--reasons] [--quiet]
   --only PREFIX  run the cases whose id starts with PREFIX
   --update       add every case answered exactly to exact.txt
   --markdown     print the per-group table in markdown as well
+  --reasons      print, per group, how often each refusal message came back
+  --quiet        leave out the list of wrong and refused cases
 """
 import argparse
 import datetime
@@ -396,6 +398,7 @@ def main():
     ap.add_argument("--only", default="")
     ap.add_argument("--update", action="store_true")
     ap.add_argument("--markdown", action="store_true")
+    ap.add_argument("--reasons", action="store_true")
     ap.add_argument("--quiet", action="store_true")
     args = ap.parse_args()
 
@@ -445,6 +448,16 @@ def main():
                                                                            r))
     print("%-*s %3d of %3d answered exactly (%d wrong, %d refused); %d also through tsql" % (
         width, "total", total[0], total[3], total[1], total[2], tsql_cases[0]))
+    if args.reasons:
+        print()
+        for feature in [t[0] for t in table]:
+            counts = {}
+            for case, detail in refused:
+                if case.feature == feature:
+                    key = re.sub(r"^preparation .*?: error \d+: ", "", detail)
+                    counts[key] = counts.get(key, 0) + 1
+            for msg, n in sorted(counts.items(), key=lambda kv: -kv[1]):
+                print("%s: %d x %s" % (feature, n, msg))
     if args.markdown:
         print("\n| feature | exact | wrong | refused |\n|---|---|---|---|")
         for feature, ex, m, w, r in table:
