@@ -13,7 +13,7 @@ CMAKE_ARGS ?=
 # Debian packages the project needs to build, test and run its demo.
 DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
                freetds-dev freetds-bin libregina3-dev regina-rexx \
-               libsqlite3-dev sqlite3 googletest libgtest-dev \
+               libsqlite3-dev sqlite3 googletest libgtest-dev libssl-dev openssl \
                python3 python3-tds python3-pymssql procps valgrind libclang-rt-14-dev \
                groff-base man-db
 
@@ -95,7 +95,7 @@ build-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DKTDB_FUZZ=ON -DKTDB_SANITIZE=ON \
 	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link $(CMAKE_ARGS)
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target tdslite frame_fuzz tds_decode_fuzz tsql_fuzz package_fuzz
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target tdslite frame_fuzz tds_decode_fuzz tsql_fuzz tls_fuzz package_fuzz
 
 fuzz: build-fuzz
 	tests/fuzz/run.sh $(BUILD_FUZZ)/fuzz $(FUZZ_SECONDS)

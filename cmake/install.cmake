@@ -81,7 +81,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.36), libstdc++6 (>= 12), libsybdb5 (>= 1.3.17), libregina3 (>= 3.6), regina-rexx (>= 3.6), libsqlite3-0 (>= 3.40.1)")
+    "libc6 (>= 2.36), libstdc++6 (>= 12), libsybdb5 (>= 1.3.17), libregina3 (>= 3.6), regina-rexx (>= 3.6), libsqlite3-0 (>= 3.40.1), libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "freetds-bin")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -108,9 +108,10 @@ struct PreloginRequest {
 
 // Parses a PRELOGIN payload; nullopt when the option table is malformed.
 std::optional<PreloginRequest> ParsePrelogin(std::string_view payload);
-// The reply payload: version, ENCRYPT_NOT_SUP, empty instance, no thread id
-// and (only when asked) MARS off.
-std::string BuildPreloginReply(const PreloginRequest& request);
+// The reply payload: version, the ENCRYPTION value (by default
+// ENCRYPT_NOT_SUP), empty instance, no thread id and (only when asked) MARS
+// off.
+std::string BuildPreloginReply(const PreloginRequest& request, uint8_t encryption = 2);
 
 // ---- LOGIN7 ----
 

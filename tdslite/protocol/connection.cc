@@ -12,6 +12,7 @@
 #include "tdslite/protocol/codec.h"
 #include "tdslite/protocol/packet_io.h"
 #include "tdslite/protocol/protocol.h"
+#include "tdslite/protocol/tls.h"
 
 namespace tdslite::protocol {
 
@@ -112,11 +113,11 @@ class ProcedureSink final : public ResultSink {
 class Connection {
  public:
   Connection(int fd, Engine& engine, const ServerOptions& options, uint16_t spid)
-      : fd_(fd), engine_(engine), options_(options), spid_(spid), writer_(fd, spid) {}
+      : link_(fd), engine_(engine), options_(options), spid_(spid), writer_(link_, spid) {}
 
   void Run();
 
-  int fd() const { return fd_; }
+  Link& link() { return link_; }
   TdsVersion version() const { return version_; }
   PacketWriter& writer() { return writer_; }
   const std::string& server_name() const { return options_.engine.server_name; }
@@ -125,6 +126,13 @@ class Connection {
   uint64_t NextDescriptor() { return (uint64_t{spid_} << 32) | ++descriptors_made_; }
 
  private:
+  // The PRELOGIN exchange, TLS when agreed, up to the LOGIN7 message.
+  bool PreLogin(const RequestMessage& prelogin, RequestMessage* login);
+  // The TLS handshake in PRELOGIN packets, then the LOGIN7 message read
+  // through TLS (only its first packet when `mode` is login-only).
+  bool StartTls(EncryptionMode mode, RequestMessage* login);
+  // Answers a login that does not encrypt when the server requires it.
+  void RefuseUnencrypted(const RequestMessage& login);
   bool Login(const RequestMessage& first);
   void SendLoginFailure(std::span<const Message> messages);
   bool Serve(const RequestMessage& request);
@@ -140,7 +148,8 @@ class Connection {
   bool SkipAllHeaders(ByteReader& reader);
   void Log(const char* what) const;
 
-  int fd_;
+  Link link_;
+  std::unique_ptr<TlsSession> tls_;
   Engine& engine_;
   const ServerOptions& options_;
   uint16_t spid_;
@@ -263,18 +272,20 @@ bool WireSink::Cancelled() {
 
 void WireSink::LookForAttention() {
   if (cancelled_ || broken_) return;
-  pollfd p{c_.fd(), POLLIN, 0};
-  if (::poll(&p, 1, 0) <= 0) return;
-  if (p.revents & (POLLERR | POLLNVAL)) {
-    broken_ = true;
-    return;
+  if (!c_.link().Buffered()) {
+    pollfd p{c_.link().fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return;
+    if (p.revents & (POLLERR | POLLNVAL)) {
+      broken_ = true;
+      return;
+    }
   }
   // Clients send nothing but an ATTENTION while a reply is on its way; any
   // other packet (or end of stream) ends the connection.
   uint8_t type = 0;
   uint8_t status = 0;
   std::string body;
-  ReadResult r = ReadPacket(c_.fd(), &type, &status, &body, kPacketTimeoutMs);
+  ReadResult r = ReadPacket(c_.link(), &type, &status, &body, kPacketTimeoutMs);
   if (r == ReadResult::kOk && type == kPacketAttention) {
     cancelled_ = true;
   } else {
@@ -313,18 +324,16 @@ void Connection::Log(const char* what) const {
 
 void Connection::Run() {
   RequestMessage message;
-  ReadResult r = ReadMessage(fd_, &message);
+  ReadResult r = ReadMessage(link_, &message);
   if (r != ReadResult::kOk) return;
   if (message.type == kPacketPrelogin) {
-    std::optional<PreloginRequest> request = ParsePrelogin(message.payload);
-    if (!request) {
-      Log("malformed PRELOGIN");
-      return;
-    }
-    writer_.Append(BuildPreloginReply(*request));
-    writer_.End();
-    if (writer_.failed()) return;
-    if (ReadMessage(fd_, &message) != ReadResult::kOk) return;
+    RequestMessage login;
+    if (!PreLogin(message, &login)) return;
+    message = std::move(login);
+  } else if (options_.force_encryption && message.type == kPacketLogin7) {
+    // A TDS 7.0 client: it cannot encrypt.
+    RefuseUnencrypted(message);
+    return;
   }
   if (message.type != kPacketLogin7) {
     Log("first request is not a TDS 7 login");
@@ -336,13 +345,105 @@ void Connection::Run() {
       if (!ReceiveBulk(std::move(write))) return;
       continue;
     }
-    r = ReadMessage(fd_, &message);
+    r = ReadMessage(link_, &message);
     if (r != ReadResult::kOk) {
       if (r == ReadResult::kMalformed) Log("malformed packet");
       return;
     }
     if (!Serve(message)) return;
   }
+}
+
+bool Connection::PreLogin(const RequestMessage& prelogin, RequestMessage* login) {
+  std::optional<PreloginRequest> request = ParsePrelogin(prelogin.payload);
+  if (!request) {
+    Log("malformed PRELOGIN");
+    return false;
+  }
+  EncryptionChoice choice =
+      NegotiateEncryption(request->encryption, options_.tls != nullptr, options_.force_encryption);
+  writer_.Append(BuildPreloginReply(*request, choice.reply));
+  writer_.End();
+  if (writer_.failed()) return false;
+  switch (choice.mode) {
+    case EncryptionMode::kNone:
+      return ReadMessage(link_, login) == ReadResult::kOk;
+    case EncryptionMode::kRefuse:
+      // A client that said it cannot encrypt either gives up now or logs in
+      // in plain text and is told why it cannot.
+      if (ReadMessage(link_, login) == ReadResult::kOk && login->type == kPacketLogin7) {
+        RefuseUnencrypted(*login);
+      } else {
+        Log("client cannot encrypt; encryption is required");
+      }
+      return false;
+    case EncryptionMode::kLoginOnly:
+    case EncryptionMode::kFull:
+      return StartTls(choice.mode, login);
+  }
+  return false;
+}
+
+bool Connection::StartTls(EncryptionMode mode, RequestMessage* login) {
+  tls_ = std::make_unique<TlsSession>(*options_.tls);
+  RequestMessage message;
+  for (int i = 0;; ++i) {
+    if (i == kMaxHandshakeMessages) {
+      Log("TLS handshake does not end");
+      return false;
+    }
+    if (ReadMessage(link_, &message) != ReadResult::kOk) return false;
+    if (message.type != kPacketPrelogin) {
+      Log("expected a TLS handshake in a PRELOGIN message");
+      return false;
+    }
+    std::string reply;
+    TlsSession::Step step = tls_->Handshake(message.payload, &reply);
+    if (!reply.empty()) {
+      writer_.set_type(kPacketPrelogin);
+      writer_.Append(reply);
+      writer_.End();
+      writer_.set_type(kPacketReply);
+      if (writer_.failed()) return false;
+    }
+    if (step == TlsSession::Step::kFailed) {
+      Log(tls_->error().c_str());
+      return false;
+    }
+    if (step == TlsSession::Step::kDone) break;
+  }
+  link_.set_channel(tls_.get());
+  if (mode == EncryptionMode::kFull) {
+    Log("session encrypted");
+    return ReadMessage(link_, login) == ReadResult::kOk;
+  }
+  // Login-only: the client encrypts the first packet of LOGIN7 and nothing
+  // after it.
+  uint8_t type = 0;
+  uint8_t status = 0;
+  std::string body;
+  ReadResult r = ReadPacket(link_, &type, &status, &body, -1);
+  link_.set_channel(nullptr);
+  tls_.reset();
+  if (r != ReadResult::kOk) return false;
+  Log("login encrypted");
+  return ReadMessageRest(link_, type, status, std::move(body), login) == ReadResult::kOk;
+}
+
+void Connection::RefuseUnencrypted(const RequestMessage& login) {
+  Log("refused: the client does not encrypt");
+  // The error goes out in the layout of the client's version.
+  Login7 parsed;
+  if (ParseLogin7(login.payload, &parsed) == LoginParseError::kNone) {
+    version_ = NegotiateVersion(parsed.tds_version).value_or(TdsVersion::k70);
+  }
+  Message m{.number = kEncryptionRequiredError,
+            .state = 1,
+            .severity = 20,
+            .text = kEncryptionRequiredText,
+            .procedure = {},
+            .line = 1};
+  SendLoginFailure({&m, 1});
 }
 
 void Connection::SendLoginFailure(std::span<const Message> messages) {
@@ -605,7 +706,7 @@ bool Connection::ReceiveBulk(std::unique_ptr<TextWrite> write) {
   uint8_t type = 0;
   uint8_t status = 0;
   std::string body;
-  ReadResult r = ReadPacket(fd_, &type, &status, &body, -1);
+  ReadResult r = ReadPacket(link_, &type, &status, &body, -1);
   if (r != ReadResult::kOk) {
     if (r == ReadResult::kMalformed) Log("malformed packet");
     return false;  // the transfer is dropped: the old value stays
@@ -615,14 +716,14 @@ bool Connection::ReceiveBulk(std::unique_ptr<TextWrite> write) {
     // request instead): serve what came.
     write.reset();
     RequestMessage message;
-    r = ReadMessageRest(fd_, type, status, std::move(body), &message);
+    r = ReadMessageRest(link_, type, status, std::move(body), &message);
     if (r != ReadResult::kOk) return false;
     return Serve(message);
   }
   for (;;) {
     write->Append(body);
     if (status & kStatusEom) break;
-    r = ReadPacket(fd_, &type, &status, &body, kPacketTimeoutMs);
+    r = ReadPacket(link_, &type, &status, &body, kPacketTimeoutMs);
     if (r != ReadResult::kOk) {
       Log("connection lost during a BULK transfer");
       return false;

@@ -16,7 +16,6 @@ enum PreloginOption : uint8_t {
   kOptTerminator = 0xFF,
 };
 
-constexpr uint8_t kEncryptNotSupported = 2;
 // A PRELOGIN has seven known options; anything much longer is not a client.
 constexpr int kMaxPreloginOptions = 32;
 
@@ -45,7 +44,7 @@ std::optional<PreloginRequest> ParsePrelogin(std::string_view payload) {
   return request;
 }
 
-std::string BuildPreloginReply(const PreloginRequest& request) {
+std::string BuildPreloginReply(const PreloginRequest& request, uint8_t encryption) {
   struct Option {
     uint8_t id;
     std::string data;
@@ -53,7 +52,7 @@ std::string BuildPreloginReply(const PreloginRequest& request) {
   // The version is SQL Server 2008 R2's; clients only store it.
   std::vector<Option> options = {
       {kOptVersion, std::string("\x0a\x32\x06\x40\x00\x00", 6)},
-      {kOptEncryption, std::string(1, static_cast<char>(kEncryptNotSupported))},
+      {kOptEncryption, std::string(1, static_cast<char>(encryption))},
       {kOptInstance, std::string(1, '\0')},
       {kOptThreadId, std::string()},
   };

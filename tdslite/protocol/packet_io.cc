@@ -16,37 +16,64 @@ Socket::~Socket() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+ssize_t Link::Read(char* data, size_t n) {
+  if (channel_ != nullptr) return channel_->Read(fd_, data, n);
+  return ::recv(fd_, data, n, 0);
+}
+
+bool Link::Write(std::string_view data) {
+  if (channel_ != nullptr) return channel_->Write(fd_, data);
+  while (!data.empty()) {
+    ssize_t w = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(w));
+  }
+  return true;
+}
+
 namespace {
 
 // Reads exactly `n` bytes. The first byte may be awaited `first_timeout_ms`
-// (< 0: forever); the rest must come within kPacketTimeoutMs.
-ReadResult ReadExact(int fd, char* data, size_t n, int first_timeout_ms, bool at_start) {
+// (< 0: forever); the rest must come within kPacketTimeoutMs. Bytes a
+// channel already holds are taken without waiting for the socket.
+ReadResult ReadExact(Link& link, char* data, size_t n, int first_timeout_ms, bool at_start) {
   size_t got = 0;
+  bool wait = !link.Buffered();
   while (got < n) {
-    int timeout = (got == 0 && at_start) ? first_timeout_ms : kPacketTimeoutMs;
-    pollfd p{fd, POLLIN, 0};
-    int rc = ::poll(&p, 1, timeout);
-    if (rc < 0) {
-      if (errno == EINTR) continue;
-      return ReadResult::kError;
+    if (wait) {
+      int timeout = (got == 0 && at_start) ? first_timeout_ms : kPacketTimeoutMs;
+      pollfd p{link.fd(), POLLIN, 0};
+      int rc = ::poll(&p, 1, timeout);
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return ReadResult::kError;
+      }
+      if (rc == 0) return ReadResult::kError;  // stalled
     }
-    if (rc == 0) return ReadResult::kError;  // stalled
-    ssize_t r = ::recv(fd, data + got, n - got, 0);
+    ssize_t r = link.Read(data + got, n - got);
     if (r < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
+      if (errno == EINTR || errno == EAGAIN) {
+        wait = errno == EAGAIN || !link.Buffered();
+        continue;
+      }
       return ReadResult::kError;
     }
     if (r == 0) return (got == 0 && at_start) ? ReadResult::kClosed : ReadResult::kError;
     got += static_cast<size_t>(r);
+    wait = !link.Buffered();
   }
   return ReadResult::kOk;
 }
 
 }  // namespace
 
-ReadResult ReadPacket(int fd, uint8_t* type, uint8_t* status, std::string* body, int timeout_ms) {
+ReadResult ReadPacket(Link& link, uint8_t* type, uint8_t* status, std::string* body,
+                      int timeout_ms) {
   char header[kHeaderSize];
-  ReadResult r = ReadExact(fd, header, kHeaderSize, timeout_ms, true);
+  ReadResult r = ReadExact(link, header, kHeaderSize, timeout_ms, true);
   if (r != ReadResult::kOk) return r;
   *type = static_cast<uint8_t>(header[0]);
   *status = static_cast<uint8_t>(header[1]);
@@ -54,17 +81,17 @@ ReadResult ReadPacket(int fd, uint8_t* type, uint8_t* status, std::string* body,
   if (length < kHeaderSize) return ReadResult::kMalformed;
   body->resize(length - kHeaderSize);
   if (body->empty()) return ReadResult::kOk;
-  return ReadExact(fd, body->data(), body->size(), kPacketTimeoutMs, false);
+  return ReadExact(link, body->data(), body->size(), kPacketTimeoutMs, false);
 }
 
-ReadResult ReadMessageRest(int fd, uint8_t type, uint8_t status, std::string body,
+ReadResult ReadMessageRest(Link& link, uint8_t type, uint8_t status, std::string body,
                            RequestMessage* message) {
   message->type = type;
   message->payload = std::move(body);
   message->ignored = (status & kStatusIgnore) != 0;
   while (!(status & kStatusEom)) {
     uint8_t next = 0;
-    ReadResult r = ReadPacket(fd, &next, &status, &body, kPacketTimeoutMs);
+    ReadResult r = ReadPacket(link, &next, &status, &body, kPacketTimeoutMs);
     if (r == ReadResult::kClosed) return ReadResult::kError;
     if (r != ReadResult::kOk) return r;
     if (next != message->type) {
@@ -80,7 +107,7 @@ ReadResult ReadMessageRest(int fd, uint8_t type, uint8_t status, std::string bod
   return ReadResult::kOk;
 }
 
-ReadResult ReadMessage(int fd, RequestMessage* message) {
+ReadResult ReadMessage(Link& link, RequestMessage* message) {
   message->payload.clear();
   message->ignored = false;
   std::string body;
@@ -88,7 +115,7 @@ ReadResult ReadMessage(int fd, RequestMessage* message) {
   for (;;) {
     uint8_t type = 0;
     uint8_t status = 0;
-    ReadResult r = ReadPacket(fd, &type, &status, &body, first ? -1 : kPacketTimeoutMs);
+    ReadResult r = ReadPacket(link, &type, &status, &body, first ? -1 : kPacketTimeoutMs);
     if (r == ReadResult::kClosed && !first) return ReadResult::kError;
     if (r != ReadResult::kOk) return r;
     if (first) {
@@ -133,7 +160,7 @@ void PacketWriter::Send(bool last) {
   // capacity from packet to packet.
   size_t length = kHeaderSize + buffer_.size();
   char header[kHeaderSize] = {
-      static_cast<char>(kPacketReply), static_cast<char>(last ? kStatusEom : 0),
+      static_cast<char>(type_),        static_cast<char>(last ? kStatusEom : 0),
       static_cast<char>(length >> 8),  static_cast<char>(length & 0xFF),
       static_cast<char>(spid_ >> 8),   static_cast<char>(spid_ & 0xFF),
       static_cast<char>(packet_id_++), 0};
@@ -141,15 +168,9 @@ void PacketWriter::Send(bool last) {
   packet.assign(header, kHeaderSize);
   packet += buffer_;
   buffer_.clear();
-  size_t sent = 0;
-  while (sent < packet.size()) {
-    ssize_t w = ::send(fd_, packet.data() + sent, packet.size() - sent, MSG_NOSIGNAL);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      failed_ = true;
-      return;
-    }
-    sent += static_cast<size_t>(w);
+  if (!link_.Write(packet)) {
+    failed_ = true;
+    return;
   }
   ++packets_sent_;
 }

@@ -2,6 +2,8 @@
 // message split into packets of the negotiated size.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +23,36 @@ class Socket {
   int fd_;
 };
 
+// What carries a connection's bytes in place of the bare socket once the
+// client and the server agreed on one: TLS.
+class ByteChannel {
+ public:
+  virtual ~ByteChannel() = default;
+  // As recv(2) on `fd`: bytes read, 0 at end of stream, -1 with errno set
+  // (EAGAIN: nothing can be read before the socket is readable).
+  virtual ssize_t Read(int fd, char* data, size_t n) = 0;
+  // Sends all of `data` on `fd`; false when the peer is gone.
+  virtual bool Write(int fd, std::string_view data) = 0;
+  // True when a Read can return bytes without waiting for the socket.
+  virtual bool Buffered() const = 0;
+};
+
+// A connection's byte stream: its socket, read and written directly or
+// through a channel.
+class Link {
+ public:
+  explicit Link(int fd) : fd_(fd) {}
+  int fd() const { return fd_; }
+  void set_channel(ByteChannel* channel) { channel_ = channel; }
+  ssize_t Read(char* data, size_t n);
+  bool Write(std::string_view data);
+  bool Buffered() const { return channel_ != nullptr && channel_->Buffered(); }
+
+ private:
+  int fd_;
+  ByteChannel* channel_ = nullptr;
+};
+
 enum class ReadResult {
   kOk,
   kClosed,     // orderly end of stream before a packet began
@@ -37,13 +69,14 @@ struct RequestMessage {
 // Reads one packet header+body. `timeout_ms` < 0 waits for the first byte
 // forever; once a packet has begun its remainder must arrive within
 // kPacketTimeoutMs.
-ReadResult ReadPacket(int fd, uint8_t* type, uint8_t* status, std::string* body, int timeout_ms);
+ReadResult ReadPacket(Link& link, uint8_t* type, uint8_t* status, std::string* body,
+                      int timeout_ms);
 
 // Reads packets up to the one carrying EOM. A request message larger than
 // kMaxRequestBytes is refused as malformed: no client sends batches that big.
-ReadResult ReadMessage(int fd, RequestMessage* message);
+ReadResult ReadMessage(Link& link, RequestMessage* message);
 // The same, the message's first packet (type, status, body) already read.
-ReadResult ReadMessageRest(int fd, uint8_t type, uint8_t status, std::string body,
+ReadResult ReadMessageRest(Link& link, uint8_t type, uint8_t status, std::string body,
                            RequestMessage* message);
 
 // Seconds a half-received packet may stall before the connection is dropped.
@@ -54,8 +87,10 @@ constexpr size_t kMaxRequestBytes = 256u << 20;
 // as more data follows them, and End() sends the rest with EOM.
 class PacketWriter {
  public:
-  PacketWriter(int fd, uint16_t spid) : fd_(fd), spid_(spid) {}
+  PacketWriter(Link& link, uint16_t spid) : link_(link), spid_(spid) {}
   void set_packet_size(uint32_t size) { packet_size_ = size; }
+  // The packet type of the messages written (a reply unless told).
+  void set_type(uint8_t type) { type_ = type; }
   void Append(std::string_view bytes);
   // Sends what is buffered as the message's last packet.
   void End();
@@ -67,8 +102,9 @@ class PacketWriter {
  private:
   void Send(bool last);
 
-  int fd_;
+  Link& link_;
   uint16_t spid_;
+  uint8_t type_ = 4;  // a tabular reply
   uint32_t packet_size_ = 4096;
   uint8_t packet_id_ = 1;
   std::string buffer_;

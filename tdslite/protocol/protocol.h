@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tdslite/exec/session.h"
 
 namespace tdslite::protocol {
+
+class TlsContext;
 
 struct Login {
   std::string name;
@@ -22,6 +25,14 @@ struct ServerOptions {
   // password.
   std::vector<Login> logins;
   ServerConfig engine;
+  // The certificate TDS 7.1+ clients are offered TLS with; null: the server
+  // answers that it cannot encrypt.
+  std::shared_ptr<const TlsContext> tls;
+  // Clients that do not encrypt the whole session are refused.
+  bool force_encryption = false;
+  // PEM files for `tls`; both empty: a self-signed certificate.
+  std::string tls_cert_file;
+  std::string tls_key_file;
 };
 
 // Serves one client on a connected socket until it leaves, breaks the

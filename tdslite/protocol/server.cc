@@ -24,6 +24,7 @@
 
 #include "tdslite/protocol/packet_io.h"
 #include "tdslite/protocol/protocol.h"
+#include "tdslite/protocol/tls.h"
 
 namespace tdslite::protocol {
 
@@ -89,8 +90,13 @@ ParsedArgs ParseArgs(int argc, char** argv) {
       o.engine.verbose = true;
       continue;
     }
+    if (name == "--force-encryption") {
+      if (has_value) return fail("option --force-encryption takes no value");
+      o.force_encryption = true;
+      continue;
+    }
     if (name != "--host" && name != "--port" && name != "--database" && name != "--dbname" &&
-        name != "--user" && name != "--file-root") {
+        name != "--user" && name != "--file-root" && name != "--tls-cert" && name != "--tls-key") {
       return fail("unknown option '" + name + "'");
     }
     if (!take()) return fail("option " + name + " needs a value");
@@ -121,7 +127,13 @@ ParsedArgs ParseArgs(int argc, char** argv) {
         return fail("option --file-root: '" + value + "' is not a directory");
       }
       o.engine.file_root = value;
+    } else if (name == "--tls-cert" || name == "--tls-key") {
+      if (value.empty()) return fail("option " + name + " needs a file name");
+      (name == "--tls-cert" ? o.tls_cert_file : o.tls_key_file) = value;
     }
+  }
+  if (o.tls_cert_file.empty() != o.tls_key_file.empty()) {
+    return fail("options --tls-cert and --tls-key go together");
   }
   return parsed;
 }
@@ -294,6 +306,13 @@ int RunServer(int argc, char** argv) {
     std::snprintf(host_name, sizeof host_name, "%s", "tdslite");
   }
   options.engine.server_name = host_name;
+
+  std::string tls_error;
+  options.tls = TlsContext::Create(options.tls_cert_file, options.tls_key_file, &tls_error);
+  if (!options.tls) {
+    std::fprintf(stderr, "tdslite: %s\n", tls_error.c_str());
+    return options.tls_cert_file.empty() ? 1 : 2;
+  }
 
   TempDatabase temp;
   if (options.engine.database_path.empty()) {

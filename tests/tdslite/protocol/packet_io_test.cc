@@ -49,7 +49,8 @@ class SocketPair : public ::testing::Test {
 };
 
 TEST_F(SocketPair, ReplySplitsIntoFullPacketsWithEomOnlyOnTheLast) {
-  PacketWriter writer(server_->fd(), 57);
+  Link link(server_->fd());
+  PacketWriter writer(link, 57);
   writer.set_packet_size(512);
   std::string payload;
   for (int i = 0; i < 1100; ++i) payload.push_back(static_cast<char>(i));
@@ -77,41 +78,44 @@ TEST_F(SocketPair, ReplySplitsIntoFullPacketsWithEomOnlyOnTheLast) {
 }
 
 TEST_F(SocketPair, RequestsAreReassembledAndBrokenStreamsRefused) {
+  Link link(server_->fd());
   RequestMessage m;
   ClientSends(Packet(kPacketSqlBatch, 0, "ab") + Packet(kPacketSqlBatch, kStatusEom, "cd"));
-  ASSERT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kOk);
+  ASSERT_EQ(ReadMessage(link, &m), ReadResult::kOk);
   EXPECT_EQ(m.type, kPacketSqlBatch);
   EXPECT_EQ(m.payload, "abcd");
   EXPECT_FALSE(m.ignored);
 
   ClientSends(Packet(kPacketSqlBatch, 0, "ab") +
               Packet(kPacketSqlBatch, kStatusEom | kStatusIgnore, ""));
-  ASSERT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kOk);
+  ASSERT_EQ(ReadMessage(link, &m), ReadResult::kOk);
   EXPECT_TRUE(m.ignored);
 
   // An attention cuts a request short.
   ClientSends(Packet(kPacketSqlBatch, 0, "ab") + Packet(kPacketAttention, kStatusEom, ""));
-  ASSERT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kOk);
+  ASSERT_EQ(ReadMessage(link, &m), ReadResult::kOk);
   EXPECT_EQ(m.type, kPacketAttention);
   EXPECT_TRUE(m.payload.empty());
 
   ClientSends(Packet(kPacketSqlBatch, 0, "ab") + Packet(kPacketRpc, kStatusEom, ""));
-  EXPECT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kMalformed);
+  EXPECT_EQ(ReadMessage(link, &m), ReadResult::kMalformed);
 }
 
 TEST_F(SocketPair, ShortLengthAndEarlyEndAreErrors) {
+  Link link(server_->fd());
   RequestMessage m;
   ClientSends(std::string("\x01\x01\x00\x04\x00\x00\x00\x00", 8));
-  EXPECT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kMalformed);
+  EXPECT_EQ(ReadMessage(link, &m), ReadResult::kMalformed);
   ClientSends(Packet(kPacketSqlBatch, kStatusEom, "abcdef").substr(0, 10));
   ::shutdown(client_->fd(), SHUT_WR);
-  EXPECT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kError);
+  EXPECT_EQ(ReadMessage(link, &m), ReadResult::kError);
 }
 
 TEST_F(SocketPair, OrderlyCloseBeforeAPacketIsNotAnError) {
+  Link link(server_->fd());
   RequestMessage m;
   ::shutdown(client_->fd(), SHUT_WR);
-  EXPECT_EQ(ReadMessage(server_->fd(), &m), ReadResult::kClosed);
+  EXPECT_EQ(ReadMessage(link, &m), ReadResult::kClosed);
 }
 
 }  // namespace
