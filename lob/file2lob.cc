@@ -1,16 +1,23 @@
-// KTFile2LOB(file, table, column, [condition], [log]): a file's bytes become
-// one text or image value.
+// KTFile2LOB(file, table, column, [condition], [log]): a file becomes one
+// text or image value.
 //
 // "Select column from table [where condition]" on MainConnection gives the
 // row; its text pointer and timestamp address the value, which the text
 // update replaces through SecondConnection while the row is still pending on
-// MainConnection. dbwritetext announces the file's size, dbmoretext sends
+// MainConnection. dbwritetext announces the value's size, dbmoretext sends
 // the bytes in pieces of at most kPieceSize, dbsqlok completes the update.
+// An image value gets the file's bytes. A text or ntext value gets the
+// file's text: the file is read twice, once to check that every character
+// converts from the client character set into the value's (the server's
+// code page, or UTF-16LE for ntext) and to count the converted bytes, which
+// dbwritetext must announce, and once to send them. A file that does not
+// convert exactly costs no update.
 // Any report from the start of the call on (a DB-Library error, a server
 // message, informational ones included) stops the update at the next check.
 #include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <span>
 
 #include "lob/lob.h"
@@ -30,6 +37,52 @@ constexpr const char* kRollback = "if @@trancount > 0 rollback transaction";
 
 bool Reported() {
   return ErrorCount > 0;
+}
+
+// The text pointer as hex digits, terminated.
+std::array<char, kHexPointerSize> HexPointer() {
+  std::array<char, kHexPointerSize> hex;
+  for (std::size_t i = 0; i < kTextPointerSize; ++i) {
+    hex[2 * i] = kHexDigits[TextPointer[i] >> 4];
+    hex[2 * i + 1] = kHexDigits[TextPointer[i] & 0x0F];
+  }
+  hex[2 * kTextPointerSize] = '\0';
+  return hex;
+}
+
+// Whether the text value at TextPointer is an ntext value. DB-Library
+// reports text and ntext columns alike, so the server is asked: an empty
+// piece of the value joined to 'x' is one byte long for text and two for
+// ntext. Answers false, with the reason recorded, when the question failed.
+bool AskWide(std::string_view table, std::string_view column, bool& wide) {
+  const auto hex = HexPointer();
+  std::array<char, 2 * kTextPointerSize + 3> pointer;
+  std::snprintf(pointer.data(), pointer.size(), "0x%s", hex.data());
+  if (!ComposeKindQuestion(column, table, pointer.data())) {
+    NotePackageError(SYBEICONVAVAIL,
+                     "the table and column are too long to ask for the column's type");
+    return false;
+  }
+  DBINT answer = 0;
+  bool answered = false;
+  if (dbcmd(SecondConnection, NameBuffer.data()) == SUCCEED &&
+      dbsqlexec(SecondConnection) == SUCCEED && dbresults(SecondConnection) == SUCCEED &&
+      dbnextrow(SecondConnection) == REG_ROW && dbcoltype(SecondConnection, 1) == SYBINT4 &&
+      dbdata(SecondConnection, 1) != nullptr) {
+    std::memcpy(&answer, dbdata(SecondConnection, 1), sizeof answer);
+    answered = true;
+  } else {
+    NoteSilentLoss(SecondConnection);
+  }
+  // The connection is left idle for the update.
+  dbcancel(SecondConnection);
+  if (Reported()) return false;
+  if (!answered || (answer != 1 && answer != 2)) {
+    NotePackageError(SYBENTTN, "the row of the text pointer was not found again to learn its type");
+    return false;
+  }
+  wide = answer == 2;
+  return true;
 }
 
 // Reads every answer of the stream just completed. Answers false when one
@@ -79,12 +132,7 @@ void AbandonUpdate(DBINT sent, DBINT size) {
 // select gave no other row, else by the row's text pointer.
 Outcome EmptyValue(std::string_view table, std::string_view column, std::string_view condition,
                    bool text) {
-  std::array<char, kHexPointerSize> hex;
-  for (std::size_t i = 0; i < kTextPointerSize; ++i) {
-    hex[2 * i] = kHexDigits[TextPointer[i] >> 4];
-    hex[2 * i + 1] = kHexDigits[TextPointer[i] & 0x0F];
-  }
-  hex[2 * kTextPointerSize] = '\0';
+  const auto hex = HexPointer();
   // Table and column fit NameBuffer with the select around them, and the
   // update is shorter than twice the select.
   std::array<char, 2 * kNameBufferSize> update;
@@ -118,6 +166,17 @@ Outcome EmptyValue(std::string_view table, std::string_view column, std::string_
   return rows == 1 && !Reported() ? Outcome::kWritten : Outcome::kStopped;
 }
 
+// Ends a stream whose every announced byte was sent: the update completes
+// and its transaction is committed, unless anything was reported.
+Outcome CompleteUpdate() {
+  if (!FinishStream()) {
+    RunStatement(SecondConnection, kRollback);
+    return Outcome::kStopped;
+  }
+  return RunStatement(SecondConnection, "commit transaction") && !Reported() ? Outcome::kWritten
+                                                                             : Outcome::kStopped;
+}
+
 // The bytes of the file after dbwritetext announced `size` of them.
 Outcome SendFile(std::FILE* file, DBINT size) {
   DBINT sent = 0;
@@ -142,12 +201,72 @@ Outcome SendFile(std::FILE* file, DBINT size) {
       return Outcome::kStopped;
     }
   }
-  if (!FinishStream()) {
-    RunStatement(SecondConnection, kRollback);
+  return CompleteUpdate();
+}
+
+// The first reading of a text file: the converted bytes are counted, and
+// the count stops beyond what a value holds.
+bool CountPiece(const BYTE* /*data*/, std::size_t size, void* context) {
+  auto& count = *static_cast<std::int64_t*>(context);
+  count += static_cast<std::int64_t>(size);
+  return count <= kLargestValue;
+}
+
+// The second reading: the converted bytes go to the server. A file that
+// now converts to more than was announced has changed since it was counted.
+struct Stream {
+  DBINT sent = 0;
+  DBINT size = 0;
+  bool grew = false;
+};
+
+bool SendPiece(const BYTE* data, std::size_t size, void* context) {
+  auto& stream = *static_cast<Stream*>(context);
+  if (size > static_cast<std::size_t>(stream.size - stream.sent)) {
+    stream.grew = true;
+    return false;
+  }
+  if (dbmoretext(SecondConnection, static_cast<DBINT>(size), data) != SUCCEED) return false;
+  stream.sent += static_cast<DBINT>(size);
+  return !Reported();
+}
+
+// Records why a file's text could not be converted.
+void NoteConversionFailure(const TextFault& fault, const char* from, const char* to,
+                           std::FILE* file) {
+  if (fault.kind != TextFault::Kind::kNone) {
+    std::array<char, kErrorTextSize> text;
+    DescribeTextFault(fault, from, to, text);
+    NotePackageError(SYBEICONVO, text.data());
+  } else if (std::ferror(file)) {
+    NoteFileError("cannot read", File2LobName.data(), errno);
+  } else {
+    std::array<char, kErrorTextSize> text;
+    std::snprintf(text.data(), text.size(),
+                  "no conversion from the client character set %s to %s is available", from, to);
+    NotePackageError(SYBEICONVAVAIL, text.data());
+  }
+}
+
+// The converted text of the file after dbwritetext announced `size` bytes
+// of it.
+Outcome SendText(std::FILE* file, DBINT size, const char* from, const char* to) {
+  Stream stream;
+  stream.size = size;
+  TextFault fault;
+  const bool whole = ConvertText(file, from, to, SendPiece, &stream, fault);
+  if (!whole || stream.sent != size) {
+    if (!Reported()) {
+      if (fault.kind != TextFault::Kind::kNone || std::ferror(file)) {
+        NoteConversionFailure(fault, from, to, file);
+      } else {
+        NotePackageError(SYBEICONVO, "the file changed while it was being sent");
+      }
+    }
+    AbandonUpdate(stream.sent, size);
     return Outcome::kStopped;
   }
-  return RunStatement(SecondConnection, "commit transaction") && !Reported() ? Outcome::kWritten
-                                                                             : Outcome::kStopped;
+  return CompleteUpdate();
 }
 
 Outcome Update(std::FILE* file, DBINT size, std::string_view table, std::string_view column,
@@ -184,6 +303,26 @@ Outcome Update(std::FILE* file, DBINT size, std::string_view table, std::string_
   if (Reported()) return Outcome::kStopped;
 
   const bool text = dbcoltype(MainConnection, 1) == SYBTEXT;
+  const char* from = ClientCharset[0] != '\0' ? ClientCharset.data() : kClientCharset;
+  const char* to = nullptr;
+  if (text) {
+    bool wide = false;
+    if (!AskWide(table, column, wide)) return Outcome::kStopped;
+    to = wide ? "UTF-16LE" : ServerTextCharset(MainConnection);
+    std::int64_t count = 0;
+    TextFault fault;
+    if (!ConvertText(file, from, to, CountPiece, &count, fault)) {
+      if (count > kLargestValue) {
+        NoteFileError("converts to 2 GiB or more, more than a value holds:", File2LobName.data(),
+                      EFBIG);
+      } else {
+        NoteConversionFailure(fault, from, to, file);
+      }
+      return Outcome::kStopped;
+    }
+    size = static_cast<DBINT>(count);
+    std::rewind(file);
+  }
   if (size == 0) return EmptyValue(table, column, condition, text);
 
   // The update runs in a transaction of its own, so that an update stopped
@@ -210,7 +349,7 @@ Outcome Update(std::FILE* file, DBINT size, std::string_view table, std::string_
     AbandonUpdate(0, size);
     return Outcome::kStopped;
   }
-  return SendFile(file, size);
+  return text ? SendText(file, size, from, to) : SendFile(file, size);
 }
 
 }  // namespace

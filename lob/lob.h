@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "frame/frame.h"
@@ -22,7 +23,9 @@ namespace ktdb {
 // ---- Limits ----
 
 // The most bytes one read or write of a value moves.
-inline constexpr std::size_t kPieceSize = 512;
+inline constexpr std::size_t kPieceSize = 65536;
+// The file bytes one conversion step reads.
+inline constexpr std::size_t kConvertInputSize = 65536;
 // KTLOB2File's file name: 511 characters and a terminator.
 inline constexpr std::size_t kLob2FileNameSize = 512;
 // KTFile2LOB's file name: 255 characters and a terminator.
@@ -52,6 +55,11 @@ extern std::array<char, kFile2LobNameSize> File2LobName;
 // to dbmoretext; meaningful only until the next piece.
 extern std::array<BYTE, kPieceSize> PieceBuffer;
 
+// ConvertInput: the file bytes a text conversion reads, with the start of a
+// character that the previous read cut carried over; meaningful during one
+// conversion only.
+extern std::array<char, kConvertInputSize> ConvertInput;
+
 // TextPointer and TextTimestamp: KTFile2LOB copies them from the selected
 // row before it writes through SecondConnection (DB-Library's own copies
 // live only as long as the row); meaningful during that call only.
@@ -71,6 +79,12 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // not fit or a part holds a NUL byte (dbcmd would send only the text before
 // it): an incorrect call.
 bool ComposeLobSelect(std::string_view column, std::string_view table, std::string_view condition);
+
+// Composes, in NameBuffer, the question whether the text value that the
+// text pointer `pointer` (hex digits behind 0x) addresses is an ntext value:
+// its answer is 2 for ntext and 1 for text. Answers false when it does not
+// fit or a part holds a NUL byte.
+bool ComposeKindQuestion(std::string_view column, std::string_view table, const char* pointer);
 
 // Composes the object name of the text update, "<table>.<column>", in
 // StemBuffer, terminated. Answers false when it does not fit (255
@@ -98,6 +112,43 @@ void NotePackageError(std::int32_t number, std::string_view text);
 // Whether the first column of the current result of `dbproc` holds text or
 // image values.
 bool FirstColumnIsLob(DBPROCESS* dbproc);
+
+// ==== Text conversion (text_convert.cc) ====
+
+// Why a file's text cannot become a value's text exactly.
+struct TextFault {
+  std::int64_t offset = 0;  // the byte of the file where the fault begins
+  enum class Kind {
+    kNone,
+    kInvalid,         // not text in the client character set
+    kUnrepresentable  // a character the target character set has no place for
+  } kind = Kind::kNone;
+  std::uint32_t character = 0;  // the character, for kUnrepresentable
+};
+
+// Receives each converted piece (at most kPieceSize bytes); answers false to
+// stop the conversion.
+using ConvertedSink = bool (*)(const BYTE* data, std::size_t size, void* context);
+
+// The iconv name of the server's single-byte character set: the one the
+// login announced (FreeTDS's name for it; "iso_1" is code page 1252, as
+// FreeTDS takes it from TDS 7.0 on), or code page 1252, the code page of the
+// default collation, when the login announced a collation instead.
+const char* ServerTextCharset(DBPROCESS* dbproc);
+
+// Converts the rest of `file` from character set `from` to `to`, handing
+// every converted piece to `sink`. Answers true when the whole file was
+// converted and every piece accepted; false with `fault` set when the file
+// holds something that cannot be converted exactly (nothing is ever
+// replaced), with fault.kind kNone when the sink stopped it, reading failed
+// (errno kept) or iconv knows no such conversion (errno EINVAL).
+bool ConvertText(std::FILE* file, const char* from, const char* to, ConvertedSink sink,
+                 void* context, TextFault& fault);
+
+// The text KT.!DBERRSTR gets for a fault: the byte offset, the reason, and
+// where such a file can go instead. Written into `text`, terminated.
+void DescribeTextFault(const TextFault& fault, const char* from, const char* to,
+                       std::span<char> text);
 
 // ==== The external functions (entered through the call frame) ====
 

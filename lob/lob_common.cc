@@ -51,6 +51,13 @@ bool ComposeLobSelect(std::string_view column, std::string_view table, std::stri
   return statement.Ok();
 }
 
+bool ComposeKindQuestion(std::string_view column, std::string_view table, const char* pointer) {
+  Composer statement(NameBuffer);
+  statement.Add("Select datalength(substring(").Add(column).Add(", 1, 0) + 'x') from ").Add(table);
+  statement.Add(" where textptr(").Add(column).Add(") = ").Add(pointer);
+  return statement.Ok();
+}
+
 bool ComposeObjectName(std::string_view table, std::string_view column) {
   Composer name(StemBuffer);
   name.Add(table).Add(".").Add(column);

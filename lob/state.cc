@@ -7,6 +7,7 @@ namespace ktdb {
 std::array<char, kLob2FileNameSize> Lob2FileName = {};
 std::array<char, kFile2LobNameSize> File2LobName = {};
 std::array<BYTE, kPieceSize> PieceBuffer = {};
+std::array<char, kConvertInputSize> ConvertInput = {};
 std::array<BYTE, kTextPointerSize> TextPointer = {};
 std::array<BYTE, kTextTimestampSize> TextTimestamp = {};
 

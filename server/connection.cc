@@ -81,6 +81,7 @@ APIRET Connect(const Arguments& args, Result& result) {
   }
   if (MainConnection != nullptr) {
     ClientCharacterBytes = MaxBytesPerCharacter(charset);
+    if (!CopyBounded(ClientCharset, charset)) ClientCharset[0] = '\0';
     ConnectedFlag = 1;
     result.SetNumber(1);
   }

@@ -74,6 +74,12 @@ extern bool LoginInProgress;
 // large-object functions set it to 0 and read it.
 extern std::int32_t ErrorCount;
 
+// ClientCharset: the name of the client character set of MainConnection, as
+// the login asked for it (empty when the name was too long to keep). Set by
+// KTConnect when the main login succeeded; the large-object functions
+// convert a file's text from it.
+extern std::array<char, kLoginTextSize> ClientCharset;
+
 // ---- The DB-Library wrapper ----
 
 // Installs MessageHandler with dbmsghandle, then ErrorHandler with

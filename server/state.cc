@@ -13,5 +13,6 @@ std::array<char, kLoginTextSize> ServerName = {};
 std::int32_t ClientCharacterBytes = 1;
 std::int32_t ErrorCount = 0;
 bool LoginInProgress = false;
+std::array<char, kLoginTextSize> ClientCharset = {};
 
 }  // namespace ktdb
