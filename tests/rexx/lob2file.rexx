@@ -67,6 +67,24 @@ call Check 'varchar: no file', stream('lob2file.varchar', 'c', 'query exists'), 
 call WriteFile 'lob2file.kept', 'keep me'
 call Check 'int', KTLOB2File('lob2file.kept', 'b', 'n', 'id = 0'), '0'
 call Check 'int: file untouched', ReadFile('lob2file.kept'), 'keep me'
+/* The file is replaced only once the whole value arrived: a select that
+   fails after it described its column leaves the old file as it was, and
+   no file of the package's own is left behind. A replaced file keeps its
+   permissions. */
+call WriteFile 'lob2file.old', 'old content'
+call Check 'failed select', KTLOB2File('lob2file.old', 'b', 't', '1 = 1 order by 1 / id'), '0'
+call Check 'failed select: reported', kt.!msgno, '8134'
+call Check 'failed select: old file kept', ReadFile('lob2file.old'), 'old content'
+call Check 'failed select: no new file', KTLOB2File('lob2file.new', 'b', 't', '1 = 1 order by 1 / id'), '0'
+call Check 'failed select: no new file left', stream('lob2file.new', 'c', 'query exists'), ''
+address system 'chmod 640 lob2file.old'
+call Check 'replaced', KTLOB2File('lob2file.old', 'b', 'i', 'id = 5'), '1'
+call Check 'replaced: content', ReadFile('lob2file.old') == left(copies(pattern, 100), 513), '1'
+address system 'test "$(stat -c %a lob2file.old)" = 640'
+call Check 'replaced: permissions kept', rc, '0'
+address system "ls -A | grep -q '^[.]ktdb-'"
+call Check 'no temporary file left', rc, '1'
+
 /* A condition given empty is no condition: the first row is id 0. */
 call Check 'empty condition', KTLOB2File('lob2file.nocond', 'b', 'i', ''), '1'
 call Check 'empty condition: NULL of row 0', FileSize('lob2file.nocond'), '0'
