@@ -147,6 +147,12 @@ CASES = [
     C("date.old_client_datetimeoffset",
       "select cast('2024-03-05 13:45:30.1234567 +02:00' as datetimeoffset) as d", tds="7.1",
       cols="d:nvarchar", rows=[("2024-03-05 13:45:30.1234567 +02:00",)]),
+    C("date.tds72_date", "select cast('2024-03-05' as date) as d", tds="7.2",
+      cols="d:nvarchar", rows=[("2024-03-05",)]),
+    C("date.tds73_date", "select cast('2024-03-05' as date) as d", tds="7.3",
+      cols="d:date", rows=[(DATE(2024, 3, 5),)]),
+    C("date.tds73_datetime2", "select cast('2024-03-05 13:45:30.5' as datetime2(1)) as d",
+      tds="7.3", cols="d:datetime2(1)", rows=[(DT(2024, 3, 5, 13, 45, 30, 500000),)]),
     C("date.old_client_datetime", "select cast('2024-03-05 10:00' as datetime) as d", tds="7.1",
       cols="d:datetime", rows=[(DT(2024, 3, 5, 10, 0),)]),
 ]

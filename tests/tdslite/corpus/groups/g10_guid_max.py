@@ -63,6 +63,10 @@ CASES = [
       prep=["create table mx7 (v varchar(max))",
             "insert into mx7 values (replicate(cast('x' as varchar(max)), 9000) + 'needle')"],
       cols="n", rows=[(1,)]),
+    C("max.tds72_varchar", "select cast('abc' as varchar(max)) as v", tds="7.2",
+      cols="v:varchar(max)", rows=[("abc",)]),
+    C("guid.tds70", "select cast('%s' as uniqueidentifier) as g" % G, tds="7.0",
+      cols="g:uniqueidentifier", rows=[(UUID(G),)]),
     # A client of TDS 7.1 receives (max) values as text, ntext and image.
     C("max.old_client_varchar", "select cast('abc' as varchar(max)) as v", tds="7.1",
       cols="v:text", rows=[("abc",)]),
