@@ -148,6 +148,9 @@ ELIGIBLE = [
     (C("x", "select * from nosuch", error=(208, 16)), True),
     (C("x", "select 1 as n", cols="n", rows=[(1,)], tds="7.1"), False),
     (C("x", "select %s as n", params=(1,), cols="n", rows=[(1,)]), False),
+    (C("x", "select 1 / 0", error=(8134, 16)), False),
+    (C("x", "select 'a' + null as s", cols="s", rows=[(None,)]), False),
+    (C("x", rpc=("p", ()), cols="n", rows=[(1,)]), False),
 ]
 for case, eligible in ELIGIBLE:
     check("tsql_eligible %r" % case.sql, corpus.tsql_eligible(case), eligible)

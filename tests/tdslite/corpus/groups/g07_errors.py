@@ -74,6 +74,19 @@ CASES = [
       "insert into cb2 values (1); insert into cb2 values (1); insert into cb2 values (2)",
       prep=["create table cb2 (n int primary key)"], error=(2627, 14),
       then=("select count(*) from cb2", [(2,)])),
+    C("err.null_continues", "insert into cb4 values (1); insert into cb4 values (null);"
+      " insert into cb4 values (2)", prep=["create table cb4 (n int not null)"], error=(515, 16),
+      then=("select count(*) from cb4", [(2,)])),
+    C("err.too_long_continues", "insert into cb5 values ('a'); insert into cb5 values ('toolong');"
+      " insert into cb5 values ('b')", prep=["create table cb5 (s varchar(3))"], error=(8152, 16),
+      then=("select count(*) from cb5", [(2,)])),
+    C("err.at_error_duplicate", "insert into cb6 values (1); insert into cb6 values (1);"
+      " insert into cb6_log values (@@error)",
+      prep=["create table cb6 (n int primary key)", "create table cb6_log (e int)"],
+      error=(2627, 14), then=("select e from cb6_log", [(2627,)])),
+    C("err.overflow_continues", "insert into cb7 values (1); insert into cb7 select cast(300 as"
+      " tinyint); insert into cb7 values (2)", prep=["create table cb7 (n int)"],
+      error=(220, 16), then=("select count(*) from cb7", [(2,)])),
     C("err.conversion_ends_batch",
       "insert into cb3 values (1); insert into cb3 values ('x'); insert into cb3 values (2)",
       prep=["create table cb3 (n int)"], error=(245, 16),
