@@ -60,6 +60,7 @@ demo: build
 # Benchmarks print figures (ratios measured in one run); they never fail on timing.
 bench: build
 	$(BUILD)/tdslite_bench $(BUILD)/tdslite
+	$(BUILD)/tls_bench $(BUILD)/tdslite
 	cmake --build $(BUILD) --target bench_package
 	cmake --build $(BUILD) --target bench_lob
 
