@@ -1,9 +1,12 @@
-// Which client character set a login asks for.
+// What freetds.conf says about a server: its client character set, protocol
+// version and encryption.
 //
-// The package wants UTF-8 end to end, so it sets the login's charset itself,
-// which overrides freetds.conf. An administrator who named a client charset in
-// freetds.conf meant it, though: the package then leaves the choice to the
-// file. FreeTDS offers no call that tells what the file says, so it is read
+// The package wants UTF-8 end to end and TDS 7.4, so it sets the login's
+// charset and version itself, which overrides freetds.conf. An administrator
+// who named either in freetds.conf meant it, though: the package then leaves
+// the choice to the file. And a file that requires encryption must never be
+// met with a protocol version that has none. FreeTDS offers no call that
+// tells what the file says, so it is read
 // here the way FreeTDS reads it: the first file found among $FREETDSCONF,
 // $FREETDS/etc/freetds.conf, ~/.freetds.conf and the system file, its
 // [global] section and the server's own section (names compared without
@@ -53,11 +56,11 @@ std::string OptionName(std::string_view text) {
 
 struct FileAnswer {
   bool sectionFound = false;  // the server's own section is in the file
-  std::string global;         // the client charset [global] names, or empty
-  std::string own;            // the client charset the server's section names, or empty
+  std::string global;         // the option's value in [global], or empty
+  std::string own;            // the option's value in the server's section, or empty
 };
 
-FileAnswer ReadConfig(std::ifstream& in, const std::string& section) {
+FileAnswer ReadConfig(std::ifstream& in, const std::string& section, const std::string& option) {
   FileAnswer answer;
   std::string line;
   std::string current;
@@ -73,7 +76,7 @@ FileAnswer ReadConfig(std::ifstream& in, const std::string& section) {
     if (current != "global" && current != section) continue;
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) continue;
-    if (OptionName(text.substr(0, equals)) == "client charset") {
+    if (OptionName(text.substr(0, equals)) == option) {
       (current == section ? answer.own : answer.global) = Trim(text.substr(equals + 1));
     }
   }
@@ -82,7 +85,7 @@ FileAnswer ReadConfig(std::ifstream& in, const std::string& section) {
 
 }  // namespace
 
-std::string ConfiguredClientCharset(std::string_view server) {
+std::string ConfiguredOption(std::string_view server, std::string_view option) {
   std::string candidates[4];
   if (const char* file = std::getenv("FREETDSCONF"); file != nullptr && *file != '\0') {
     candidates[0] = file;
@@ -96,19 +99,35 @@ std::string ConfiguredClientCharset(std::string_view server) {
   candidates[3] = kSystemConfig;
 
   const std::string section = Lower(server);
-  std::string charset;
+  const std::string name = OptionName(option);
+  std::string value;
   for (const std::string& path : candidates) {
     if (path.empty()) continue;
     std::ifstream in(path);
     if (!in) continue;
-    const FileAnswer answer = ReadConfig(in, section);
+    const FileAnswer answer = ReadConfig(in, section, name);
     // The server's section overrides [global].
     if (!answer.own.empty()) return answer.own;
-    if (charset.empty()) charset = answer.global;
+    if (value.empty()) value = answer.global;
     // FreeTDS stops at the first file that has the server's section.
     if (answer.sectionFound) break;
   }
-  return charset;
+  return value;
+}
+
+std::string ConfiguredClientCharset(std::string_view server) {
+  return ConfiguredOption(server, "client charset");
+}
+
+bool VersionBelow71(std::string_view version) {
+  const std::string v = Lower(Trim(version));
+  static constexpr std::string_view kOld[] = {"4.2", "4.6", "5.0", "7.0", "42", "46", "50", "70"};
+  return std::find(std::begin(kOld), std::end(kOld), v) != std::end(kOld);
+}
+
+bool EncryptionRequired(std::string_view setting) {
+  const std::string v = Lower(Trim(setting));
+  return v == "require" || v == "strict";
 }
 
 std::int32_t MaxBytesPerCharacter(std::string_view charset) {

@@ -1,6 +1,9 @@
 // KTConnect and KTConnectReset: one login, its two connections, and their
 // release.
+#include <strings.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "server/server.h"
 
@@ -24,6 +27,15 @@ const char* ServerToOpen(bool given) {
     if (name != nullptr && *name != '\0') return name;
   }
   return kDefaultServer;
+}
+
+// Records why the package attempted no login: a DB-Library-style error
+// (connection failed) with the package's own text.
+void RecordRefusedLogin(const std::string& text) {
+  CapturedErrors.dbErr = SYBEFCON;
+  CapturedErrors.osErr = 0;
+  CopyCut(CapturedErrors.dbErrStr, text.c_str());
+  CapturedErrors.osErrStr[0] = '\0';
 }
 
 }  // namespace
@@ -55,9 +67,27 @@ APIRET Connect(const Arguments& args, Result& result) {
   if (login == nullptr) return PublishAndLeave();
   DBSETLUSER(login, UserName.data());
   DBSETLAPP(login, kApplicationName);
-  // TDS 7.0, the protocol version the package was designed for.
-  dbsetlversion(login, DBVERSION_70);
   const char* server = ServerToOpen(serverGiven);
+  // TDS 7.4, unless freetds.conf names a version ("auto" names none);
+  // TDSVER, applied by FreeTDS after the login record, overrides both.
+  const std::string configuredVersion = ConfiguredOption(server, "tds version");
+  const bool ownVersion =
+      configuredVersion.empty() || strcasecmp(configuredVersion.c_str(), "auto") == 0;
+  if (ownVersion) dbsetlversion(login, kProtocolVersion);
+  const char* tdsver = std::getenv("TDSVER");
+  const std::string version = (tdsver != nullptr && *tdsver != '\0') ? tdsver
+                              : ownVersion                           ? "7.4"
+                                                                     : configuredVersion;
+  // FreeTDS would log in without encryption (the password merely scrambled)
+  // under a version that has none, though the file requires encryption:
+  // no login is attempted then.
+  const bool mustEncrypt = EncryptionRequired(ConfiguredOption(server, "encryption"));
+  if (mustEncrypt && VersionBelow71(version)) {
+    dbloginfree(login);
+    RecordRefusedLogin("freetds.conf says encryption = require for this server, but TDS " +
+                       version + " (TDSVER or tds version) cannot encrypt: no login was attempted");
+    return PublishAndLeave();
+  }
   std::string charset = ConfiguredClientCharset(server);
   if (charset.empty()) {
     charset = kClientCharset;
@@ -73,6 +103,14 @@ APIRET Connect(const Arguments& args, Result& result) {
   LoginInProgress = false;
   dbloginfree(login);
 
+  // Should FreeTDS still have chosen a version without encryption (a setting
+  // read differently than above), the connections are not used.
+  if (mustEncrypt && MainConnection != nullptr && dbtds(MainConnection) < DBTDS_7_1) {
+    CloseConnections();
+    RecordRefusedLogin(
+        "freetds.conf says encryption = require for this server, but the login used a TDS "
+        "version that cannot encrypt: the connection was closed");
+  }
   if (!PublishErrors()) {
     // ConnectedFlag stays 0 when the call ends in error 40: no connection may
     // be left open that nothing can reach any more.

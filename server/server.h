@@ -28,6 +28,9 @@ inline constexpr std::int32_t kDefaultLoginTimeout = 4;
 inline constexpr const char* kApplicationName = "RexxKTDB";
 // The client character set asked for unless freetds.conf names one.
 inline constexpr const char* kClientCharset = "UTF-8";
+// The protocol version asked for unless freetds.conf names one (TDSVER
+// overrides both): 7.4, with which FreeTDS negotiates encryption.
+inline constexpr int kProtocolVersion = DBVERSION_74;
 // The server name used when the caller names none and the environment names
 // no default server either (FreeTDS would otherwise look for a host called
 // "SYBASE").
@@ -124,9 +127,20 @@ bool CopyLoginText(std::span<char> field, std::string_view text);
 // names pass unchanged. Answers false under the same rules as CopyLoginText.
 bool FormServerName(std::span<char> field, std::string_view server);
 
-// The client charset the freetds.conf that FreeTDS reads names for this
-// server (in its own section or in [global]), or the empty string.
+// The value the freetds.conf that FreeTDS reads gives an option (e.g.
+// "tds version") for this server, in its own section or in [global], or the
+// empty string.
+std::string ConfiguredOption(std::string_view server, std::string_view option);
+
+// ConfiguredOption(server, "client charset").
 std::string ConfiguredClientCharset(std::string_view server);
+
+// True for a FreeTDS protocol version setting (freetds.conf `tds version`,
+// TDSVER) older than 7.1: those have no PRELOGIN and so no encryption.
+bool VersionBelow71(std::string_view version);
+
+// True for a FreeTDS `encryption` setting that requires encryption.
+bool EncryptionRequired(std::string_view setting);
 
 // The most bytes one character takes in the named character set.
 std::int32_t MaxBytesPerCharacter(std::string_view charset);

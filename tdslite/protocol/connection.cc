@@ -524,7 +524,11 @@ bool Connection::Login(const RequestMessage& first) {
   writer_.Append(BuildLoginResponse(reply));
   writer_.End();
   writer_.set_packet_size(reply.packet_size);
-  Log("logged in");
+  if (options_.engine.verbose) {
+    static constexpr const char* kNames[] = {"7.0", "7.1", "7.2", "7.3", "7.4"};
+    const auto index = static_cast<size_t>(version_) - static_cast<size_t>(TdsVersion::k70);
+    Log((std::string("logged in, TDS ") + (index < 5 ? kNames[index] : "?")).c_str());
+  }
   return !writer_.failed();
 }
 

@@ -10,8 +10,11 @@ call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
 
 /* Every type tdslite can send. The type names are FreeTDS's (dbprtype):
    every character type arrives as char, varbinary as binary. float and
-   real report the 24 characters of their longest text, bigint arrives
-   (as from SQL Server under TDS 7.0) as numeric(19,0). */
+   real report the 24 characters of their longest text. bigint arrives as
+   itself from TDS 7.1 on (the package asks for 7.4), under TDS 7.0 (TDSVER)
+   as numeric(19,0). */
+if value('TDSVER', , 'ENVIRONMENT') = '7.0' then bigint = 'BI DECIMAL 19.0'
+else bigint = 'BI BIGINT 20'
 types = 'name varchar(20)=NAME CHAR 20|',
         'Lower nvarchar(5)=LOWER CHAR 5|',
         'c char(4)=C CHAR 4|',
@@ -19,7 +22,7 @@ types = 'name varchar(20)=NAME CHAR 20|',
         'si smallint=SI SMALLINT 6|',
         'ti tinyint=TI TINYINT 3|',
         'bt bit=BT BIT 3|',
-        'bi bigint=BI DECIMAL 19.0|',
+        'bi bigint='bigint'|',
         'd decimal(10,2)=D DECIMAL 8.2|',
         'n numeric(5,0)=N NUMERIC 5.0|',
         'z decimal(4,4)=Z DECIMAL 0.4|',

@@ -107,4 +107,35 @@ TEST_F(ConfiguredCharset, TheServersSectionOrGlobal) {
   EXPECT_EQ(ktdb::ConfiguredClientCharset("elsewhere"), "CP1252");
 }
 
+TEST_F(ConfiguredCharset, VersionAndEncryptionOfTheServersSection) {
+  Write(
+      "[global]\n"
+      "  tds version = auto\n"
+      "[secure]\n"
+      "  TDS   Version = 7.0\n"
+      "  encryption = Require\n"
+      "[plain]\n"
+      "  encryption = off\n");
+  EXPECT_EQ(ktdb::ConfiguredOption("secure", "tds version"), "7.0");
+  EXPECT_EQ(ktdb::ConfiguredOption("SECURE", "encryption"), "Require");
+  EXPECT_EQ(ktdb::ConfiguredOption("plain", "tds version"), "auto");
+  EXPECT_EQ(ktdb::ConfiguredOption("plain", "encryption"), "off");
+  EXPECT_EQ(ktdb::ConfiguredOption("host:1433", "encryption"), "");
+}
+
+TEST(LoginSettings, VersionsWithoutEncryptionAndRequiringSettings) {
+  for (const char* v : {"7.0", "70", " 7.0 ", "5.0", "4.2", "46"}) {
+    EXPECT_TRUE(ktdb::VersionBelow71(v)) << v;
+  }
+  for (const char* v : {"7.1", "7.4", "74", "8.0", "auto", "AUTO", ""}) {
+    EXPECT_FALSE(ktdb::VersionBelow71(v)) << v;
+  }
+  for (const char* e : {"require", "Require", " REQUIRE", "strict"}) {
+    EXPECT_TRUE(ktdb::EncryptionRequired(e)) << e;
+  }
+  for (const char* e : {"request", "off", "", "required"}) {
+    EXPECT_FALSE(ktdb::EncryptionRequired(e)) << e;
+  }
+}
+
 }  // namespace

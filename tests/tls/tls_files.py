@@ -36,6 +36,8 @@ def freetds_conf(work, name, port, ca=None, other_ca=None):
       plain74      tds version 7.4 (FreeTDS's default encryption: request)
       off          tds version 7.4, encryption = off
       default      no version, no encryption line
+      require70    tds version 7.0, encryption = require (cannot be met)
+      v72          tds version 7.2
     and, given CA files, `verified` (localhost, ca, hostname checked),
     `verified_ip` (the same by address: the name does not match) and
     `other_ca` (a CA that did not sign the certificate)."""
@@ -44,6 +46,8 @@ def freetds_conf(work, name, port, ca=None, other_ca=None):
         "plain74": ["host = 127.0.0.1", "tds version = 7.4"],
         "off": ["host = 127.0.0.1", "tds version = 7.4", "encryption = off"],
         "default": ["host = 127.0.0.1"],
+        "require70": ["host = 127.0.0.1", "tds version = 7.0", "encryption = require"],
+        "v72": ["host = 127.0.0.1", "tds version = 7.2"],
     }
     checked = ["tds version = 7.4", "encryption = require", "check certificate hostname = yes"]
     if ca:
