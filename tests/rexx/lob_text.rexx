@@ -3,7 +3,7 @@
    bytes through KTLOB2File. A file that is not UTF-8, or holds a character
    the server's code page has no place for, is refused whole: "0", the old
    value kept, and KT.!DBERRSTR names the byte offset and where such a file
-   can go instead. Run at the package's TDS version and again with TDSVER. */
+   can go instead. Run at the package's TDS version (7.4) and again at 7.0 (TDSVER). */
 failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 big = '/tmp/ktdb-lob-text.' || random(1, 99999)
