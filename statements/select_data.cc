@@ -50,13 +50,17 @@ APIRET SelectData(const Arguments& args, Result& result) {
     const std::int32_t columns = std::min<std::int32_t>(*answer, kMaxColumns);
     if (!SetStemNumber(names, MakeTail(0, 0), columns)) return PublishAndLeave();
     FillColumnWidths(columns);
-    while (stored < maximumRows && !EndOfRows(dbnextrow(MainConnection))) {
+    STATUS rowAnswer = REG_ROW;
+    while (stored < maximumRows && !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
       ++stored;
       for (std::int32_t j = 1; j <= columns; ++j) {
         const std::string_view value = ValueText(MainConnection, j, ColumnWidths[j], nullText);
         if (!SetStemText(names, MakeTail(stored, j), value)) return PublishAndLeave();
       }
     }
+    // A connection that broke while rows were read is reported even when
+    // DB-Library said nothing (a TLS record that failed its check).
+    if (rowAnswer == FAIL) NoteSilentLoss(MainConnection);
   }
   if (SetStemNumber(names, MakeTail(0), stored)) result.SetNumber(1);
   return PublishAndLeave();

@@ -122,7 +122,8 @@ APIRET SelectForm(const Arguments& args, Result& result) {
       return PublishAndLeave();
     }
     if (!SetStemText(names, MakeTail(0, 0), line.Finish())) return PublishAndLeave();
-    while (stored < maximumRows && !EndOfRows(dbnextrow(MainConnection))) {
+    STATUS rowAnswer = REG_ROW;
+    while (stored < maximumRows && !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
       if (!BuildRow(line, stored + 1, columns, nullText)) {
         NoteOverflow("The line of row ", stored + 1,
                      " is longer than 32765 bytes: it and the rows after it were not stored");
@@ -131,6 +132,9 @@ APIRET SelectForm(const Arguments& args, Result& result) {
       if (!SetStemText(names, MakeTail(stored + 1), line.Finish())) return PublishAndLeave();
       ++stored;
     }
+    // A connection that broke while rows were read is reported even when
+    // DB-Library said nothing (a TLS record that failed its check).
+    if (rowAnswer == FAIL) NoteSilentLoss(MainConnection);
   }
   if (SetStemNumber(names, MakeTail(0), stored)) result.SetNumber(1);
   return PublishAndLeave();

@@ -27,6 +27,9 @@ APIRET SelectOne(const Arguments& args, Result& result) {
   // A failed first statement still goes on: its row, if any, is read.
   if (dbresults(MainConnection) == NO_MORE_RESULTS) return PublishAndLeave();
   const STATUS row = dbnextrow(MainConnection);
+  // A connection that broke before the row is reported even when DB-Library
+  // said nothing (a TLS record that failed its check).
+  if (row == FAIL) NoteSilentLoss(MainConnection);
   if (row == NO_MORE_ROWS || row == FAIL || row == BUF_FULL) return PublishAndLeave();
   if (dbnumcols(MainConnection) < 1) return PublishAndLeave();
 

@@ -82,7 +82,11 @@ def main():
                        input="create table marks (m varchar(20), n int)\n"
                              "insert into marks values ('%s', 1)\n"
                              "insert into marks values ('%s', 2)\n"
-                             "insert into marks values ('%s', 3)\ngo\nexit\n" % ((MARKER,) * 3),
+                             "insert into marks values ('%s', 3)\n"
+                             "create table big (n int)\ninsert into big values (1)\n" %
+                             ((MARKER,) * 3) +
+                             "insert into big select n + (select max(n) from big) from big\n" * 15 +
+                             "go\nexit\n",
                        capture_output=True, text=True, env=environment, timeout=60, check=True)
 
     def run(what, proxy, conf, server_name, env, expect):
@@ -162,7 +166,28 @@ def main():
     with RecordingProxy(server.port) as proxy:
         conf = tls_files.freetds_conf(work, "ca.conf", proxy.port, ca=files["ca"],
                                       other_ca=files["other_ca"])
-        run("verified", proxy, conf, "verified", None, "full")
+        a = run("verified", proxy, conf, "verified", {"KTDB_TLS_EXTRA": "cancel"}, "full")
+        # 2 of 32768 rows, the rest cancelled by an attention through TLS.
+        check.eq("verified: two rows, then the rest cancelled", a.get("CANCEL"), "1 2 1 2")
+        check.eq("verified: the connection goes on", a.get("AFTER"), "32768")
+        # A result spoiled on the way: the client's TLS layer notices, the
+        # call ends with a reason, in time.
+        proxy.corrupt_to_client_at = 60000
+        a = rexx(regina, conf, "verified", {"KTDB_TLS_EXTRA": "all"})
+        proxy.corrupt_to_client_at = None
+        result, stored, dberr, seconds = (a.get("ALL", "") + " ? ? ? ?").split()[:4]
+        check.true("spoiled result: reported (%s: %s)" % (a.get("ALL"), a.get("ALLERR")),
+                   dberr not in ("0", "?") and stored != "32768")
+        check.true("spoiled result: within 10 s (%s)" % seconds,
+                   seconds != "?" and float(seconds) < 10)
+        form = (a.get("FORM", "") + " ? ? ? ?").split()
+        check.true("spoiled formatted result: reported (%s)" % a.get("FORM"),
+                   form[1] != "32768" and form[2] not in ("0", "?") and float(form[3]) < 10)
+        # The connection is gone: the next call says so (not "no rows").
+        one = (a.get("ONE", "") + " ? ? ?").split()
+        check.true("after the spoiled result: KTSelectOne reports the loss (%s)" % a.get("ONE"),
+                   one[0] != "32768" and one[1] not in ("0", "?"))
+        run("verified, after the spoiled result", proxy, conf, "verified", None, "full")
         run("other CA", proxy, conf, "other_ca", None, ("refused", "20002"))
         run("name not in the certificate", proxy, conf, "verified_ip", None, ("refused", "20002"))
     server.stop()

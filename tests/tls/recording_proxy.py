@@ -24,6 +24,9 @@ class RecordingProxy:
         self._down = bytearray()
         self._stop = False
         self._threads = []
+        # When set: the byte at this offset of each connection's traffic to
+        # the client is spoiled (its bits flipped) on the way.
+        self.corrupt_to_client_at = None
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -78,6 +81,7 @@ class RecordingProxy:
 
     def _relay(self, client, server):
         peers = {client: server, server: client}
+        sent_down = 0
         try:
             while not self._stop:
                 ready, _, _ = select.select(list(peers), [], [], 0.2)
@@ -86,6 +90,13 @@ class RecordingProxy:
                     if not data:
                         return
                     self._record(s is client, data)
+                    at = self.corrupt_to_client_at
+                    if s is server and at is not None and sent_down <= at < sent_down + len(data):
+                        data = bytearray(data)
+                        data[at - sent_down] ^= 0xFF
+                        data = bytes(data)
+                    if s is server:
+                        sent_down += len(data)
                     peers[s].sendall(data)
         except OSError:
             pass

@@ -20,5 +20,32 @@ do i = 1 to r.0
 end
 call KTSelectCols 'select cast(1 as bigint) as b', 'c.'
 say 'BIGINT' c.1
+select
+  /* Two rows of many: the rest is cancelled (an attention), and the
+     connection goes on. */
+  when value('KTDB_TLS_EXTRA', , 'ENVIRONMENT') = 'cancel' then do
+    n = KTSelectData('select n from big order by n', 's.', 2)
+    say 'CANCEL' n s.0 s.1.1 s.2.1
+    say 'AFTER' KTSelectOne('select count(*) from big')
+  end
+  /* All rows, over a connection that spoils them on the way. */
+  when value('KTDB_TLS_EXTRA', , 'ENVIRONMENT') = 'all' then do
+    call time 'R'
+    n = KTSelectData('select n from big order by n', 's.', 100000)
+    say 'ALL' n s.0 kt.!dberr format(time('E'), , 1)
+    say 'ALLERR' kt.!dberrstr
+    call time 'R'
+    v = KTSelectOne('select count(*) from big')
+    say 'ONE' v kt.!dberr format(time('E'), , 1)
+    /* Again on a new connection, formatted. */
+    call KTConnectReset
+    if KTConnect(user, password, server, 5) = 1 then do
+      call time 'R'
+      n = KTSelectForm('select n from big order by n', 'f.', 100000)
+      say 'FORM' n f.0 kt.!dberr format(time('E'), , 1)
+    end
+  end
+  otherwise nop
+end
 say 'RESET' KTConnectReset()
 exit 0
