@@ -10,6 +10,7 @@
 
 #include "engine_state.h"
 #include "session.h"
+#include "tdslite/common/text_pointer.h"
 #include "tdslite/procs/procs.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/compile.h"
@@ -17,7 +18,6 @@
 #include "tdslite/sql/parser.h"
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
-#include "text_pointer.h"
 #include "text_write.h"
 
 namespace tdslite {

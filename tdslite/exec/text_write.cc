@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "tdslite/common/text_pointer.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/types.h"
-#include "text_pointer.h"
 
 namespace tdslite {
 namespace {

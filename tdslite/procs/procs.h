@@ -12,7 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "tdslite/exec/session.h"
+#include "tdslite/common/config.h"
+#include "tdslite/common/result_sink.h"
+#include "tdslite/common/types.h"
 
 namespace tdslite::procs {
 

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tdslite/exec/session.h"
+#include "tdslite/common/result_sink.h"
+#include "tdslite/common/types.h"
 
 namespace tdslite::sql {
 

@@ -10,7 +10,8 @@
 
 #include "ast.h"
 #include "catalog.h"
-#include "tdslite/exec/session.h"
+#include "tdslite/common/result_sink.h"
+#include "tdslite/common/types.h"
 #include "types.h"
 
 namespace tdslite::sql {

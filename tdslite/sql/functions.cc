@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "tdslite/exec/text_pointer.h"
+#include "tdslite/common/text_pointer.h"
 #include "types.h"
 #include "values.h"
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "tdslite/exec/session.h"
+#include "tdslite/common/result_sink.h"
+#include "tdslite/common/types.h"
 
 namespace tdslite::sql {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "session_fixture.h"
-#include "tdslite/exec/text_pointer.h"
+#include "tdslite/common/text_pointer.h"
 
 namespace tdslite {
 namespace {
