@@ -1,0 +1,302 @@
+// A client's session inside: SessionImpl, shared by the session_*.cc files
+// and nothing else. Its methods live by concern:
+//   session.cc               batches, IF, statement dispatch, system procedures
+//   session_select.cc        select and the values of its rows
+//   session_dml.cc           insert, update, delete, truncate
+//   session_ddl.cc           create table, drop table, create index
+//   session_transactions.cc  begin, commit, rollback and statement savepoints
+//   session_set.cc           set, print, raiserror, use
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "engine_state.h"
+#include "session.h"
+#include "tdslite/common/text_pointer.h"
+#include "tdslite/procs/procs.h"
+#include "tdslite/sql/catalog.h"
+#include "tdslite/sql/compile.h"
+#include "tdslite/sql/functions.h"
+#include "tdslite/sql/parser.h"
+#include "tdslite/sql/types.h"
+#include "tdslite/sql/values.h"
+#include "text_write.h"
+
+namespace tdslite::session_detail {
+
+using sql::CompileError;
+using sql::Stmt;
+using sql::StmtKind;
+
+// CurCmd values SQL Server puts in DONE tokens.
+constexpr uint16_t kCmdSelect = 0xC1;
+constexpr uint16_t kCmdInsert = 0xC3;
+constexpr uint16_t kCmdDelete = 0xC4;
+constexpr uint16_t kCmdUpdate = 0xC5;
+constexpr uint16_t kCmdCreateTable = 0xC6;
+constexpr uint16_t kCmdDropTable = 0xC7;
+constexpr uint16_t kCmdCreateIndex = 0xCA;
+constexpr uint16_t kCmdTruncate = 0x0118;
+constexpr uint16_t kCmdBeginTran = 0xD4;
+constexpr uint16_t kCmdCommit = 0xD5;
+constexpr uint16_t kCmdRollback = 0xD2;
+constexpr uint16_t kCmdSet = 0xB9;
+constexpr uint16_t kCmdPrint = 0xA9;
+constexpr uint16_t kCmdRaiserror = 0xAC;
+constexpr uint16_t kCmdUse = 0xC0;
+constexpr uint16_t kCmdExec = 0xE0;
+constexpr uint16_t kCmdIf = 0xC2;
+
+constexpr int32_t kDefaultTextSize = 4096;
+inline const std::string kNoSource;
+constexpr int32_t kUnlimitedTextSize = 2147483647;
+
+// Errors SQL Server treats as ending the whole batch when they happen while
+// a statement runs (conversion failures).
+inline bool AbortsBatch(int number) {
+  switch (number) {
+    case 245:
+    case 241:
+    case 8114:
+    case 235:
+    case 529:
+    case 8116:
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline Message MakeMessage(int number, int state, int severity, std::string text) {
+  Message m;
+  m.number = number;
+  m.state = static_cast<uint8_t>(state);
+  m.severity = static_cast<uint8_t>(severity);
+  m.text = std::move(text);
+  return m;
+}
+
+// RAII for one prepared statement.
+class Prepared {
+ public:
+  Prepared() = default;
+  ~Prepared() { sqlite3_finalize(stmt_); }
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
+  int Prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    return sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  }
+  sqlite3_stmt* get() const { return stmt_; }
+  void Reset() {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class SessionImpl : public Session {
+ public:
+  SessionImpl(std::shared_ptr<EngineState> state, const SessionInfo& info, sqlite3* db)
+      : state_(std::move(state)),
+        info_(info),
+        db_(db),
+        database_(state_->config.database_name),
+        // ODBC-flagged logins start without a text size limit, DB-Library
+        // ones at 4096 bytes, as SQL Server does.
+        textsize_(info.odbc ? kUnlimitedTextSize : kDefaultTextSize) {}
+
+  ~SessionImpl() override {
+    if (trancount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+
+  sql::FunctionContext* function_context() { return &functions_; }
+
+  void ExecuteBatch(std::string_view text, ResultSink& sink) override;
+
+  void Transaction(TransactionEvent event, ResultSink& sink) override;
+
+  int32_t TextSize() const override { return textsize_; }
+  const std::string& DatabaseName() const override { return database_; }
+  std::unique_ptr<TextWrite> TakeTextWrite() override { return std::move(text_write_); }
+
+ private:
+  // `writetext bulk ...`: checks the target and waits for the BULK message.
+  void StartWriteText(std::string_view text, ResultSink& sink);
+
+  std::unique_ptr<TextWrite> text_write_;
+
+  enum class Flow { kNext, kAbort, kStop };
+
+  // Passes everything on and counts the DONEs.
+  class CountingSink : public ResultSink {
+   public:
+    explicit CountingSink(ResultSink& inner) : inner_(inner) {}
+    void Columns(std::span<const ColumnDesc> c) override { inner_.Columns(c); }
+    bool Row(std::span<const Value> v) override { return inner_.Row(v); }
+    void Send(const Message& m) override { inner_.Send(m); }
+    void Finish(const Done& d) override {
+      ++finishes;
+      inner_.Finish(d);
+    }
+    void ReturnStatus(int32_t s) override { inner_.ReturnStatus(s); }
+    void DatabaseChanged(std::string_view o, std::string_view n) override {
+      inner_.DatabaseChanged(o, n);
+    }
+    void TransactionChanged(TransactionEvent e, uint64_t d) override {
+      inner_.TransactionChanged(e, d);
+    }
+    bool Cancelled() override { return inner_.Cancelled(); }
+    bool AcceptsLobSource() const override { return inner_.AcceptsLobSource(); }
+    int finishes = 0;
+
+   private:
+    ResultSink& inner_;
+  };
+
+  Flow RunStatements(const std::vector<Stmt>& statements, ResultSink& sink);
+
+  Flow RunIf(const Stmt& stmt, ResultSink& sink);
+
+  sql::SessionVars Vars() const;
+
+  void Finish(ResultSink& sink, uint16_t status, uint16_t cmd, uint64_t count);
+
+  // A statement without a row count ended well.
+  Flow Ok(ResultSink& sink, uint16_t cmd);
+
+  // A statement that affected or returned `count` rows ended well.
+  Flow Counted(ResultSink& sink, uint16_t cmd, uint64_t count);
+
+  // A statement failed: its error (and 3621 when a data-changing statement
+  // was terminated), then its DONE with the error bit.
+  Flow Failed(ResultSink& sink, const Stmt& stmt, Message m, uint16_t cmd, bool abort_batch,
+              bool terminated = false);
+
+  Flow CompileFailed(ResultSink& sink, const Stmt& stmt, const CompileError& e, uint16_t cmd);
+
+  // The message for a failed SQLite call.
+  Message SqliteError(int rc);
+
+  // Statement atomicity: every statement that changes data runs inside a
+  // savepoint, so that a failing statement leaves nothing behind.
+  bool Savepoint();
+  void Release() { sqlite3_exec(db_, "RELEASE tdslite_statement", nullptr, nullptr, nullptr); }
+  void Undo();
+
+  // SQLite ends a transaction by itself on some errors; keep the count true.
+  void CheckTransactionAlive(ResultSink& sink);
+
+  Flow Execute(const Stmt& stmt, ResultSink& sink);
+
+  // ---- system procedures (tdslite/procs) ------------------------------------
+
+  // What the system procedures may use of this session.
+  class ProcedureHostImpl : public procs::ProcedureHost {
+   public:
+    explicit ProcedureHostImpl(SessionImpl& session) : session_(session) {}
+    sqlite3* Database() override { return session_.db_; }
+    const ServerConfig& Config() const override { return session_.state_->config; }
+    int32_t Spid() const override { return session_.info_.spid; }
+    const std::string& DatabaseName() const override { return session_.database_; }
+    int NestingLevel() const override { return session_.procedure_nesting_; }
+    void RunBatch(std::string_view sql, ResultSink& sink) override {
+      ++session_.procedure_nesting_;
+      session_.ExecuteBatch(sql, sink);
+      --session_.procedure_nesting_;
+    }
+
+   private:
+    SessionImpl& session_;
+  };
+
+  // Evaluates the arguments and hands the call to tdslite/procs, which
+  // reports everything up to the DONEPROC itself.
+  Flow RunSystemProcedure(const Stmt& stmt, ResultSink& sink);
+
+  // Batches run by procedures (a web task's query) that enclose the current one.
+  int procedure_nesting_ = 0;
+
+  // ---- select ---------------------------------------------------------------
+
+  // `source`: the base column of a text/image value read from a table row;
+  // `streamed`: the statement yields only the image value's length, and the
+  // value itself is read from the row.
+  void FillValue(sqlite3_stmt* st, int i, const ColumnDesc& col, Value* v, int64_t rowid,
+                 const std::string& source, bool streamed, bool sink_reads_lob);
+
+  Flow RunSelect(const Stmt& stmt, ResultSink& sink);
+
+  // ---- insert, update, delete --------------------------------------------------
+
+  // Words the duplicate key message for a unique constraint failure.
+  Message DuplicateKey(const sql::CompiledDml& dml, size_t statement, const std::string& text);
+
+  // The key's values in the failing row, when the statement inserted known
+  // rows; SQL Server prints them comma-separated.
+  std::string KeyValue(const sql::CompiledDml& dml, size_t statement, const sql::CatalogKey* key);
+
+  Flow RunDml(const Stmt& stmt, ResultSink& sink);
+
+  Flow RunTruncate(const Stmt& stmt, ResultSink& sink);
+
+  // ---- DDL --------------------------------------------------------------------
+
+  Flow RunCreateTable(const Stmt& stmt, ResultSink& sink);
+
+  Flow RunDropTable(const Stmt& stmt, ResultSink& sink);
+
+  Flow RunCreateIndex(const Stmt& stmt, ResultSink& sink);
+
+  // ---- transactions -------------------------------------------------------------
+
+  Flow RunTransaction(const Stmt& stmt, ResultSink& sink);
+
+  // ---- set, print, raiserror, use ----------------------------------------------------
+
+  Flow RunSet(const Stmt& stmt, ResultSink& sink);
+
+  // Evaluates expressions outside any table (print, raiserror arguments).
+  bool Evaluate(const Stmt& stmt, const sql::Expr& expr, std::optional<ColumnType> to,
+                std::optional<std::string>* text, ColumnType* type, int64_t* integer,
+                Message* error, bool* abort);
+
+  Flow RunPrint(const Stmt& stmt, ResultSink& sink);
+
+  // printf-like formatting of RAISERROR's message.
+  static std::string FormatRaiserror(const std::string& format,
+                                     const std::vector<std::optional<std::string>>& args,
+                                     const std::vector<int64_t>& ints);
+
+  Flow RunRaiserror(const Stmt& stmt, ResultSink& sink);
+
+  Flow RunUse(const Stmt& stmt, ResultSink& sink);
+
+  std::shared_ptr<EngineState> state_;
+  SessionInfo info_;
+  sqlite3* db_;
+  sql::FunctionContext functions_;
+  std::string database_;
+  // SET options of this connection.
+  bool nocount_ = false;
+  int32_t textsize_;
+  int64_t rowcount_ = 0;  // SET ROWCOUNT; 0 = no limit
+  // @@ variables.
+  int64_t last_rowcount_ = 0;
+  int64_t last_error_ = 0;
+  std::optional<int64_t> identity_;
+  // Transaction state: @@trancount and the descriptor reported to the client.
+  int64_t trancount_ = 0;
+  uint64_t descriptor_ = 0;
+};
+
+}  // namespace tdslite::session_detail

@@ -1,0 +1,425 @@
+// Arithmetic with SQL Server's overflow and divide-by-zero errors, rounding,
+// abs, sign, and exact sums and averages of decimals.
+#include "functions_internal.h"
+
+namespace tdslite::sql::function_detail {
+
+Message DivideByZero() {
+  return Error(8134, 1, 16, "Divide by zero error encountered.");
+}
+
+// tds_op(op, a, b, result type): arithmetic on operands already in the
+// result type's storage (decimals keep their own scale in their text).
+void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc != 4) return;
+  std::string op = ValueText(argv[0]);
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[3]));
+  if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const char o = op.empty() ? '+' : op[0];
+  try {
+    switch (StorageOf(t.id)) {
+      case Storage::kInteger: {
+        int64_t a = sqlite3_value_int64(argv[1]);
+        int64_t b = sqlite3_value_int64(argv[2]);
+        int64_t r = 0;
+        bool overflow = false;
+        switch (o) {
+          case '+':
+            overflow = __builtin_add_overflow(a, b, &r);
+            break;
+          case '-':
+            overflow = __builtin_sub_overflow(a, b, &r);
+            break;
+          case '*':
+            overflow = __builtin_mul_overflow(a, b, &r);
+            break;
+          case '/':
+          case '%':
+            if (b == 0) throw Failure{DivideByZero()};
+            if (a == std::numeric_limits<int64_t>::min() && b == -1) {
+              overflow = true;
+            } else {
+              r = o == '/' ? a / b : a % b;
+            }
+            break;
+          case '&':
+            r = a & b;
+            break;
+          case '|':
+            r = a | b;
+            break;
+          case '^':
+            r = a ^ b;
+            break;
+          default:
+            break;
+        }
+        if (overflow || !IntegerFits(r, t.id)) throw Failure{Overflow(t)};
+        sqlite3_result_int64(ctx, r);
+        return;
+      }
+      case Storage::kReal: {
+        double a = sqlite3_value_double(argv[1]);
+        double b = sqlite3_value_double(argv[2]);
+        double r = 0;
+        switch (o) {
+          case '+':
+            r = a + b;
+            break;
+          case '-':
+            r = a - b;
+            break;
+          case '*':
+            r = a * b;
+            break;
+          case '/':
+            if (b == 0) throw Failure{DivideByZero()};
+            r = a / b;
+            break;
+          default:
+            r = std::fmod(a, b);
+            break;
+        }
+        if (std::isinf(r) || std::isnan(r)) {
+          throw Failure{Error(
+              8115, 2, 16, "Arithmetic overflow error converting expression to data type float.")};
+        }
+        sqlite3_result_double(ctx, t.id == TypeId::kReal ? static_cast<float>(r) : r);
+        return;
+      }
+      case Storage::kMoney: {
+        Int128 a = sqlite3_value_int64(argv[1]);
+        Int128 b = sqlite3_value_int64(argv[2]);
+        Int128 r = 0;
+        switch (o) {
+          case '+':
+            r = a + b;
+            break;
+          case '-':
+            r = a - b;
+            break;
+          case '*':
+            r = Rescale(a * b, 8, 4);
+            break;
+          case '/':
+            if (b == 0) throw Failure{DivideByZero()};
+            r = Rescale(a * 100000000 / b, 4, 4);
+            r = a * 10000 / b;
+            break;
+          default:
+            if (b == 0) throw Failure{DivideByZero()};
+            r = a % b;
+            break;
+        }
+        if (!MoneyFits(r, t.id)) throw Failure{Overflow(t)};
+        sqlite3_result_int64(ctx, static_cast<int64_t>(r));
+        return;
+      }
+      case Storage::kDecimalText: {
+        Int128 a = 0, b = 0;
+        int sa = 0, sb = 0;
+        if (!ParseCanonical(ValueText(argv[1]), &a, &sa) ||
+            !ParseCanonical(ValueText(argv[2]), &b, &sb)) {
+          throw Failure{Overflow(t)};
+        }
+        const int s = t.scale;
+        Int128 r = 0;
+        auto fits = [](Int128 v, int extra) { return DigitCount(v) + extra <= 38; };
+        switch (o) {
+          case '+':
+          case '-': {
+            int m = sa > sb ? sa : sb;
+            if (!fits(a, m - sa) || !fits(b, m - sb)) throw Failure{Overflow(t)};
+            Int128 x = a * Pow10(m - sa), y = b * Pow10(m - sb);
+            r = Rescale(o == '+' ? x + y : x - y, m, s);
+            break;
+          }
+          case '*': {
+            Int128 product = 0;
+            if (__builtin_mul_overflow(a, b, &product)) throw Failure{Overflow(t)};
+            r = Rescale(product, sa + sb, s);
+            break;
+          }
+          case '/': {
+            if (b == 0) throw Failure{DivideByZero()};
+            // a/b at scale s: a * 10^(s + sb - sa) / b, rounded; one extra digit for rounding.
+            int k = s + sb - sa + 1;
+            Int128 num = a;
+            if (k >= 0) {
+              if (!fits(a, k)) throw Failure{Overflow(t)};
+              num = a * Pow10(k);
+            } else {
+              num = a / Pow10(-k);
+            }
+            Int128 q = num / b;
+            r = Rescale(q, 1, 0);
+            break;
+          }
+          default: {
+            if (b == 0) throw Failure{DivideByZero()};
+            int m = sa > sb ? sa : sb;
+            Int128 x = a * Pow10(m - sa), y = b * Pow10(m - sb);
+            r = Rescale(x % y, m, s);
+            break;
+          }
+        }
+        if (DigitCount(r) > t.precision || DigitCount(r) > 38) throw Failure{Overflow(t)};
+        ResultText(ctx, FormatScaled(r, s));
+        return;
+      }
+      default:
+        sqlite3_result_null(ctx);
+        return;
+    }
+  } catch (const Failure& f) {
+    Fail(ctx, f.msg);
+  }
+}
+
+// tds_neg(x, type)
+void NegFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[1]));
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  switch (StorageOf(t.id)) {
+    case Storage::kDecimalText: {
+      Int128 v;
+      int s;
+      if (!ParseCanonical(ValueText(argv[0]), &v, &s)) v = 0, s = 0;
+      ResultText(ctx, FormatScaled(-v, s));
+      return;
+    }
+    case Storage::kReal:
+      sqlite3_result_double(ctx, -sqlite3_value_double(argv[0]));
+      return;
+    default: {
+      int64_t v = sqlite3_value_int64(argv[0]);
+      if (v == std::numeric_limits<int64_t>::min() || !IntegerFits(-v, t.id)) {
+        Fail(ctx, Overflow(t));
+        return;
+      }
+      sqlite3_result_int64(ctx, -v);
+    }
+  }
+}
+
+// tds_round(x, digits, truncate, type), tds_floor(x, type), tds_ceiling(x, type)
+void RoundFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  int64_t digits = sqlite3_value_int64(argv[1]);
+  bool truncate = sqlite3_value_type(argv[2]) != SQLITE_NULL && sqlite3_value_int64(argv[2]) != 0;
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[argc - 1]));
+  if (digits > 38) digits = 38;
+  if (digits < -38) digits = -38;
+  auto round_scaled = [&](Int128 v, int scale) -> Int128 {
+    // Keep `digits` places after the point.
+    int drop = scale - static_cast<int>(digits);
+    if (drop <= 0) return v;
+    if (drop > 38) return 0;
+    Int128 p = Pow10(drop);
+    Int128 q = v / p;
+    Int128 r = v % p;
+    if (!truncate) {
+      if (r < 0) r = -r;
+      if (r * 2 >= p) q += v < 0 ? -1 : 1;
+    }
+    return q * p;
+  };
+  switch (StorageOf(t.id)) {
+    case Storage::kInteger: {
+      Int128 v = round_scaled(sqlite3_value_int64(argv[0]), 0);
+      if (!IntegerFits(static_cast<int64_t>(v), t.id)) {
+        Fail(ctx, Overflow(t));
+        return;
+      }
+      sqlite3_result_int64(ctx, static_cast<int64_t>(v));
+      return;
+    }
+    case Storage::kMoney:
+      sqlite3_result_int64(ctx,
+                           static_cast<int64_t>(round_scaled(sqlite3_value_int64(argv[0]), 4)));
+      return;
+    case Storage::kDecimalText: {
+      Int128 v;
+      int s;
+      if (!ParseCanonical(ValueText(argv[0]), &v, &s)) v = 0, s = 0;
+      Int128 r = round_scaled(v, s);
+      if (DigitCount(r) > 38) {
+        Fail(ctx, Overflow(t));
+        return;
+      }
+      ResultText(ctx, FormatScaled(Rescale(r, s, t.scale), t.scale));
+      return;
+    }
+    default: {
+      double v = sqlite3_value_double(argv[0]);
+      double p = std::pow(10.0, static_cast<double>(digits));
+      double r = truncate ? std::trunc(v * p) / p : std::round(v * p) / p;
+      sqlite3_result_double(ctx, r);
+    }
+  }
+}
+
+void FloorCeilFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const bool ceiling = sqlite3_user_data(ctx) != nullptr;
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[1]));
+  auto adjust = [&](Int128 v, int scale) -> Int128 {
+    Int128 p = Pow10(scale);
+    Int128 q = v / p;
+    Int128 r = v % p;
+    if (r != 0 && ceiling && v > 0) q += 1;
+    if (r != 0 && !ceiling && v < 0) q -= 1;
+    return q;
+  };
+  switch (StorageOf(t.id)) {
+    case Storage::kInteger:
+      sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
+      return;
+    case Storage::kMoney:
+      sqlite3_result_int64(ctx,
+                           static_cast<int64_t>(adjust(sqlite3_value_int64(argv[0]), 4) * 10000));
+      return;
+    case Storage::kDecimalText: {
+      Int128 v;
+      int s;
+      if (!ParseCanonical(ValueText(argv[0]), &v, &s)) v = 0, s = 0;
+      ResultText(ctx, FormatScaled(adjust(v, s), 0));
+      return;
+    }
+    default: {
+      double v = sqlite3_value_double(argv[0]);
+      sqlite3_result_double(ctx, ceiling ? std::ceil(v) : std::floor(v));
+    }
+  }
+}
+
+// tds_abs(x, type)
+void AbsFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[1]));
+  switch (StorageOf(t.id)) {
+    case Storage::kDecimalText: {
+      Int128 v;
+      int s;
+      if (!ParseCanonical(ValueText(argv[0]), &v, &s)) v = 0, s = 0;
+      ResultText(ctx, FormatScaled(v < 0 ? -v : v, s));
+      return;
+    }
+    case Storage::kReal:
+      sqlite3_result_double(ctx, std::fabs(sqlite3_value_double(argv[0])));
+      return;
+    default: {
+      int64_t v = sqlite3_value_int64(argv[0]);
+      if (v < 0 && (v == std::numeric_limits<int64_t>::min() || !IntegerFits(-v, t.id))) {
+        Fail(ctx, Overflow(t));
+        return;
+      }
+      sqlite3_result_int64(ctx, v < 0 ? -v : v);
+    }
+  }
+}
+
+Int128 LoadSum(const DecimalAccumulator& acc) {
+  Int128 v;
+  std::memcpy(&v, acc.sum, sizeof v);
+  return v;
+}
+
+void StoreSum(DecimalAccumulator* acc, Int128 v) {
+  std::memcpy(acc->sum, &v, sizeof v);
+}
+
+void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  // Zero-filled on first use, which is a sum of 0 at scale 0.
+  auto* acc =
+      static_cast<DecimalAccumulator*>(sqlite3_aggregate_context(ctx, sizeof(DecimalAccumulator)));
+  if (acc == nullptr || sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+  Int128 v;
+  int s;
+  if (!ParseCanonical(ValueText(argv[0]), &v, &s)) return;
+  Int128 sum = LoadSum(*acc);
+  if (s > acc->scale) {
+    sum = Rescale(sum, acc->scale, s);
+    acc->scale = s;
+  } else if (s < acc->scale) {
+    v = Rescale(v, s, acc->scale);
+  }
+  if (__builtin_add_overflow(sum, v, &sum) || DigitCount(sum) > 38) acc->overflow = true;
+  StoreSum(acc, sum);
+  ++acc->count;
+}
+
+void DecimalFinal(sqlite3_context* ctx) {
+  auto* acc = static_cast<DecimalAccumulator*>(sqlite3_aggregate_context(ctx, 0));
+  const bool average = sqlite3_user_data(ctx) != nullptr;
+  if (acc == nullptr || acc->count == 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (acc->overflow) {
+    Fail(ctx, Error(8115, 2, 16,
+                    "Arithmetic overflow error converting expression to data type numeric."));
+    return;
+  }
+  const Int128 sum = LoadSum(*acc);
+  if (!average) {
+    ResultText(ctx, FormatScaled(sum, acc->scale));
+    return;
+  }
+  // SQL Server's avg of decimal(p,s) has scale max(s, 6).
+  int scale = acc->scale < 6 ? 6 : acc->scale;
+  Int128 num = Rescale(sum, acc->scale, scale);
+  Int128 q = num / acc->count;
+  ResultText(ctx, FormatScaled(q, scale));
+}
+
+// tds_sign(x, type)
+void SignFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[1]));
+  int sign = 0;
+  switch (StorageOf(t.id)) {
+    case Storage::kDecimalText: {
+      Int128 v;
+      int s;
+      if (!ParseCanonical(ValueText(argv[0]), &v, &s)) v = 0, s = 0;
+      sign = v > 0 ? 1 : v < 0 ? -1 : 0;
+      ResultText(ctx, FormatScaled(Int128(sign) * Pow10(t.scale), t.scale));
+      return;
+    }
+    case Storage::kReal: {
+      double v = sqlite3_value_double(argv[0]);
+      sqlite3_result_double(ctx, v > 0 ? 1.0 : v < 0 ? -1.0 : 0.0);
+      return;
+    }
+    case Storage::kMoney: {
+      int64_t v = sqlite3_value_int64(argv[0]);
+      sqlite3_result_int64(ctx, v > 0 ? 10000 : v < 0 ? -10000 : 0);
+      return;
+    }
+    default: {
+      int64_t v = sqlite3_value_int64(argv[0]);
+      sqlite3_result_int64(ctx, v > 0 ? 1 : v < 0 ? -1 : 0);
+    }
+  }
+}
+
+}  // namespace tdslite::sql::function_detail

@@ -1,0 +1,254 @@
+// String and binary functions: datalength, substring, left, right, replace,
+// charindex, space, reverse, ascii, char and textptr.
+#include "functions_internal.h"
+
+namespace tdslite::sql::function_detail {
+
+// tds_datalength(x, type)
+void DataLengthFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  ColumnType t = UnpackType(sqlite3_value_int64(argv[1]));
+  int64_t n = 0;
+  switch (t.id) {
+    case TypeId::kTinyInt:
+    case TypeId::kBit:
+      n = 1;
+      break;
+    case TypeId::kSmallInt:
+      n = 2;
+      break;
+    case TypeId::kInt:
+    case TypeId::kReal:
+    case TypeId::kSmallMoney:
+    case TypeId::kSmallDateTime:
+      n = 4;
+      break;
+    case TypeId::kBigInt:
+    case TypeId::kFloat:
+    case TypeId::kMoney:
+    case TypeId::kDateTime:
+      n = 8;
+      break;
+    case TypeId::kDecimal:
+    case TypeId::kNumeric:
+      n = t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17;
+      break;
+    case TypeId::kNChar:
+    case TypeId::kNVarChar:
+    case TypeId::kNText:
+      n = static_cast<int64_t>(Utf16Le(ValueText(argv[0])).size());
+      break;
+    case TypeId::kChar:
+    case TypeId::kVarChar:
+    case TypeId::kText:
+      n = Utf8Length(ValueText(argv[0]));
+      break;
+    default:
+      n = sqlite3_value_bytes(argv[0]);
+      break;
+  }
+  sqlite3_result_int64(ctx, n);
+}
+
+// Substrings work on characters for text, on bytes for binary values.
+void SubstringFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  int64_t start = sqlite3_value_int64(argv[1]);
+  int64_t length = sqlite3_value_int64(argv[2]);
+  if (length < 0) {
+    Fail(ctx, Error(537, 3, 16, "Invalid length parameter passed to the substring function."));
+    return;
+  }
+  // Characters before position 1 count against the length.
+  int64_t first = start < 1 ? 1 : start;
+  int64_t last = start + length;  // exclusive
+  if (start < 1 && length > 0 && start + length < 1) last = 1;
+  int64_t count = last > first ? last - first : 0;
+  if (sqlite3_value_type(argv[0]) == SQLITE_BLOB) {
+    std::string b = ValueBlob(argv[0]);
+    int64_t n = static_cast<int64_t>(b.size());
+    int64_t a = first - 1 > n ? n : first - 1;
+    int64_t c = a + count > n ? n - a : count;
+    sqlite3_result_blob(ctx, b.data() + a, static_cast<int>(c), SQLITE_TRANSIENT);
+    return;
+  }
+  std::string s = ValueText(argv[0]);
+  size_t a = Utf8Offset(s, first - 1);
+  size_t b = Utf8Offset(s, first - 1 + count);
+  if (b < a) b = a;
+  sqlite3_result_text(ctx, s.data() + a, static_cast<int>(b - a), SQLITE_TRANSIENT);
+}
+
+void LeftRightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const bool right = sqlite3_user_data(ctx) != nullptr;
+  int64_t n = sqlite3_value_int64(argv[1]);
+  if (n < 0) {
+    Fail(ctx, Error(536, 1, 16,
+                    std::string("Invalid length parameter passed to the ") +
+                        (right ? "right" : "left") + " function."));
+    return;
+  }
+  std::string s = ValueText(argv[0]);
+  int64_t len = Utf8Length(s);
+  if (n > len) n = len;
+  size_t a = right ? Utf8Offset(s, len - n) : 0;
+  size_t b = right ? s.size() : Utf8Offset(s, n);
+  sqlite3_result_text(ctx, s.data() + a, static_cast<int>(b - a), SQLITE_TRANSIENT);
+}
+
+// Finds `needle` in `hay` ignoring ASCII case, from byte `from`.
+size_t FindCi(std::string_view hay, std::string_view needle, size_t from) {
+  if (needle.empty()) return std::string_view::npos;
+  for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
+    bool match = true;
+    for (size_t k = 0; k < needle.size(); ++k) {
+      if (FoldAscii(static_cast<unsigned char>(hay[i + k])) !=
+          FoldAscii(static_cast<unsigned char>(needle[k]))) {
+        match = false;
+        break;
+      }
+    }
+    if (match) return i;
+  }
+  return std::string_view::npos;
+}
+
+void ReplaceFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string s = ValueText(argv[0]);
+  std::string from = ValueText(argv[1]);
+  std::string to = ValueText(argv[2]);
+  if (from.empty()) {
+    ResultText(ctx, s);
+    return;
+  }
+  std::string out;
+  size_t pos = 0;
+  for (;;) {
+    size_t at = FindCi(s, from, pos);
+    if (at == std::string::npos) break;
+    out.append(s, pos, at - pos);
+    out += to;
+    pos = at + from.size();
+  }
+  out.append(s, pos, std::string::npos);
+  ResultText(ctx, out);
+}
+
+void CharIndexFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string needle = ValueText(argv[0]);
+  std::string hay = ValueText(argv[1]);
+  int64_t start = argc == 3 ? sqlite3_value_int64(argv[2]) : 1;
+  if (start < 1) start = 1;
+  size_t from = Utf8Offset(hay, start - 1);
+  size_t at = FindCi(hay, needle, from);
+  sqlite3_result_int64(
+      ctx, at == std::string::npos ? 0 : Utf8Length(std::string_view(hay).substr(0, at)) + 1);
+}
+
+void SpaceFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  int64_t n = sqlite3_value_int64(argv[0]);
+  if (n < 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (n > 8000) n = 8000;
+  ResultText(ctx, std::string(static_cast<size_t>(n), ' '));
+}
+
+void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string s = ValueText(argv[0]);
+  std::vector<std::string> chars;
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t start = i;
+    NextCodePoint(s, &i);
+    chars.emplace_back(s.substr(start, i - start));
+  }
+  std::string out;
+  for (auto it = chars.rbegin(); it != chars.rend(); ++it) out += *it;
+  ResultText(ctx, out);
+}
+
+void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string s = ValueText(argv[0]);
+  if (s.empty()) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  size_t i = 0;
+  sqlite3_result_int64(ctx, NextCodePoint(s, &i));
+}
+
+void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  int64_t c = sqlite3_value_int64(argv[0]);
+  const bool unicode = sqlite3_user_data(ctx) != nullptr;
+  if (c < 0 || c > (unicode ? 0xFFFF : 255)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string out;
+  uint32_t cp = static_cast<uint32_t>(c);
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+  ResultText(ctx, out);
+}
+
+// tds_textptr(rowid, table, column, length): the text pointer of a value,
+// NULL for a NULL value (length NULL).
+void TextPtrFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[3]) == SQLITE_NULL || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  auto text = [&](int i) {
+    const unsigned char* p = sqlite3_value_text(argv[i]);
+    return std::string(p != nullptr ? reinterpret_cast<const char*>(p) : "",
+                       static_cast<size_t>(sqlite3_value_bytes(argv[i])));
+  };
+  std::string pointer = MakeTextPointer(sqlite3_value_int64(argv[0]), text(1), text(2));
+  sqlite3_result_blob(ctx, pointer.data(), static_cast<int>(pointer.size()), SQLITE_TRANSIENT);
+}
+
+}  // namespace tdslite::sql::function_detail

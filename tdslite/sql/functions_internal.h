@@ -1,0 +1,205 @@
+// The SQL functions' inside, shared by the function_*.cc files and
+// functions.cc and nothing else: a value read out of SQLite in the shape of
+// its SQL Server type, and the helpers every function uses. By concern:
+//   function_conversion.cc  tds_cvt (CAST/CONVERT and implicit conversion), dates
+//   function_arithmetic.cc  operators, rounding, sign, exact decimal sums
+//   function_collation.cc   case-insensitive comparison, upper/lower, LIKE
+//   function_strings.cc     substring, replace, charindex and the other string functions
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "functions.h"
+#include "tdslite/common/text_pointer.h"
+#include "types.h"
+#include "values.h"
+
+namespace tdslite::sql {
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+namespace function_detail {
+
+// One value taken out of SQLite, in the shape its SQL Server type implies.
+struct Datum {
+  bool null = true;
+  Storage storage = Storage::kInteger;
+  int64_t i = 0;  // integers, money units, datetime serial
+  double f = 0;
+  Int128 dec = 0;
+  int scale = 0;
+  std::string s;  // text or bytes
+};
+
+struct Failure {
+  Message msg;
+};
+
+Message Error(int number, int state, int severity, std::string text);
+
+std::string ValueText(sqlite3_value* v);
+
+std::string ValueBlob(sqlite3_value* v);
+
+// Reads a value of SQL Server type `t` from SQLite.
+Datum Read(sqlite3_value* v, const ColumnType& t);
+
+void ResultText(sqlite3_context* ctx, const std::string& s);
+
+void Fail(sqlite3_context* ctx, const Message& m);
+
+Message Overflow(const ColumnType& to);
+
+bool IntegerFits(int64_t v, TypeId id);
+
+// 922,337,203,685,477.5807 is the largest money; smallmoney is +-214,748.3647.
+bool MoneyFits(Int128 units, TypeId id);
+
+bool IsBlank(std::string_view s);
+
+std::string Trim(std::string_view s);
+
+std::string Utf16Le(std::string_view utf8);
+
+// The text of a value for conversion to a string type.
+std::string AsText(const Datum& d, const ColumnType& from, int style);
+
+Message ConversionFailed(const ColumnType& from, const std::string& text, const ColumnType& to);
+
+int64_t ToInteger(const Datum& d, const ColumnType& from, const ColumnType& to);
+
+double ToDouble(const Datum& d, const ColumnType& from, const ColumnType& to);
+
+// The unscaled value at `scale`.
+Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, int scale);
+
+int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to);
+
+Message Truncated();
+
+// Sets the SQLite result to `d` converted from `from` to `to`.
+void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const ColumnType& to,
+             int style, bool assign);
+
+// tds_cvt(value, from, to, style, assign)
+void CvtFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+Message DivideByZero();
+
+// tds_op(op, a, b, result type): arithmetic on operands already in the
+// result type's storage (decimals keep their own scale in their text).
+void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+// tds_neg(x, type)
+void NegFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// Compares ignoring ASCII case and trailing blanks, as SQL Server's default
+// case-insensitive collation does.
+// Lower-cases a code point the way a case-insensitive collation folds it:
+// ASCII, Latin-1, Greek and Cyrillic capitals.
+uint32_t LowerCodePoint(uint32_t c);
+
+uint32_t UpperCodePoint(uint32_t c);
+
+uint32_t NextCodePoint(std::string_view s, size_t* i);
+
+void AppendUtf8(std::string* out, uint32_t cp);
+
+// Compares ignoring case and trailing blanks, as SQL Server's default
+// case-insensitive collation does.
+int CompareCi(void*, int na, const void* pa, int nb, const void* pb);
+
+// upper() and lower() with the collation's notion of case.
+void CaseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+int CompareDecimal(void*, int na, const void* pa, int nb, const void* pb);
+
+// Decodes one UTF-8 code point; advances *i.
+uint32_t NextCodePoint(std::string_view s, size_t* i);
+
+uint32_t Fold(uint32_t c);
+
+// For byte-wise searches in UTF-8: only ASCII letters fold.
+uint32_t FoldAscii(uint32_t c);
+
+// SQL Server LIKE: % _ [set] [^set] [a-z], case-insensitive, optional escape.
+bool LikeMatch(const std::vector<uint32_t>& p, size_t pi, const std::vector<uint32_t>& s, size_t si,
+               int64_t escape, int* budget);
+
+std::vector<uint32_t> CodePoints(std::string_view s);
+
+void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+void GetDateFunc(sqlite3_context* ctx, int, sqlite3_value**);
+
+// tds_datalength(x, type)
+void DataLengthFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+bool AnyNull(int argc, sqlite3_value** argv);
+
+// Substrings work on characters for text, on bytes for binary values.
+void SubstringFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+void LeftRightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+// Finds `needle` in `hay` ignoring ASCII case, from byte `from`.
+size_t FindCi(std::string_view hay, std::string_view needle, size_t from);
+
+void ReplaceFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+void CharIndexFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+// tds_round(x, digits, truncate, type), tds_floor(x, type), tds_ceiling(x, type)
+void RoundFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
+void FloorCeilFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// tds_abs(x, type)
+void AbsFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// tds_datepart('y'|'m'|'d', serial)
+void DatePartFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// Exact sum and average of decimal text values.
+// SQLite hands out aggregate memory aligned for 8 bytes only, so the 128-bit
+// sum is kept as bytes and copied in and out.
+struct DecimalAccumulator {
+  unsigned char sum[sizeof(Int128)];
+  int scale;
+  int64_t count;
+  bool overflow;
+};
+
+Int128 LoadSum(const DecimalAccumulator& acc);
+
+void StoreSum(DecimalAccumulator* acc, Int128 v);
+
+void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+void DecimalFinal(sqlite3_context* ctx);
+
+void SpaceFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// tds_sign(x, type)
+void SignFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// tds_textptr(rowid, table, column, length): the text pointer of a value,
+// NULL for a NULL value (length NULL).
+void TextPtrFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+}  // namespace function_detail
+}  // namespace tdslite::sql

@@ -1,0 +1,549 @@
+// Statements: everything but select (see parse_select.cc).
+#include "parser_internal.h"
+
+namespace tdslite::sql::parser_detail {
+
+Stmt Parser::ParseStatement(bool first) {
+  Stmt s;
+  s.line = Peek().line;
+  const Token& t = Peek();
+  if (t.kind == TokenKind::kIdentifier && !t.quoted) {
+    std::string w = ToLower(t.text);
+    if (w == "truncate") {  // not reserved in every version; handled as a word
+    }
+  }
+  if (t.kind == TokenKind::kKeyword) {
+    const std::string kw = t.text;
+    if (kw == "select") {
+      s.kind = StmtKind::kSelect;
+      s.select = ParseSelectStatement();
+      return s;
+    }
+    if (kw == "insert") return ParseInsert(std::move(s));
+    if (kw == "update") return ParseUpdate(std::move(s));
+    if (kw == "delete") return ParseDelete(std::move(s));
+    if (kw == "truncate") {
+      Advance();
+      ExpectKw("table");
+      s.kind = StmtKind::kTruncate;
+      s.table = ObjectName();
+      return s;
+    }
+    if (kw == "create") return ParseCreate(std::move(s));
+    if (kw == "drop") return ParseDrop(std::move(s));
+    if (kw == "begin") {
+      Advance();
+      if (AcceptKw("tran") || AcceptKw("transaction")) {
+        s.kind = StmtKind::kBeginTran;
+        if (Peek().kind == TokenKind::kIdentifier && !IsStatementStart()) Advance();
+        return s;
+      }
+      if (IsWord("distributed")) NotSupported("BEGIN DISTRIBUTED TRANSACTION");
+      if (IsKw("try") || IsWord("try")) NotSupported("BEGIN TRY");
+      // BEGIN ... END groups statements (the body of an IF).
+      s.kind = StmtKind::kBlock;
+      DepthGuard guard(this);
+      while (!IsKw("end")) {
+        if (AtEnd()) SyntaxError();
+        if (AcceptOp(";")) continue;
+        s.body.push_back(ParseStatement(false));
+      }
+      Advance();
+      return s;
+    }
+    if (kw == "if") {
+      Advance();
+      DepthGuard guard(this);
+      s.kind = StmtKind::kIf;
+      s.where = ParseExpr();
+      AcceptOp(";");
+      if (AtEnd()) SyntaxError();
+      s.body.push_back(ParseStatement(false));
+      AcceptOp(";");
+      if (AcceptKw("else")) {
+        if (AtEnd()) SyntaxError();
+        s.else_body.push_back(ParseStatement(false));
+      }
+      return s;
+    }
+    if (kw == "commit" || kw == "rollback") {
+      Advance();
+      s.kind = kw == "commit" ? StmtKind::kCommit : StmtKind::kRollback;
+      if (AcceptKw("tran") || AcceptKw("transaction") || AcceptWord("work")) {
+        if (Peek().kind == TokenKind::kIdentifier && !IsStatementStart()) Advance();
+      }
+      return s;
+    }
+    if (kw == "save") NotSupported("SAVE TRANSACTION");
+    if (kw == "set") return ParseSet(std::move(s));
+    if (kw == "print") {
+      Advance();
+      s.kind = StmtKind::kPrint;
+      s.args.push_back(ParseValue());
+      return s;
+    }
+    if (kw == "raiserror") return ParseRaiserror(std::move(s));
+    if (kw == "use") {
+      Advance();
+      s.kind = StmtKind::kUse;
+      s.name = Identifier();
+      return s;
+    }
+    if (kw == "exec" || kw == "execute") {
+      Advance();
+      return ParseExec(std::move(s));
+    }
+    static constexpr const char* kRefused[] = {
+        "declare",    "while",      "alter",       "grant",   "revoke",   "deny",
+        "goto",       "return",     "waitfor",     "open",    "fetch",    "close",
+        "deallocate", "dbcc",       "backup",      "restore", "merge",    "with",
+        "writetext",  "updatetext", "readtext",    "break",   "continue", "checkpoint",
+        "kill",       "shutdown",   "reconfigure", "bulk",    "setuser",  "revert"};
+    for (const char* r : kRefused) {
+      if (kw == r) NotSupported("The " + ToUpper(kw) + " statement");
+    }
+    SyntaxError();
+  }
+  if (t.kind == TokenKind::kIdentifier && !t.quoted && ToLower(t.text) == "else") SyntaxError();
+  if (first && t.kind == TokenKind::kIdentifier) {
+    // A batch that begins with a name calls that procedure.
+    return ParseExec(std::move(s));
+  }
+  if (IsOp("(") && IsKw("select", 1)) {
+    // (select ...) union (select ...)
+    NotSupported("A parenthesized query at statement level");
+  }
+  SyntaxError();
+}
+
+std::string Parser::ToUpper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+Stmt Parser::ParseExec(Stmt s) {
+  s.kind = StmtKind::kExec;
+  if (Peek().kind == TokenKind::kVariable) NotSupported("EXEC with a return status variable");
+  if (IsOp("(")) NotSupported("EXEC of a string");
+  s.name = ObjectName();
+  // Arguments: [@name =] expr [output], ...
+  if (!AtEnd() && !IsOp(";") && !IsStatementStart()) {
+    for (;;) {
+      std::string name;
+      if (Peek().kind == TokenKind::kVariable && IsOp("=", 1)) {
+        name = Advance().text;  // lower-cased, with its @
+        Advance();
+      } else if (!s.arg_names.empty() && !s.arg_names.back().empty()) {
+        // SQL Server: "Must pass parameter number 2 and subsequent parameters as
+        // '@name = value'..." (119).
+        ParseError e;
+        e.number = 119;
+        e.severity = 15;
+        e.line = Peek().line;
+        e.text = "Must pass parameter number " + std::to_string(s.args.size() + 1) +
+                 " and subsequent parameters as '@name = value'. After the form '@name = "
+                 "value' has been used, all subsequent parameters must be passed in the form "
+                 "'@name = value'.";
+        result_->errors.push_back(e);
+        throw Failure{};
+      }
+      if (IsKw("default")) NotSupported("DEFAULT as a procedure argument");
+      s.arg_names.push_back(name);
+      s.args.push_back(ParseValue());
+      if (IsWord("output") || IsWord("out")) NotSupported("An OUTPUT argument");
+      if (!AcceptOp(",")) break;
+    }
+  }
+  return s;
+}
+
+Stmt Parser::ParseRaiserror(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kRaiserror;
+  ExpectOp("(");
+  s.args.push_back(ParseValue());
+  while (AcceptOp(",")) s.args.push_back(ParseValue());
+  ExpectOp(")");
+  if (s.args.size() < 3) SyntaxError();
+  if (AcceptKw("with")) {
+    do {
+      if (AcceptWord("log")) {
+        s.on = true;  // WITH LOG
+      } else if (!AcceptWord("nowait") && !AcceptWord("seterror")) {
+        SyntaxError();
+      }
+    } while (AcceptOp(","));
+  }
+  return s;
+}
+
+Stmt Parser::ParseSet(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kSet;
+  if (Peek().kind == TokenKind::kVariable) NotSupported("SET of a variable");
+  if (AcceptWord("transaction")) {
+    // set transaction isolation level ...: SQLite's isolation is serializable
+    // for writers and snapshot for readers; the request is accepted.
+    if (!AcceptWord("isolation")) SyntaxError();
+    if (!AcceptWord("level")) SyntaxError();
+    while (Peek().kind == TokenKind::kIdentifier || Peek().kind == TokenKind::kKeyword) {
+      if (IsStatementStart()) break;
+      Advance();
+    }
+    s.name = "transaction isolation level";
+    return s;
+  }
+  const Token& opt = Peek();
+  if (opt.kind != TokenKind::kIdentifier && opt.kind != TokenKind::kKeyword) SyntaxError();
+  s.name = ToLower(Advance().text);
+  if (s.name == "textsize" || s.name == "rowcount" || s.name == "lock_timeout" ||
+      s.name == "datefirst") {
+    bool negative = AcceptOp("-");
+    if (Peek().kind != TokenKind::kInteger) {
+      if (Peek().kind == TokenKind::kVariable) NotSupported("SET with a variable");
+      SyntaxError();
+    }
+    ExprPtr e = std::make_unique<Expr>();
+    e->kind = ExprKind::kInteger;
+    e->text = (negative ? "-" : "") + Advance().text;
+    s.args.push_back(std::move(e));
+    return s;
+  }
+  if (s.name == "identity_insert") NotSupported("SET IDENTITY_INSERT");
+  if (s.name == "language" || s.name == "dateformat") {
+    const Token& v = Peek();
+    if (v.kind != TokenKind::kIdentifier && v.kind != TokenKind::kString) SyntaxError();
+    ExprPtr e = std::make_unique<Expr>();
+    e->kind = ExprKind::kString;
+    e->text = ToLower(Advance().text);
+    s.args.push_back(std::move(e));
+    return s;
+  }
+  // set option [, option] on|off
+  std::vector<std::string> extra;
+  while (AcceptOp(",")) {
+    const Token& o = Peek();
+    if (o.kind != TokenKind::kIdentifier && o.kind != TokenKind::kKeyword) SyntaxError();
+    extra.push_back(ToLower(Advance().text));
+  }
+  if (AcceptKw("on")) {
+    s.on = true;
+  } else if (AcceptKw("off")) {
+    s.on = false;
+  } else {
+    SyntaxError();
+  }
+  if (!extra.empty()) {
+    for (auto& e : extra) s.name += "," + e;
+  }
+  return s;
+}
+
+Stmt Parser::ParseInsert(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kInsert;
+  if (IsKw("top")) NotSupported("INSERT TOP");
+  AcceptKw("into");
+  s.table = ObjectName();
+  if (IsKw("with")) NotSupported("A table hint on INSERT");
+  if (IsOp("(") && !IsKw("select", 1)) {
+    Advance();
+    do {
+      s.columns.push_back(Identifier());
+    } while (AcceptOp(","));
+    ExpectOp(")");
+  }
+  if (IsWord("output")) NotSupported("The OUTPUT clause");
+  if (AcceptKw("values")) {
+    do {
+      ExpectOp("(");
+      std::vector<ExprPtr> row;
+      if (!IsOp(")")) {
+        do {
+          if (IsKw("default")) NotSupported("DEFAULT in a VALUES list");
+          row.push_back(ParseValue());
+        } while (AcceptOp(","));
+      }
+      ExpectOp(")");
+      s.rows.push_back(std::move(row));
+    } while (AcceptOp(","));
+    return s;
+  }
+  if (IsKw("select") || (IsOp("(") && IsKw("select", 1))) {
+    bool paren = AcceptOp("(");
+    s.select = ParseSelectStatement();
+    if (paren) ExpectOp(")");
+    return s;
+  }
+  if (AcceptKw("default")) {
+    ExpectKw("values");
+    s.default_values = true;
+    return s;
+  }
+  if (IsKw("exec") || IsKw("execute")) NotSupported("INSERT ... EXEC");
+  SyntaxError();
+}
+
+Stmt Parser::ParseUpdate(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kUpdate;
+  if (AcceptKw("top")) s.top = ParseTop(nullptr);
+  s.table = ObjectName();
+  if (IsKw("with")) SkipTableHint();
+  ExpectKw("set");
+  do {
+    std::string col = Identifier();
+    if (AcceptOp(".")) col = Identifier();  // t.col
+    if (!IsOp("=")) {
+      if (IsOp("+") || IsOp("-") || IsOp("*") || IsOp("/")) NotSupported("Compound assignment");
+      SyntaxError();
+    }
+    Advance();
+    if (IsKw("default")) NotSupported("SET column = DEFAULT");
+    s.assignments.emplace_back(col, ParseValue());
+  } while (AcceptOp(","));
+  if (AcceptKw("from")) ParseFromList(&s.from);
+  if (AcceptKw("where")) {
+    if (IsKw("current")) NotSupported("WHERE CURRENT OF");
+    s.where = ParseExpr();
+  }
+  return s;
+}
+
+Stmt Parser::ParseDelete(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kDelete;
+  if (AcceptKw("top")) s.top = ParseTop(nullptr);
+  AcceptKw("from");
+  s.table = ObjectName();
+  if (IsKw("with")) SkipTableHint();
+  if (AcceptKw("from")) ParseFromList(&s.from);
+  if (AcceptKw("where")) s.where = ParseExpr();
+  return s;
+}
+
+Stmt Parser::ParseCreate(Stmt s) {
+  Advance();
+  if (AcceptKw("table")) return ParseCreateTable(std::move(s));
+  bool unique = AcceptKw("unique");
+  if (AcceptKw("clustered") || AcceptKw("nonclustered")) {
+  }
+  if (AcceptKw("index")) {
+    s.kind = StmtKind::kCreateIndex;
+    s.unique = unique;
+    s.name = Identifier();
+    ExpectKw("on");
+    s.table = ObjectName();
+    ExpectOp("(");
+    do {
+      s.columns.push_back(Identifier());
+      if (!AcceptKw("asc")) AcceptKw("desc");
+    } while (AcceptOp(","));
+    ExpectOp(")");
+    if (IsKw("with") || IsKw("on")) NotSupported("Index options");
+    return s;
+  }
+  if (unique) SyntaxError();
+  const Token& t = Peek();
+  if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
+    NotSupported("CREATE " + ToUpper(ToLower(t.text)));
+  }
+  SyntaxError();
+}
+
+void Parser::ParseTypeInto(ColumnType* type, bool in_cast) {
+  const Token& t = Peek();
+  if (t.kind != TokenKind::kIdentifier &&
+      !(t.kind == TokenKind::kKeyword && t.text == "national")) {
+    SyntaxError();
+  }
+  std::string name = ToLower(Advance().text);
+  if (name == "national") {
+    // national char varying (n) / national character (n)
+    std::string w = ToLower(Identifier());
+    if (w != "char" && w != "character") SyntaxError();
+    name = AcceptKw("varying") ? "nvarchar" : "nchar";
+  } else if ((name == "char" || name == "character") && AcceptKw("varying")) {
+    name = "varchar";
+  } else if (name == "double") {
+    if (!AcceptWord("precision")) SyntaxError();
+    name = "float";
+  }
+  int64_t args[2] = {0, 0};
+  int argc = 0;
+  if (AcceptOp("(")) {
+    do {
+      if (IsWord("max")) NotSupported("The (max) types");
+      if (Peek().kind != TokenKind::kInteger) SyntaxError();
+      const std::string& digits = Advance().text;
+      int64_t v = 0;
+      auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+      if (r.ec != std::errc() || argc >= 2) SyntaxError();
+      args[argc++] = v;
+    } while (AcceptOp(","));
+    ExpectOp(")");
+  }
+  std::string error;
+  static constexpr const char* kOther[] = {
+      "date",      "time",        "datetime2", "datetimeoffset", "uniqueidentifier",
+      "xml",       "sql_variant", "timestamp", "rowversion",     "hierarchyid",
+      "geography", "geometry",    "cursor",    "table"};
+  for (const char* o : kOther) {
+    if (name == o) NotSupported("The data type " + name);
+  }
+  auto made = MakeType(name, argc, args, in_cast, &error);
+  if (!made) {
+    ParseError e;
+    e.number = error.rfind("Column, parameter", 0) == 0 ? 2715 : 2750;
+    e.severity = 16;
+    e.state = e.number == 2715 ? 7 : 1;
+    e.line = t.line;
+    e.text = error;
+    result_->errors.push_back(e);
+    throw Failure{};
+  }
+  *type = *made;
+}
+
+Stmt Parser::ParseCreateTable(Stmt s) {
+  s.kind = StmtKind::kCreateTable;
+  s.table = ObjectName();
+  ExpectOp("(");
+  do {
+    if (IsKw("constraint") || IsKw("primary") || IsKw("unique") || IsKw("foreign") ||
+        IsKw("check")) {
+      std::string cname;
+      if (AcceptKw("constraint")) cname = Identifier();
+      if (AcceptKw("primary")) {
+        ExpectKw("key");
+        if (!s.primary_key.empty()) SyntaxError();
+        if (!AcceptKw("clustered")) AcceptKw("nonclustered");
+        s.primary_key = ColumnList();
+        s.pk_name = cname;
+      } else if (AcceptKw("unique")) {
+        if (!AcceptKw("clustered")) AcceptKw("nonclustered");
+        s.uniques.push_back(ColumnList());
+      } else if (IsKw("foreign")) {
+        NotSupported("A FOREIGN KEY constraint");
+      } else if (IsKw("check")) {
+        NotSupported("A CHECK constraint");
+      } else {
+        SyntaxError();
+      }
+      continue;
+    }
+    ColumnDef col;
+    col.name = Identifier();
+    if (IsKw("as")) NotSupported("A computed column");
+    ParseTypeInto(&col.type, false);
+    for (;;) {
+      if (AcceptKw("null")) {
+        col.nullable = true;
+        col.null_specified = true;
+      } else if (IsKw("not") && IsKw("null", 1)) {
+        Advance();
+        Advance();
+        col.nullable = false;
+        col.null_specified = true;
+      } else if (AcceptKw("identity")) {
+        col.identity = true;
+        if (AcceptOp("(")) {
+          col.identity_seed = SignedInteger();
+          ExpectOp(",");
+          col.identity_increment = SignedInteger();
+          ExpectOp(")");
+        }
+      } else if (AcceptKw("primary")) {
+        ExpectKw("key");
+        if (!AcceptKw("clustered")) AcceptKw("nonclustered");
+        col.primary_key = true;
+      } else if (AcceptKw("unique")) {
+        if (!AcceptKw("clustered")) AcceptKw("nonclustered");
+        col.unique = true;
+      } else if (AcceptKw("default")) {
+        col.default_value = ParsePrimary();
+      } else if (AcceptKw("constraint")) {
+        col.constraint_name = Identifier();
+      } else if (IsKw("collate")) {
+        NotSupported("COLLATE");
+      } else if (IsKw("references") || IsKw("foreign")) {
+        NotSupported("A FOREIGN KEY constraint");
+      } else if (IsKw("check")) {
+        NotSupported("A CHECK constraint");
+      } else {
+        break;
+      }
+    }
+    s.column_defs.push_back(std::move(col));
+  } while (AcceptOp(","));
+  ExpectOp(")");
+  if (IsKw("on") || IsKw("with")) NotSupported("Table storage options");
+  return s;
+}
+
+int64_t Parser::SignedInteger() {
+  bool negative = AcceptOp("-");
+  if (Peek().kind != TokenKind::kInteger) SyntaxError();
+  const std::string& d = Advance().text;
+  int64_t v = 0;
+  auto r = std::from_chars(d.data(), d.data() + d.size(), v);
+  if (r.ec != std::errc()) SyntaxError();
+  return negative ? -v : v;
+}
+
+std::vector<std::string> Parser::ColumnList() {
+  std::vector<std::string> cols;
+  ExpectOp("(");
+  do {
+    cols.push_back(Identifier());
+    if (!AcceptKw("asc")) AcceptKw("desc");
+  } while (AcceptOp(","));
+  ExpectOp(")");
+  return cols;
+}
+
+Stmt Parser::ParseDrop(Stmt s) {
+  Advance();
+  if (AcceptKw("table")) {
+    s.kind = StmtKind::kDropTable;
+    if (IsKw("if") && IsKw("exists", 1)) {
+      Advance();
+      Advance();
+      s.if_exists = true;
+    }
+    do {
+      s.names.push_back(ObjectName());
+    } while (AcceptOp(","));
+    return s;
+  }
+  if (AcceptKw("index")) NotSupported("DROP INDEX");
+  const Token& t = Peek();
+  if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
+    NotSupported("DROP " + ToUpper(ToLower(t.text)));
+  }
+  SyntaxError();
+}
+
+void Parser::SkipTableHint() {
+  // WITH (NOLOCK) and friends only change locking, which SQLite does its own way.
+  ExpectKw("with");
+  ExpectOp("(");
+  do {
+    if (Peek().kind != TokenKind::kIdentifier && Peek().kind != TokenKind::kKeyword) {
+      SyntaxError();
+    }
+    std::string hint = ToLower(Advance().text);
+    static constexpr const char* kHints[] = {
+        "nolock",   "readuncommitted", "readcommitted", "rowlock",      "updlock",
+        "holdlock", "tablock",         "paglock",       "serializable", "repeatableread",
+        "readpast", "xlock",           "tablockx"};
+    bool known = false;
+    for (const char* h : kHints) known = known || hint == h;
+    if (!known) NotSupported("The table hint " + hint);
+  } while (AcceptOp(","));
+  ExpectOp(")");
+}
+
+}  // namespace tdslite::sql::parser_detail

@@ -1,0 +1,299 @@
+// The parser's inside, shared by the parse_*.cc files and parser.cc and
+// nothing else. A recursive descent parser over the lexer's tokens:
+//   parser.cc             the token cursor and ParseBatch
+//   parse_statements.cc   every statement but select
+//   parse_select.cc       select, its FROM list and joins
+//   parse_expressions.cc  expressions, by precedence
+#pragma once
+
+#include <charconv>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lexer.h"
+#include "parser.h"
+#include "types.h"
+
+namespace tdslite::sql::parser_detail {
+
+// Deep nesting is refused before it can exhaust the stack.
+constexpr int kMaxDepth = 200;
+
+struct Failure {};  // unwinds the parser to ParseBatch after an error is recorded
+
+// The functions tdslite evaluates.
+inline bool IsKnownFunction(std::string_view name) {
+  static constexpr const char* kKnown[] = {
+      "getdate",   "isnull",    "coalesce",  "nullif",  "len",         "datalength",
+      "upper",     "lower",     "ltrim",     "rtrim",   "substring",   "left",
+      "right",     "replace",   "charindex", "abs",     "round",       "floor",
+      "ceiling",   "year",      "month",     "day",     "count",       "sum",
+      "avg",       "min",       "max",       "db_name", "suser_sname", "scope_identity",
+      "user_name", "host_name", "app_name",  "space",   "reverse",     "sign",
+      "ascii",     "char",      "nchar",     "unicode", "textptr"};
+  for (const char* k : kKnown) {
+    if (name == k) return true;
+  }
+  return false;
+}
+
+// Built-in functions of SQL Server that tdslite does not evaluate.
+inline bool IsSqlServerFunction(std::string_view name) {
+  static constexpr const char* kOther[] = {"dateadd",
+                                           "datediff",
+                                           "datepart",
+                                           "datename",
+                                           "newid",
+                                           "isnumeric",
+                                           "isdate",
+                                           "str",
+                                           "stuff",
+                                           "patindex",
+                                           "soundex",
+                                           "difference",
+                                           "quotename",
+                                           "replicate",
+                                           "power",
+                                           "sqrt",
+                                           "exp",
+                                           "log",
+                                           "log10",
+                                           "pi",
+                                           "rand",
+                                           "sin",
+                                           "cos",
+                                           "tan",
+                                           "asin",
+                                           "acos",
+                                           "atan",
+                                           "atn2",
+                                           "degrees",
+                                           "radians",
+                                           "square",
+                                           "object_id",
+                                           "object_name",
+                                           "db_id",
+                                           "user_id",
+                                           "suser_name",
+                                           "suser_id",
+                                           "host_id",
+                                           "col_length",
+                                           "col_name",
+                                           "datalength_big",
+                                           "count_big",
+                                           "stdev",
+                                           "stdevp",
+                                           "var",
+                                           "varp",
+                                           "checksum",
+                                           "binary_checksum",
+                                           "grouping",
+                                           "row_number",
+                                           "rank",
+                                           "dense_rank",
+                                           "ntile",
+                                           "getutcdate",
+                                           "sysdatetime",
+                                           "iif",
+                                           "choose",
+                                           "concat",
+                                           "format",
+                                           "try_cast",
+                                           "try_convert",
+                                           "parse",
+                                           "eomonth",
+                                           "datefromparts",
+                                           "textptr",
+                                           "textvalid",
+                                           "ident_current",
+                                           "ident_seed",
+                                           "ident_incr",
+                                           "serverproperty",
+                                           "databaseproperty",
+                                           "databasepropertyex",
+                                           "objectproperty",
+                                           "columnproperty",
+                                           "typeproperty",
+                                           "is_member",
+                                           "is_srvrolemember",
+                                           "permissions",
+                                           "has_dbaccess",
+                                           "fulltextcatalogproperty",
+                                           "isjson",
+                                           "json_value",
+                                           "string_agg",
+                                           "trim",
+                                           "translate",
+                                           "string_split",
+                                           "cast"};
+  for (const char* k : kOther) {
+    if (name == k) return true;
+  }
+  return false;
+}
+
+class Parser {
+ public:
+  Parser(std::vector<Token> tokens, ParseResult* result)
+      : tokens_(std::move(tokens)), result_(result) {}
+
+  void Run();
+
+ private:
+  const Token& Peek(size_t ahead = 0) const;
+  bool AtEnd() const { return Peek().kind == TokenKind::kEnd; }
+  const Token& Advance();
+  bool IsKw(std::string_view kw, size_t ahead = 0) const;
+  bool IsOp(std::string_view op, size_t ahead = 0) const;
+  // A non-reserved word such as TRAN's neighbours NOCOUNT, CAST, LEFT...
+  bool IsWord(std::string_view word, size_t ahead = 0) const;
+  bool AcceptKw(std::string_view kw);
+  bool AcceptOp(std::string_view op);
+  bool AcceptWord(std::string_view w);
+
+  [[noreturn]] void SyntaxError() {
+    // At the end of the batch SQL Server names the last token it read.
+    const Token* t = &Peek();
+    if (t->kind == TokenKind::kEnd && pos_ > 0) t = &tokens_[pos_ - 1];
+    ParseError e;
+    e.line = t->line;
+    if (t->kind == TokenKind::kKeyword) {
+      e.number = 156;
+      e.text = "Incorrect syntax near the keyword '" + t->raw + "'.";
+    } else {
+      e.number = 102;
+      std::string near =
+          t->kind == TokenKind::kString || t->kind == TokenKind::kNString ? t->text : t->raw;
+      if (t->kind == TokenKind::kEnd) near = "";
+      e.text = "Incorrect syntax near '" + near + "'.";
+    }
+    result_->errors.push_back(e);
+    throw Failure{};
+  }
+  [[noreturn]] void NotSupported(const std::string& what) {
+    ParseError e;
+    e.number = kNotSupportedNumber;
+    e.severity = 16;
+    e.state = 1;
+    e.line = Peek().line;
+    e.text = what + " is not supported by tdslite.";
+    result_->errors.push_back(e);
+    throw Failure{};
+  }
+  void ExpectOp(std::string_view op);
+  void ExpectKw(std::string_view kw);
+  std::string Identifier();
+  // schema.table or db.schema.table: only the last part names the table.
+  std::string ObjectName();
+
+  struct DepthGuard {
+    Parser* p;
+    explicit DepthGuard(Parser* parser) : p(parser) {
+      if (++p->depth_ > kMaxDepth) {
+        ParseError e;
+        e.number = 191;
+        e.severity = 15;
+        e.text =
+            "Some part of your SQL statement is nested too deeply. Rewrite the query or "
+            "break it up into smaller queries.";
+        e.line = p->Peek().line;
+        p->result_->errors.push_back(e);
+        throw Failure{};
+      }
+    }
+    ~DepthGuard() { --p->depth_; }
+  };
+
+  // ---- statements -------------------------------------------------------
+
+  Stmt ParseStatement(bool first);
+
+  static std::string ToUpper(std::string s);
+
+  bool IsStatementStart() const;
+
+  Stmt ParseExec(Stmt s);
+
+  Stmt ParseRaiserror(Stmt s);
+
+  Stmt ParseSet(Stmt s);
+
+  Stmt ParseInsert(Stmt s);
+
+  Stmt ParseUpdate(Stmt s);
+
+  Stmt ParseDelete(Stmt s);
+
+  Stmt ParseCreate(Stmt s);
+
+  void ParseTypeInto(ColumnType* type, bool in_cast);
+
+  Stmt ParseCreateTable(Stmt s);
+
+  int64_t SignedInteger();
+
+  std::vector<std::string> ColumnList();
+
+  Stmt ParseDrop(Stmt s);
+
+  void SkipTableHint();
+
+  // ---- select -----------------------------------------------------------
+
+  std::unique_ptr<Select> ParseSelectStatement();
+
+  ExprPtr ParseTop(bool* percent);
+
+  std::unique_ptr<Select> ParseSelectCore();
+
+  SelectItem ParseSelectItem();
+
+  void ParseFromList(std::vector<std::unique_ptr<TableRef>>* out);
+
+  std::unique_ptr<TableRef> ParseJoinedTable();
+
+  std::unique_ptr<TableRef> ParseTableFactor();
+
+  // ---- expressions ------------------------------------------------------
+
+  ExprPtr Make(ExprKind kind, const Token& at);
+
+  ExprPtr Binary(std::string op, ExprPtr a, ExprPtr b);
+
+  ExprPtr ParseExpr();
+
+  // An expression where a value is expected: comparisons and logic are not
+  // values in T-SQL, so they end the expression (and usually the statement).
+  ExprPtr ParseValue();
+
+  ExprPtr ParseAnd();
+
+  ExprPtr ParseNot();
+
+  ExprPtr ParsePredicate();
+
+  ExprPtr ParseAdditive();
+
+  ExprPtr ParseMultiplicative();
+
+  ExprPtr ParseUnary();
+
+  ExprPtr ParsePrimary();
+
+  ExprPtr ParseFunctionCall();
+
+  ExprPtr ParseCast();
+
+  ExprPtr ParseConvert();
+
+  ExprPtr ParseCase();
+
+  std::vector<Token> tokens_;
+  size_t pos_ = 0;
+  int depth_ = 0;
+  ParseResult* result_;
+};
+
+}  // namespace tdslite::sql::parser_detail
