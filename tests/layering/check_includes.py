@@ -29,15 +29,13 @@ LAYERS = {
     "statements": ["server"],
     "lob": ["server"],
     "web": ["server"],
+    "entry": ["statements", "lob", "web"],
 }
 
 # Single files allowed more than their folder, each with the reason. Empty is
 # the goal: an entry here is a known fault waiting for its fix.
 EXCEPTIONS = {
-    # The exported entry points still live at the bottom of the package.
-    "frame/entry_points.cc": ["server", "statements", "lob", "web"],
-    # frame.h declares the DB-Library handlers that still live in frame/.
-    "frame/frame.h": ["server"],
+    # "frame/some_file.cc": ["server"],  # why, and the issue that removes it
 }
 
 SOURCE_SUFFIXES = (".h", ".hh", ".hpp", ".c", ".cc", ".cpp")
