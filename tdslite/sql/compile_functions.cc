@@ -10,7 +10,11 @@
 
 namespace tdslite::sql::compiler_detail {
 
-void ExprCompiler::ArgCount(const Expr& e, size_t min, size_t max) {
+using R = BuiltinRule;
+
+void ExprCompiler::ArgCount(const Expr& e, const Builtin& b) {
+  const size_t min = static_cast<size_t>(b.min_args);
+  const size_t max = b.max_args < 0 ? SIZE_MAX : static_cast<size_t>(b.max_args);
   if (e.args.size() < min || e.args.size() > max) {
     Throw(174, 1, 15,
           "The " + e.text + " function requires " +
@@ -22,37 +26,43 @@ void ExprCompiler::ArgCount(const Expr& e, size_t min, size_t max) {
 
 Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggregate) {
   const std::string& f = e.text;
-  if (f == "count" || f == "sum" || f == "avg" || f == "min" || f == "max") {
-    return Aggregate(e, scope, allow_aggregate);
-  }
-  if (f == "getdate") {
-    ArgCount(e, 0, 0);
-    return Constant("tds_getdate()", IntType(TypeId::kDateTime), false);
-  }
-  if (f == "db_name") {
-    ArgCount(e, 0, 1);
-    if (!e.args.empty()) NotSupported("db_name() with an argument");
-    return Constant(QuoteText(vars_.database), VarCharType(128, true), true);
-  }
-  if (f == "suser_sname" || f == "system_user" || f == "suser_name") {
-    ArgCount(e, 0, 0);
-    return Constant(QuoteText(vars_.login), VarCharType(128, true), true);
-  }
-  if (f == "user_name" || f == "user" || f == "current_user" || f == "session_user") {
-    ArgCount(e, 0, 0);
-    return Constant("'dbo'", VarCharType(128, true), true);
-  }
-  if (f == "host_name") {
-    ArgCount(e, 0, 0);
-    return Constant(QuoteText(vars_.host), VarCharType(128, true), true);
-  }
-  if (f == "app_name") {
-    ArgCount(e, 0, 0);
-    return Constant(QuoteText(vars_.app), VarCharType(128, true), true);
-  }
-  if (f == "scope_identity") {
-    ArgCount(e, 0, 0);
-    return Identity();
+  // The parser lets through only the names FindBuiltin knows.
+  const Builtin* b = FindBuiltin(f);
+  if (b == nullptr || b->kind == BuiltinKind::kRefused) NotSupported("The function " + f + "()");
+  if (b->kind == BuiltinKind::kAggregate) return Aggregate(e, scope, allow_aggregate);
+  // Values of the session and the server: no arguments to compile.
+  switch (b->rule) {
+    case R::kGetDate: {
+      ArgCount(e, *b);
+      return Constant("tds_getdate()", IntType(TypeId::kDateTime), false);
+    }
+    case R::kDbName: {
+      ArgCount(e, *b);
+      if (!e.args.empty()) NotSupported("db_name() with an argument");
+      return Constant(QuoteText(vars_.database), VarCharType(128, true), true);
+    }
+    case R::kLogin: {
+      ArgCount(e, *b);
+      return Constant(QuoteText(vars_.login), VarCharType(128, true), true);
+    }
+    case R::kUserName: {
+      ArgCount(e, *b);
+      return Constant("'dbo'", VarCharType(128, true), true);
+    }
+    case R::kHostName: {
+      ArgCount(e, *b);
+      return Constant(QuoteText(vars_.host), VarCharType(128, true), true);
+    }
+    case R::kAppName: {
+      ArgCount(e, *b);
+      return Constant(QuoteText(vars_.app), VarCharType(128, true), true);
+    }
+    case R::kScopeIdentity: {
+      ArgCount(e, *b);
+      return Identity();
+    }
+    default:
+      break;
   }
   std::vector<Typed> args;
   for (const ExprPtr& a : e.args) args.push_back(Value(*a, scope, allow_aggregate));
@@ -80,209 +90,213 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     if (t.id == TypeId::kNChar) t.id = TypeId::kNVarChar;
     return t;
   };
-  if (f == "isnull") {
-    ArgCount(e, 2, 2);
-    ColumnType t = args[0].t.null_literal ? args[1].t.type : args[0].t.type;
-    out.t.type = t;
-    out.t.nullable = args[0].t.nullable && args[1].t.nullable;
-    out.sql = "coalesce(" + args[0].sql + "," + Convert(args[1], t).sql + ")";
-    if (args[0].t.null_literal) out.sql = Convert(args[1], t).sql;
-    return out;
-  }
-  if (f == "coalesce") {
-    if (args.size() < 2)
-      Throw(189, 1, 15, "The coalesce function requires 2 to 2147483647 arguments.");
-    Typed acc = args[0];
-    bool nullable = true;
-    for (size_t i = 1; i < args.size(); ++i)
-      acc.t.type = Unify(acc, args[i]),
-      acc.t.null_literal = acc.t.null_literal && args[i].t.null_literal;
-    for (const Typed& a : args) nullable = nullable && a.t.nullable;
-    out.t.type = acc.t.type;
-    out.t.nullable = nullable;
-    out.sql = "coalesce(";
-    for (size_t i = 0; i < args.size(); ++i) {
-      out.sql += (i ? "," : "") + Convert(args[i], acc.t.type).sql;
-    }
-    out.sql += ")";
-    return out;
-  }
-  if (f == "nullif") {
-    ArgCount(e, 2, 2);
-    ColumnType u = Unify(args[0], args[1]);
-    out.t.type = args[0].t.type;
-    out.t.nullable = true;
-    out.sql = "(CASE WHEN " + Collated(Convert(args[0], u).sql, u) + " = " +
-              Convert(args[1], u).sql + " THEN NULL ELSE " + args[0].sql + " END)";
-    return out;
-  }
-  if (f == "len") {
-    ArgCount(e, 1, 1);
-    no_lob(0);
-    out.t.type = IntType(TypeId::kInt);
-    if (IsBinaryType(args[0].t.type.id)) {
-      out.sql = "length(" + args[0].sql + ")";
-    } else {
-      out.sql = "length(rtrim(" + AsString(args[0]).sql + ", ' '))";
-    }
-    return out;
-  }
-  if (f == "textptr") {
-    ArgCount(e, 1, 1);
-    out.t.type = ColumnType{.id = TypeId::kVarBinary, .length = 16, .precision = 0, .scale = 0};
-    out.t.nullable = true;
-    const Typed& a = args[0];
-    if (!IsLobType(a.t.type.id)) {
-      Throw(8116, 1, 16,
-            "Argument data type " + TypeName(a.t.type.id) +
-                " is invalid for argument 1 of textptr function.");
-    }
-    if (a.rowid_sql.empty() || a.column_name.empty() || a.table.empty()) {
-      out.sql = "NULL";
-    } else {
-      // length() does not make SQLite load the value to see whether it is NULL.
-      out.sql = "tds_textptr(" + a.rowid_sql + ", " + QuoteText(a.table) + ", " +
-                QuoteText(a.column_name) + ", length(" + a.sql + "))";
-    }
-    return out;
-  }
-  if (f == "datalength") {
-    ArgCount(e, 1, 1);
-    out.t.type = IntType(TypeId::kInt);
-    out.sql = "tds_datalength(" + args[0].sql + "," + packed(args[0].t.type) + ")";
-    return out;
-  }
-  if (f == "upper" || f == "lower") {
-    ArgCount(e, 1, 1);
-    no_lob(0);
-    Typed s = AsString(args[0]);
-    out.t.type = s.t.null_literal ? VarCharType(1, false) : s.t.type;
-    out.sql = "tds_" + f + "(" + s.sql + ")";
-    return out;
-  }
-  if (f == "ltrim" || f == "rtrim") {
-    ArgCount(e, 1, 1);
-    no_lob(0);
-    Typed s = AsString(args[0]);
-    out.t.type = s.t.null_literal ? VarCharType(1, false) : string_result(s);
-    out.sql = f + "(" + s.sql + ", ' ')";
-    return out;
-  }
-  if (f == "substring") {
-    ArgCount(e, 3, 3);
-    Typed s = args[0];
-    if (!IsBinaryType(s.t.type.id)) s = AsString(s);
-    ColumnType t = s.t.null_literal ? VarCharType(1, false) : string_result(s);
-    if (t.id == TypeId::kText) t = VarCharType(8000, false);
-    if (t.id == TypeId::kNText) t = VarCharType(4000, true);
-    if (t.id == TypeId::kImage || t.id == TypeId::kBinary) {
-      t.id = TypeId::kVarBinary;
-      if (t.length == 0) t.length = 8000;
-    }
-    out.t.type = t;
-    out.sql = "tds_substring(" + s.sql + "," + int_arg(1) + "," + int_arg(2) + ")";
-    return out;
-  }
-  if (f == "left" || f == "right") {
-    ArgCount(e, 2, 2);
-    no_lob(0);
-    Typed s = AsString(args[0]);
-    out.t.type = s.t.null_literal ? VarCharType(1, false) : string_result(s);
-    out.sql = "tds_" + f + "(" + s.sql + "," + int_arg(1) + ")";
-    return out;
-  }
-  if (f == "replace") {
-    ArgCount(e, 3, 3);
-    bool unicode = false;
-    for (size_t i = 0; i < 3; ++i) {
-      no_lob(i);
-      unicode = unicode || IsUnicodeType(args[i].t.type.id);
-    }
-    out.t.type = VarCharType(unicode ? 4000 : 8000, unicode);
-    out.sql = "tds_replace(" + AsString(args[0]).sql + "," + AsString(args[1]).sql + "," +
-              AsString(args[2]).sql + ")";
-    return out;
-  }
-  if (f == "charindex") {
-    ArgCount(e, 2, 3);
-    out.t.type = IntType(TypeId::kInt);
-    out.sql = "tds_charindex(" + AsString(args[0]).sql + "," + AsString(args[1]).sql;
-    if (args.size() == 3) out.sql += "," + int_arg(2);
-    out.sql += ")";
-    return out;
-  }
-  if (f == "abs" || f == "sign" || f == "floor" || f == "ceiling" || f == "round") {
-    ArgCount(e, f == "round" ? 2 : 1, f == "round" ? 3 : 1);
-    Typed x = args[0];
-    if (IsCharType(x.t.type.id) || x.t.null_literal) x = Convert(x, IntType(TypeId::kFloat));
-    if (!IsNumericType(x.t.type.id)) {
-      Throw(8116, 1, 16,
-            "Argument data type " + TypeName(x.t.type.id) + " is invalid for argument 1 of " + f +
-                " function.");
-    }
-    ColumnType t = x.t.type;
-    if (t.id == TypeId::kBit) {
-      x = Convert(x, IntType(TypeId::kInt));
-      t = x.t.type;
-    }
-    if (f == "round" && IsDecimalType(t.id)) {
-      ColumnType r = DecimalType(std::min(38, t.precision + 1), t.scale);
-      r.id = t.id;
-      x = Convert(x, r);
-      t = r;
-    }
-    if ((f == "floor" || f == "ceiling") && IsDecimalType(t.id)) {
-      ColumnType r = DecimalType(std::min(38, std::max(1, t.precision - t.scale + 1)), 0);
-      r.id = t.id;
-      out.t.type = r;
-      out.sql = "tds_" + f + "(" + x.sql + "," + packed(t) + ")";
+  switch (b->rule) {
+    case R::kIsNull: {
+      ArgCount(e, *b);
+      ColumnType t = args[0].t.null_literal ? args[1].t.type : args[0].t.type;
+      out.t.type = t;
+      out.t.nullable = args[0].t.nullable && args[1].t.nullable;
+      out.sql = "coalesce(" + args[0].sql + "," + Convert(args[1], t).sql + ")";
+      if (args[0].t.null_literal) out.sql = Convert(args[1], t).sql;
       return out;
     }
-    out.t.type = t;
-    if (f == "round") {
-      out.sql = "tds_round(" + x.sql + "," + int_arg(1) + "," +
-                (args.size() == 3 ? int_arg(2) : std::string("0")) + "," + packed(t) + ")";
-    } else {
-      out.sql = "tds_" + f + "(" + x.sql + "," + packed(t) + ")";
+    case R::kCoalesce: {
+      if (args.size() < 2)
+        Throw(189, 1, 15, "The coalesce function requires 2 to 2147483647 arguments.");
+      Typed acc = args[0];
+      bool nullable = true;
+      for (size_t i = 1; i < args.size(); ++i)
+        acc.t.type = Unify(acc, args[i]),
+        acc.t.null_literal = acc.t.null_literal && args[i].t.null_literal;
+      for (const Typed& a : args) nullable = nullable && a.t.nullable;
+      out.t.type = acc.t.type;
+      out.t.nullable = nullable;
+      out.sql = "coalesce(";
+      for (size_t i = 0; i < args.size(); ++i) {
+        out.sql += (i ? "," : "") + Convert(args[i], acc.t.type).sql;
+      }
+      out.sql += ")";
+      return out;
     }
-    return out;
-  }
-  if (f == "year" || f == "month" || f == "day") {
-    ArgCount(e, 1, 1);
-    Typed d = Convert(args[0], IntType(TypeId::kDateTime));
-    out.t.type = IntType(TypeId::kInt);
-    out.sql = "tds_datepart('" + f.substr(0, 1) + "'," + d.sql + ")";
-    return out;
-  }
-  if (f == "space") {
-    ArgCount(e, 1, 1);
-    out.t.type = VarCharType(8000, false);
-    out.sql = "tds_space(" + int_arg(0) + ")";
-    return out;
-  }
-  if (f == "reverse") {
-    ArgCount(e, 1, 1);
-    no_lob(0);
-    Typed s = AsString(args[0]);
-    out.t.type = s.t.null_literal ? VarCharType(1, false) : string_result(s);
-    out.sql = "tds_reverse(" + s.sql + ")";
-    return out;
-  }
-  if (f == "ascii" || f == "unicode") {
-    ArgCount(e, 1, 1);
-    out.t.type = IntType(TypeId::kInt);
-    out.sql = "tds_ascii(" + AsString(args[0]).sql + ")";
-    return out;
-  }
-  if (f == "char" || f == "nchar") {
-    ArgCount(e, 1, 1);
-    ColumnType t;
-    t.id = f == "char" ? TypeId::kChar : TypeId::kNChar;
-    t.length = 1;
-    out.t.type = t;
-    out.t.nullable = true;
-    out.sql = "tds_" + f + "(" + int_arg(0) + ")";
-    return out;
+    case R::kNullIf: {
+      ArgCount(e, *b);
+      ColumnType u = Unify(args[0], args[1]);
+      out.t.type = args[0].t.type;
+      out.t.nullable = true;
+      out.sql = "(CASE WHEN " + Collated(Convert(args[0], u).sql, u) + " = " +
+                Convert(args[1], u).sql + " THEN NULL ELSE " + args[0].sql + " END)";
+      return out;
+    }
+    case R::kLen: {
+      ArgCount(e, *b);
+      no_lob(0);
+      out.t.type = IntType(TypeId::kInt);
+      if (IsBinaryType(args[0].t.type.id)) {
+        out.sql = "length(" + args[0].sql + ")";
+      } else {
+        out.sql = "length(rtrim(" + AsString(args[0]).sql + ", ' '))";
+      }
+      return out;
+    }
+    case R::kTextPtr: {
+      ArgCount(e, *b);
+      out.t.type = ColumnType{.id = TypeId::kVarBinary, .length = 16, .precision = 0, .scale = 0};
+      out.t.nullable = true;
+      const Typed& a = args[0];
+      if (!IsLobType(a.t.type.id)) {
+        Throw(8116, 1, 16,
+              "Argument data type " + TypeName(a.t.type.id) +
+                  " is invalid for argument 1 of textptr function.");
+      }
+      if (a.rowid_sql.empty() || a.column_name.empty() || a.table.empty()) {
+        out.sql = "NULL";
+      } else {
+        // length() does not make SQLite load the value to see whether it is NULL.
+        out.sql = "tds_textptr(" + a.rowid_sql + ", " + QuoteText(a.table) + ", " +
+                  QuoteText(a.column_name) + ", length(" + a.sql + "))";
+      }
+      return out;
+    }
+    case R::kDataLength: {
+      ArgCount(e, *b);
+      out.t.type = IntType(TypeId::kInt);
+      out.sql = "tds_datalength(" + args[0].sql + "," + packed(args[0].t.type) + ")";
+      return out;
+    }
+    case R::kUpperLower: {
+      ArgCount(e, *b);
+      no_lob(0);
+      Typed s = AsString(args[0]);
+      out.t.type = s.t.null_literal ? VarCharType(1, false) : s.t.type;
+      out.sql = "tds_" + f + "(" + s.sql + ")";
+      return out;
+    }
+    case R::kTrim: {
+      ArgCount(e, *b);
+      no_lob(0);
+      Typed s = AsString(args[0]);
+      out.t.type = s.t.null_literal ? VarCharType(1, false) : string_result(s);
+      out.sql = f + "(" + s.sql + ", ' ')";
+      return out;
+    }
+    case R::kSubstring: {
+      ArgCount(e, *b);
+      Typed s = args[0];
+      if (!IsBinaryType(s.t.type.id)) s = AsString(s);
+      ColumnType t = s.t.null_literal ? VarCharType(1, false) : string_result(s);
+      if (t.id == TypeId::kText) t = VarCharType(8000, false);
+      if (t.id == TypeId::kNText) t = VarCharType(4000, true);
+      if (t.id == TypeId::kImage || t.id == TypeId::kBinary) {
+        t.id = TypeId::kVarBinary;
+        if (t.length == 0) t.length = 8000;
+      }
+      out.t.type = t;
+      out.sql = "tds_substring(" + s.sql + "," + int_arg(1) + "," + int_arg(2) + ")";
+      return out;
+    }
+    case R::kLeftRight: {
+      ArgCount(e, *b);
+      no_lob(0);
+      Typed s = AsString(args[0]);
+      out.t.type = s.t.null_literal ? VarCharType(1, false) : string_result(s);
+      out.sql = "tds_" + f + "(" + s.sql + "," + int_arg(1) + ")";
+      return out;
+    }
+    case R::kReplace: {
+      ArgCount(e, *b);
+      bool unicode = false;
+      for (size_t i = 0; i < 3; ++i) {
+        no_lob(i);
+        unicode = unicode || IsUnicodeType(args[i].t.type.id);
+      }
+      out.t.type = VarCharType(unicode ? 4000 : 8000, unicode);
+      out.sql = "tds_replace(" + AsString(args[0]).sql + "," + AsString(args[1]).sql + "," +
+                AsString(args[2]).sql + ")";
+      return out;
+    }
+    case R::kCharIndex: {
+      ArgCount(e, *b);
+      out.t.type = IntType(TypeId::kInt);
+      out.sql = "tds_charindex(" + AsString(args[0]).sql + "," + AsString(args[1]).sql;
+      if (args.size() == 3) out.sql += "," + int_arg(2);
+      out.sql += ")";
+      return out;
+    }
+    case R::kMath: {
+      ArgCount(e, *b);
+      Typed x = args[0];
+      if (IsCharType(x.t.type.id) || x.t.null_literal) x = Convert(x, IntType(TypeId::kFloat));
+      if (!IsNumericType(x.t.type.id)) {
+        Throw(8116, 1, 16,
+              "Argument data type " + TypeName(x.t.type.id) + " is invalid for argument 1 of " + f +
+                  " function.");
+      }
+      ColumnType t = x.t.type;
+      if (t.id == TypeId::kBit) {
+        x = Convert(x, IntType(TypeId::kInt));
+        t = x.t.type;
+      }
+      if (f == "round" && IsDecimalType(t.id)) {
+        ColumnType r = DecimalType(std::min(38, t.precision + 1), t.scale);
+        r.id = t.id;
+        x = Convert(x, r);
+        t = r;
+      }
+      if ((f == "floor" || f == "ceiling") && IsDecimalType(t.id)) {
+        ColumnType r = DecimalType(std::min(38, std::max(1, t.precision - t.scale + 1)), 0);
+        r.id = t.id;
+        out.t.type = r;
+        out.sql = "tds_" + f + "(" + x.sql + "," + packed(t) + ")";
+        return out;
+      }
+      out.t.type = t;
+      if (f == "round") {
+        out.sql = "tds_round(" + x.sql + "," + int_arg(1) + "," +
+                  (args.size() == 3 ? int_arg(2) : std::string("0")) + "," + packed(t) + ")";
+      } else {
+        out.sql = "tds_" + f + "(" + x.sql + "," + packed(t) + ")";
+      }
+      return out;
+    }
+    case R::kDatePart: {
+      ArgCount(e, *b);
+      Typed d = Convert(args[0], IntType(TypeId::kDateTime));
+      out.t.type = IntType(TypeId::kInt);
+      out.sql = "tds_datepart('" + f.substr(0, 1) + "'," + d.sql + ")";
+      return out;
+    }
+    case R::kSpace: {
+      ArgCount(e, *b);
+      out.t.type = VarCharType(8000, false);
+      out.sql = "tds_space(" + int_arg(0) + ")";
+      return out;
+    }
+    case R::kReverse: {
+      ArgCount(e, *b);
+      no_lob(0);
+      Typed s = AsString(args[0]);
+      out.t.type = s.t.null_literal ? VarCharType(1, false) : string_result(s);
+      out.sql = "tds_reverse(" + s.sql + ")";
+      return out;
+    }
+    case R::kAscii: {
+      ArgCount(e, *b);
+      out.t.type = IntType(TypeId::kInt);
+      out.sql = "tds_ascii(" + AsString(args[0]).sql + ")";
+      return out;
+    }
+    case R::kChar: {
+      ArgCount(e, *b);
+      ColumnType t;
+      t.id = f == "char" ? TypeId::kChar : TypeId::kNChar;
+      t.length = 1;
+      out.t.type = t;
+      out.t.nullable = true;
+      out.sql = "tds_" + f + "(" + int_arg(0) + ")";
+      return out;
+    }
+    default:
+      break;
   }
   NotSupported("The function " + f + "()");
 }
@@ -304,9 +318,7 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
     out.sql = "count(*)";
     return out;
   }
-  if (e.args.size() != 1) {
-    Throw(174, 1, 15, "The " + f + " function requires 1 argument(s).");
-  }
+  ArgCount(e, *FindBuiltin(f));
   Typed a = Value(*e.args[0], scope, false);
   if (a.aggregate) {
     Throw(130, 1, 16,

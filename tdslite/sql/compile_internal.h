@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "builtins.h"
 #include "compile.h"
 #include "lexer.h"
 #include "parser.h"
@@ -241,7 +242,8 @@ class ExprCompiler {
 
   Typed In(const Expr& e, const Scope* scope, bool allow_aggregate);
 
-  void ArgCount(const Expr& e, size_t min, size_t max);
+  // Refuses a call whose argument count is outside the function's range.
+  void ArgCount(const Expr& e, const Builtin& b);
 
   Typed Function(const Expr& e, const Scope* scope, bool allow_aggregate);
 

@@ -268,12 +268,11 @@ void RoundFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   }
 }
 
-void FloorCeilFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void FloorCeil(sqlite3_context* ctx, sqlite3_value** argv, bool ceiling) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
-  const bool ceiling = sqlite3_user_data(ctx) != nullptr;
   ColumnType t = UnpackType(sqlite3_value_int64(argv[1]));
   auto adjust = [&](Int128 v, int scale) -> Int128 {
     Int128 p = Pow10(scale);
@@ -303,6 +302,14 @@ void FloorCeilFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
       sqlite3_result_double(ctx, ceiling ? std::ceil(v) : std::floor(v));
     }
   }
+}
+
+void FloorFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  FloorCeil(ctx, argv, false);
+}
+
+void CeilingFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  FloorCeil(ctx, argv, true);
 }
 
 // tds_abs(x, type)
@@ -364,9 +371,8 @@ void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
   ++acc->count;
 }
 
-void DecimalFinal(sqlite3_context* ctx) {
+void DecimalFinal(sqlite3_context* ctx, bool average) {
   auto* acc = static_cast<DecimalAccumulator*>(sqlite3_aggregate_context(ctx, 0));
-  const bool average = sqlite3_user_data(ctx) != nullptr;
   if (acc == nullptr || acc->count == 0) {
     sqlite3_result_null(ctx);
     return;
@@ -386,6 +392,13 @@ void DecimalFinal(sqlite3_context* ctx) {
   Int128 num = Rescale(sum, acc->scale, scale);
   Int128 q = num / acc->count;
   ResultText(ctx, FormatScaled(q, scale));
+}
+
+void DecimalSumFinal(sqlite3_context* ctx) {
+  DecimalFinal(ctx, false);
+}
+void DecimalAvgFinal(sqlite3_context* ctx) {
+  DecimalFinal(ctx, true);
 }
 
 // tds_sign(x, type)

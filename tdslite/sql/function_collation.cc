@@ -46,12 +46,11 @@ int CompareCi(void*, int na, const void* pa, int nb, const void* pb) {
 }
 
 // upper() and lower() with the collation's notion of case.
-void CaseFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void ChangeCase(sqlite3_context* ctx, sqlite3_value** argv, bool upper) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
-  const bool upper = sqlite3_user_data(ctx) != nullptr;
   std::string s = ValueText(argv[0]);
   std::string out;
   out.reserve(s.size());
@@ -61,6 +60,14 @@ void CaseFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
     AppendUtf8(&out, upper ? UpperCodePoint(cp) : LowerCodePoint(cp));
   }
   ResultText(ctx, out);
+}
+
+void LowerFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  ChangeCase(ctx, argv, false);
+}
+
+void UpperFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  ChangeCase(ctx, argv, true);
 }
 
 int CompareDecimal(void*, int na, const void* pa, int nb, const void* pb) {

@@ -85,12 +85,11 @@ void SubstringFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_text(ctx, s.data() + a, static_cast<int>(b - a), SQLITE_TRANSIENT);
 }
 
-void LeftRightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+void LeftRight(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool right) {
   if (AnyNull(argc, argv)) {
     sqlite3_result_null(ctx);
     return;
   }
-  const bool right = sqlite3_user_data(ctx) != nullptr;
   int64_t n = sqlite3_value_int64(argv[1]);
   if (n < 0) {
     Fail(ctx, Error(536, 1, 16,
@@ -104,6 +103,14 @@ void LeftRightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   size_t a = right ? Utf8Offset(s, len - n) : 0;
   size_t b = right ? s.size() : Utf8Offset(s, n);
   sqlite3_result_text(ctx, s.data() + a, static_cast<int>(b - a), SQLITE_TRANSIENT);
+}
+
+void LeftFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  LeftRight(ctx, argc, argv, false);
+}
+
+void RightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  LeftRight(ctx, argc, argv, true);
 }
 
 // Finds `needle` in `hay` ignoring ASCII case, from byte `from`.
@@ -209,13 +216,12 @@ void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_int64(ctx, NextCodePoint(s, &i));
 }
 
-void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void CodePointChar(sqlite3_context* ctx, sqlite3_value** argv, bool unicode) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
   int64_t c = sqlite3_value_int64(argv[0]);
-  const bool unicode = sqlite3_user_data(ctx) != nullptr;
   if (c < 0 || c > (unicode ? 0xFFFF : 255)) {
     sqlite3_result_null(ctx);
     return;
@@ -233,6 +239,14 @@ void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
   ResultText(ctx, out);
+}
+
+void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  CodePointChar(ctx, argv, false);
+}
+
+void NCharFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  CodePointChar(ctx, argv, true);
 }
 
 // tds_textptr(rowid, table, column, length): the text pointer of a value,

@@ -1,3 +1,4 @@
+#include "builtins.h"
 #include "functions_internal.h"
 
 namespace tdslite::sql {
@@ -182,46 +183,23 @@ using namespace function_detail;
 bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int rc = SQLITE_OK;
-  auto add = [&](const char* name, int args, void (*fn)(sqlite3_context*, int, sqlite3_value**),
-                 void* data = nullptr, int f = SQLITE_UTF8 | SQLITE_DETERMINISTIC) {
+  // What operators, conversions and comparisons compile to.
+  auto add = [&](const char* name, int args, void (*fn)(sqlite3_context*, int, sqlite3_value**)) {
     if (rc == SQLITE_OK)
-      rc = sqlite3_create_function(db, name, args, f, data, fn, nullptr, nullptr);
+      rc = sqlite3_create_function(db, name, args, flags, nullptr, fn, nullptr, nullptr);
   };
-  static int marker = 1;
   add("tds_cvt", 5, CvtFunc);
   add("tds_op", 4, OpFunc);
   add("tds_neg", 2, NegFunc);
   add("tds_like", 2, LikeFunc);
   add("tds_like", 3, LikeFunc);
-  add("tds_getdate", 0, GetDateFunc, context, SQLITE_UTF8);
-  add("tds_datalength", 2, DataLengthFunc);
-  add("tds_textptr", 4, TextPtrFunc);
-  add("tds_substring", 3, SubstringFunc);
-  add("tds_left", 2, LeftRightFunc);
-  add("tds_right", 2, LeftRightFunc, &marker);
-  add("tds_replace", 3, ReplaceFunc);
-  add("tds_charindex", 2, CharIndexFunc);
-  add("tds_charindex", 3, CharIndexFunc);
-  add("tds_round", 4, RoundFunc);
-  add("tds_floor", 2, FloorCeilFunc);
-  add("tds_ceiling", 2, FloorCeilFunc, &marker);
-  add("tds_abs", 2, AbsFunc);
-  add("tds_sign", 2, SignFunc);
-  add("tds_datepart", 2, DatePartFunc);
-  add("tds_space", 1, SpaceFunc);
-  add("tds_reverse", 1, ReverseFunc);
-  add("tds_ascii", 1, AsciiFunc);
-  add("tds_lower", 1, CaseFunc);
-  add("tds_upper", 1, CaseFunc, &marker);
-  add("tds_char", 1, CharFunc);
-  add("tds_nchar", 1, CharFunc, &marker);
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "tds_dsum", 1, flags, nullptr, nullptr, DecimalStep,
-                                 DecimalFinal);
-  }
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "tds_davg", 1, flags, &marker, nullptr, DecimalStep,
-                                 DecimalFinal);
+  // What the built-in functions compile to.
+  for (const Builtin& b : Builtins()) {
+    for (const SqliteFunction& f : b.runtime) {
+      if (f.name == nullptr || rc != SQLITE_OK) continue;
+      rc = sqlite3_create_function(db, f.name, f.args, f.per_statement ? SQLITE_UTF8 : flags,
+                                   f.per_statement ? context : nullptr, f.scalar, f.step, f.final);
+    }
   }
   if (rc == SQLITE_OK) rc = sqlite3_create_collation(db, "TDSCI", SQLITE_UTF8, nullptr, CompareCi);
   if (rc == SQLITE_OK) {

@@ -118,7 +118,8 @@ void AppendUtf8(std::string* out, uint32_t cp);
 int CompareCi(void*, int na, const void* pa, int nb, const void* pb);
 
 // upper() and lower() with the collation's notion of case.
-void CaseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void UpperFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void LowerFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 int CompareDecimal(void*, int na, const void* pa, int nb, const void* pb);
 
@@ -148,7 +149,8 @@ bool AnyNull(int argc, sqlite3_value** argv);
 // Substrings work on characters for text, on bytes for binary values.
 void SubstringFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
-void LeftRightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void LeftFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void RightFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 // Finds `needle` in `hay` ignoring ASCII case, from byte `from`.
 size_t FindCi(std::string_view hay, std::string_view needle, size_t from);
@@ -160,7 +162,8 @@ void CharIndexFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 // tds_round(x, digits, truncate, type), tds_floor(x, type), tds_ceiling(x, type)
 void RoundFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
-void FloorCeilFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void FloorFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void CeilingFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 // tds_abs(x, type)
 void AbsFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
@@ -184,7 +187,8 @@ void StoreSum(DecimalAccumulator* acc, Int128 v);
 
 void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv);
 
-void DecimalFinal(sqlite3_context* ctx);
+void DecimalSumFinal(sqlite3_context* ctx);
+void DecimalAvgFinal(sqlite3_context* ctx);
 
 void SpaceFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
@@ -196,6 +200,7 @@ void SignFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void NCharFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 // tds_textptr(rowid, table, column, length): the text pointer of a value,
 // NULL for a NULL value (length NULL).

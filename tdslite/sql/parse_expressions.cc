@@ -267,8 +267,9 @@ ExprPtr Parser::ParseFunctionCall() {
   const Token& t = Advance();
   auto e = Make(ExprKind::kFunction, t);
   e->text = ToLower(t.text);
-  if (!IsKnownFunction(e->text)) {
-    if (IsSqlServerFunction(e->text)) NotSupported("The function " + e->text + "()");
+  const Builtin* builtin = FindBuiltin(e->text);
+  if (builtin == nullptr || builtin->kind == BuiltinKind::kRefused) {
+    if (builtin != nullptr) NotSupported("The function " + e->text + "()");
     ParseError err;
     err.number = 195;
     err.severity = 15;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "builtins.h"
 #include "lexer.h"
 #include "parser.h"
 #include "types.h"
@@ -22,117 +23,6 @@ namespace tdslite::sql::parser_detail {
 constexpr int kMaxDepth = 200;
 
 struct Failure {};  // unwinds the parser to ParseBatch after an error is recorded
-
-// The functions tdslite evaluates.
-inline bool IsKnownFunction(std::string_view name) {
-  static constexpr const char* kKnown[] = {
-      "getdate",   "isnull",    "coalesce",  "nullif",  "len",         "datalength",
-      "upper",     "lower",     "ltrim",     "rtrim",   "substring",   "left",
-      "right",     "replace",   "charindex", "abs",     "round",       "floor",
-      "ceiling",   "year",      "month",     "day",     "count",       "sum",
-      "avg",       "min",       "max",       "db_name", "suser_sname", "scope_identity",
-      "user_name", "host_name", "app_name",  "space",   "reverse",     "sign",
-      "ascii",     "char",      "nchar",     "unicode", "textptr"};
-  for (const char* k : kKnown) {
-    if (name == k) return true;
-  }
-  return false;
-}
-
-// Built-in functions of SQL Server that tdslite does not evaluate.
-inline bool IsSqlServerFunction(std::string_view name) {
-  static constexpr const char* kOther[] = {"dateadd",
-                                           "datediff",
-                                           "datepart",
-                                           "datename",
-                                           "newid",
-                                           "isnumeric",
-                                           "isdate",
-                                           "str",
-                                           "stuff",
-                                           "patindex",
-                                           "soundex",
-                                           "difference",
-                                           "quotename",
-                                           "replicate",
-                                           "power",
-                                           "sqrt",
-                                           "exp",
-                                           "log",
-                                           "log10",
-                                           "pi",
-                                           "rand",
-                                           "sin",
-                                           "cos",
-                                           "tan",
-                                           "asin",
-                                           "acos",
-                                           "atan",
-                                           "atn2",
-                                           "degrees",
-                                           "radians",
-                                           "square",
-                                           "object_id",
-                                           "object_name",
-                                           "db_id",
-                                           "user_id",
-                                           "suser_name",
-                                           "suser_id",
-                                           "host_id",
-                                           "col_length",
-                                           "col_name",
-                                           "datalength_big",
-                                           "count_big",
-                                           "stdev",
-                                           "stdevp",
-                                           "var",
-                                           "varp",
-                                           "checksum",
-                                           "binary_checksum",
-                                           "grouping",
-                                           "row_number",
-                                           "rank",
-                                           "dense_rank",
-                                           "ntile",
-                                           "getutcdate",
-                                           "sysdatetime",
-                                           "iif",
-                                           "choose",
-                                           "concat",
-                                           "format",
-                                           "try_cast",
-                                           "try_convert",
-                                           "parse",
-                                           "eomonth",
-                                           "datefromparts",
-                                           "textptr",
-                                           "textvalid",
-                                           "ident_current",
-                                           "ident_seed",
-                                           "ident_incr",
-                                           "serverproperty",
-                                           "databaseproperty",
-                                           "databasepropertyex",
-                                           "objectproperty",
-                                           "columnproperty",
-                                           "typeproperty",
-                                           "is_member",
-                                           "is_srvrolemember",
-                                           "permissions",
-                                           "has_dbaccess",
-                                           "fulltextcatalogproperty",
-                                           "isjson",
-                                           "json_value",
-                                           "string_agg",
-                                           "trim",
-                                           "translate",
-                                           "string_split",
-                                           "cast"};
-  for (const char* k : kOther) {
-    if (name == k) return true;
-  }
-  return false;
-}
 
 class Parser {
  public:

@@ -1,0 +1,219 @@
+#include "builtins.h"
+
+#include "functions_internal.h"
+
+namespace tdslite::sql {
+namespace {
+
+using namespace function_detail;
+
+using K = BuiltinKind;
+using R = BuiltinRule;
+
+SqliteFunction Scalar(const char* name, int args,
+                      void (*fn)(sqlite3_context*, int, sqlite3_value**)) {
+  SqliteFunction f;
+  f.name = name;
+  f.args = args;
+  f.scalar = fn;
+  return f;
+}
+
+SqliteFunction Aggregate(const char* name, void (*final)(sqlite3_context*)) {
+  SqliteFunction f;
+  f.name = name;
+  f.args = 1;
+  f.step = DecimalStep;
+  f.final = final;
+  return f;
+}
+
+Builtin Fn(std::string_view name, R rule, int min_args, int max_args, SqliteFunction a = {},
+           SqliteFunction b = {}) {
+  Builtin f;
+  f.name = name;
+  f.rule = rule;
+  f.min_args = min_args;
+  f.max_args = max_args;
+  f.runtime = {a, b};
+  return f;
+}
+
+Builtin Agg(std::string_view name, R rule, SqliteFunction a = {}) {
+  Builtin f = Fn(name, rule, 1, 1, a);
+  f.kind = K::kAggregate;
+  return f;
+}
+
+Builtin Refused(std::string_view name) {
+  Builtin f;
+  f.name = name;
+  f.kind = K::kRefused;
+  return f;
+}
+
+SqliteFunction GetDate() {
+  SqliteFunction f = Scalar("tds_getdate", 0, GetDateFunc);
+  f.per_statement = true;
+  return f;
+}
+
+const std::vector<Builtin>& Table() {
+  static const std::vector<Builtin> table = {
+      // Session and server values.
+      Fn("getdate", R::kGetDate, 0, 0, GetDate()),
+      Fn("db_name", R::kDbName, 0, 1),
+      Fn("suser_sname", R::kLogin, 0, 0),
+      Fn("suser_name", R::kLogin, 0, 0),
+      Fn("system_user", R::kLogin, 0, 0),
+      Fn("user_name", R::kUserName, 0, 0),
+      Fn("user", R::kUserName, 0, 0),
+      Fn("current_user", R::kUserName, 0, 0),
+      Fn("session_user", R::kUserName, 0, 0),
+      Fn("host_name", R::kHostName, 0, 0),
+      Fn("app_name", R::kAppName, 0, 0),
+      Fn("scope_identity", R::kScopeIdentity, 0, 0),
+      // NULL handling.
+      Fn("isnull", R::kIsNull, 2, 2),
+      Fn("coalesce", R::kCoalesce, 2, -1),
+      Fn("nullif", R::kNullIf, 2, 2),
+      // Strings and binary values.
+      Fn("len", R::kLen, 1, 1),
+      Fn("datalength", R::kDataLength, 1, 1, Scalar("tds_datalength", 2, DataLengthFunc)),
+      Fn("textptr", R::kTextPtr, 1, 1, Scalar("tds_textptr", 4, TextPtrFunc)),
+      Fn("upper", R::kUpperLower, 1, 1, Scalar("tds_upper", 1, UpperFunc)),
+      Fn("lower", R::kUpperLower, 1, 1, Scalar("tds_lower", 1, LowerFunc)),
+      Fn("ltrim", R::kTrim, 1, 1),
+      Fn("rtrim", R::kTrim, 1, 1),
+      Fn("substring", R::kSubstring, 3, 3, Scalar("tds_substring", 3, SubstringFunc)),
+      Fn("left", R::kLeftRight, 2, 2, Scalar("tds_left", 2, LeftFunc)),
+      Fn("right", R::kLeftRight, 2, 2, Scalar("tds_right", 2, RightFunc)),
+      Fn("replace", R::kReplace, 3, 3, Scalar("tds_replace", 3, ReplaceFunc)),
+      Fn("charindex", R::kCharIndex, 2, 3, Scalar("tds_charindex", 2, CharIndexFunc),
+         Scalar("tds_charindex", 3, CharIndexFunc)),
+      Fn("space", R::kSpace, 1, 1, Scalar("tds_space", 1, SpaceFunc)),
+      Fn("reverse", R::kReverse, 1, 1, Scalar("tds_reverse", 1, ReverseFunc)),
+      Fn("ascii", R::kAscii, 1, 1, Scalar("tds_ascii", 1, AsciiFunc)),
+      Fn("unicode", R::kAscii, 1, 1),
+      Fn("char", R::kChar, 1, 1, Scalar("tds_char", 1, CharFunc)),
+      Fn("nchar", R::kChar, 1, 1, Scalar("tds_nchar", 1, NCharFunc)),
+      // Numbers.
+      Fn("abs", R::kMath, 1, 1, Scalar("tds_abs", 2, AbsFunc)),
+      Fn("sign", R::kMath, 1, 1, Scalar("tds_sign", 2, SignFunc)),
+      Fn("floor", R::kMath, 1, 1, Scalar("tds_floor", 2, FloorFunc)),
+      Fn("ceiling", R::kMath, 1, 1, Scalar("tds_ceiling", 2, CeilingFunc)),
+      Fn("round", R::kMath, 2, 3, Scalar("tds_round", 4, RoundFunc)),
+      // Dates.
+      Fn("year", R::kDatePart, 1, 1, Scalar("tds_datepart", 2, DatePartFunc)),
+      Fn("month", R::kDatePart, 1, 1),
+      Fn("day", R::kDatePart, 1, 1),
+      // Aggregates.
+      Agg("count", R::kCount),
+      Agg("min", R::kMinMax),
+      Agg("max", R::kMinMax),
+      Agg("sum", R::kSum, Aggregate("tds_dsum", DecimalSumFinal)),
+      Agg("avg", R::kAvg, Aggregate("tds_davg", DecimalAvgFinal)),
+      // SQL Server's, not evaluated by tdslite.
+      Refused("dateadd"),
+      Refused("datediff"),
+      Refused("datepart"),
+      Refused("datename"),
+      Refused("newid"),
+      Refused("isnumeric"),
+      Refused("isdate"),
+      Refused("str"),
+      Refused("stuff"),
+      Refused("patindex"),
+      Refused("soundex"),
+      Refused("difference"),
+      Refused("quotename"),
+      Refused("replicate"),
+      Refused("power"),
+      Refused("sqrt"),
+      Refused("exp"),
+      Refused("log"),
+      Refused("log10"),
+      Refused("pi"),
+      Refused("rand"),
+      Refused("sin"),
+      Refused("cos"),
+      Refused("tan"),
+      Refused("asin"),
+      Refused("acos"),
+      Refused("atan"),
+      Refused("atn2"),
+      Refused("degrees"),
+      Refused("radians"),
+      Refused("square"),
+      Refused("object_id"),
+      Refused("object_name"),
+      Refused("db_id"),
+      Refused("user_id"),
+      Refused("suser_id"),
+      Refused("host_id"),
+      Refused("col_length"),
+      Refused("col_name"),
+      Refused("datalength_big"),
+      Refused("count_big"),
+      Refused("stdev"),
+      Refused("stdevp"),
+      Refused("var"),
+      Refused("varp"),
+      Refused("checksum"),
+      Refused("binary_checksum"),
+      Refused("grouping"),
+      Refused("row_number"),
+      Refused("rank"),
+      Refused("dense_rank"),
+      Refused("ntile"),
+      Refused("getutcdate"),
+      Refused("sysdatetime"),
+      Refused("iif"),
+      Refused("choose"),
+      Refused("concat"),
+      Refused("format"),
+      Refused("try_cast"),
+      Refused("try_convert"),
+      Refused("parse"),
+      Refused("eomonth"),
+      Refused("datefromparts"),
+      Refused("textvalid"),
+      Refused("ident_current"),
+      Refused("ident_seed"),
+      Refused("ident_incr"),
+      Refused("serverproperty"),
+      Refused("databaseproperty"),
+      Refused("databasepropertyex"),
+      Refused("objectproperty"),
+      Refused("columnproperty"),
+      Refused("typeproperty"),
+      Refused("is_member"),
+      Refused("is_srvrolemember"),
+      Refused("permissions"),
+      Refused("has_dbaccess"),
+      Refused("fulltextcatalogproperty"),
+      Refused("isjson"),
+      Refused("json_value"),
+      Refused("string_agg"),
+      Refused("trim"),
+      Refused("translate"),
+      Refused("string_split"),
+      Refused("cast"),
+  };
+  return table;
+}
+
+}  // namespace
+
+const Builtin* FindBuiltin(std::string_view name) {
+  for (const Builtin& b : Table()) {
+    if (b.name == name) return &b;
+  }
+  return nullptr;
+}
+
+std::span<const Builtin> Builtins() {
+  return Table();
+}
+
+}  // namespace tdslite::sql
