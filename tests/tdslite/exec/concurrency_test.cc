@@ -28,7 +28,7 @@ class StallingSink : public RecordingSink {
 };
 
 TEST_F(SessionTest, UnreadResultDoesNotBlockOtherSessions) {
-  ASSERT_EQ(R("create table t (a int) insert into t values (1), (2), (3)"),
+  ASSERT_EQ(Run("create table t (a int) insert into t values (1), (2), (3)"),
             "done C6\ndone C3 count=3");
   auto other = NewSession(52);
   ASSERT_TRUE(other);
@@ -60,22 +60,22 @@ TEST_F(SessionTest, UnreadResultDoesNotBlockOtherSessions) {
 TEST_F(SessionTest, CatalogChangesAreSeenByOtherSessions) {
   auto other = NewSession(52);
   ASSERT_TRUE(other);
-  EXPECT_EQ(R("create table shared (x varchar(3))"), "done C6");
+  EXPECT_EQ(Run("create table shared (x varchar(3))"), "done C6");
   EXPECT_EQ(RunBatch(*other, "insert into shared values ('abc') select * from shared"),
             "done C3 count=1\ncols x:varchar(3)\nrow 'abc'\ndone C1 count=1");
   EXPECT_EQ(RunBatch(*other, "drop table shared"), "done C7");
-  EXPECT_EQ(R("select * from shared"),
+  EXPECT_EQ(Run("select * from shared"),
             "msg 208/16/1: Invalid object name 'shared'.\ndone C1 error");
   // Uncommitted work is not visible to the other session.
-  EXPECT_EQ(R("create table u (a int) begin tran insert into u values (1)"),
+  EXPECT_EQ(Run("create table u (a int) begin tran insert into u values (1)"),
             "done C6\nxact begin nonzero\ndone D4\ndone C3 count=1");
   EXPECT_EQ(RunBatch(*other, "select count(*) from u"), "cols :int!\nrow 0\ndone C1 count=1");
-  EXPECT_EQ(R("commit"), "xact commit zero\ndone D5");
+  EXPECT_EQ(Run("commit"), "xact commit zero\ndone D5");
   EXPECT_EQ(RunBatch(*other, "select count(*) from u"), "cols :int!\nrow 1\ndone C1 count=1");
 }
 
 TEST_F(SessionTest, RefusedRowStopsTheBatch) {
-  ASSERT_EQ(R("create table t (a int) insert into t values (1), (2), (3)"),
+  ASSERT_EQ(Run("create table t (a int) insert into t values (1), (2), (3)"),
             "done C6\ndone C3 count=3");
   RecordingSink sink;
   sink.refuse_after_rows = 2;
@@ -86,19 +86,20 @@ TEST_F(SessionTest, RefusedRowStopsTheBatch) {
   session_->ExecuteBatch("select a from t select 'never'", cancelled);
   EXPECT_EQ(cancelled.lines, (std::vector<std::string>{"cols a:int", "row 1"}));
   // The session is usable afterwards.
-  EXPECT_EQ(R("select count(*) from t"), "cols :int!\nrow 3\ndone C1 count=1");
+  EXPECT_EQ(Run("select count(*) from t"), "cols :int!\nrow 3\ndone C1 count=1");
 }
 
 TEST_F(SessionTest, LargeResultStreams) {
-  ASSERT_EQ(R("create table big (a int, b varchar(20)) insert into big values (1, 'x')"),
+  ASSERT_EQ(Run("create table big (a int, b varchar(20)) insert into big values (1, 'x')"),
             "done C6\ndone C3 count=1");
-  for (int i = 0; i < 16; ++i) R("insert into big select a + 1, b from big");
+  for (int i = 0; i < 16; ++i) Run("insert into big select a + 1, b from big");
   RecordingSink sink;
   sink.refuse_after_rows = -1;
   session_->ExecuteBatch("select count(*), sum(cast(a as bigint)) from big", sink);
   ASSERT_EQ(sink.rows.size(), 1u);
   EXPECT_EQ(sink.rows[0][0].i, 65536);
-  EXPECT_EQ(R("select count(*) from big where b = 'X'"), "cols :int!\nrow 65536\ndone C1 count=1");
+  EXPECT_EQ(Run("select count(*) from big where b = 'X'"),
+            "cols :int!\nrow 65536\ndone C1 count=1");
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TEST_F(SessionTest, CreateTableErrors) {
        "done C6"},
   });
   // Unnamed constraints get generated names (UQ__table__hex), as in SQL Server.
-  std::string dup = R("insert into u (a) values (1) insert into u (a) values (1)");
+  std::string dup = Run("insert into u (a) values (1) insert into u (a) values (1)");
   EXPECT_EQ(
       dup.rfind("done C3 count=1\nmsg 2627/14/1: Violation of UNIQUE KEY constraint 'UQ__u__", 0),
       0u);
@@ -46,7 +46,7 @@ TEST_F(SessionTest, CreateTableErrors) {
 }
 
 TEST_F(SessionTest, InsertColumnLists) {
-  ASSERT_EQ(R("create table t (a int, b varchar(3) default 'zz', c int)"), "done C6");
+  ASSERT_EQ(Run("create table t (a int, b varchar(3) default 'zz', c int)"), "done C6");
   Check({
       {"insert into t values (1, 'x')",
        "msg 213/16/1: Column name or number of supplied values does not match table "
@@ -84,9 +84,10 @@ TEST_F(SessionTest, InsertColumnLists) {
 
 // Values keep their type's exact representation through expressions.
 TEST_F(SessionTest, ExactArithmetic) {
-  ASSERT_EQ(R("create table m (p money, d decimal(38,10), f float, dt datetime)"), "done C6");
-  ASSERT_EQ(R("insert into m values (922337203685477.5807, 0.0000000001, 0.1, '2024-02-28 12:00')"),
-            "done C3 count=1");
+  ASSERT_EQ(Run("create table m (p money, d decimal(38,10), f float, dt datetime)"), "done C6");
+  ASSERT_EQ(
+      Run("insert into m values (922337203685477.5807, 0.0000000001, 0.1, '2024-02-28 12:00')"),
+      "done C3 count=1");
   Check({
       // Beyond 38 digits SQL Server keeps the integral part and gives up scale.
       {"select p - 0.0001, d * 10, d + 1, d * d, f + 0.2 from m",

@@ -6,7 +6,7 @@ namespace tdslite {
 namespace {
 
 TEST_F(SessionTest, ErrorsAndBatchContinuation) {
-  ASSERT_EQ(R("create table t (id int constraint pk_t primary key, name varchar(5) not null)"),
+  ASSERT_EQ(Run("create table t (id int constraint pk_t primary key, name varchar(5) not null)"),
             "done C6");
   Check({
       // Syntax errors: nothing in the batch runs.
@@ -112,7 +112,7 @@ TEST_F(SessionTest, ErrorLines) {
 // IF with a single statement or a BEGIN ... END block, as clients send it
 // (python3-tds ends transactions this way below TDS 7.2).
 TEST_F(SessionTest, IfStatements) {
-  ASSERT_EQ(R("create table t (a int)"), "done C6");
+  ASSERT_EQ(Run("create table t (a int)"), "done C6");
   Check({
       {"IF @@TRANCOUNT > 0 COMMIT", "done 0"},
       {"BEGIN TRANSACTION", "xact begin nonzero\ndone D4"},
@@ -135,7 +135,7 @@ TEST_F(SessionTest, IfStatements) {
 }
 
 TEST_F(SessionTest, Transactions) {
-  ASSERT_EQ(R("create table t (a int)"), "done C6");
+  ASSERT_EQ(Run("create table t (a int)"), "done C6");
   Check({
       {"begin tran insert into t values (1) rollback select count(*) from t",
        "xact begin nonzero\ndone D4\ndone C3 count=1\nxact rollback zero\ndone D2\n"
@@ -162,12 +162,12 @@ TEST_F(SessionTest, Transactions) {
   RecordingSink begin;
   session_->Transaction(TransactionEvent::kBegin, begin);
   EXPECT_EQ(begin.lines, (std::vector<std::string>{"xact begin nonzero", "done D4"}));
-  EXPECT_EQ(R("delete from t select @@trancount"),
+  EXPECT_EQ(Run("delete from t select @@trancount"),
             "done C4 count=2\ncols :int!\nrow 1\ndone C1 count=1");
   RecordingSink rollback;
   session_->Transaction(TransactionEvent::kRollback, rollback);
   EXPECT_EQ(rollback.lines, (std::vector<std::string>{"xact rollback zero", "done D2"}));
-  EXPECT_EQ(R("select count(*) from t"), "cols :int!\nrow 2\ndone C1 count=1");
+  EXPECT_EQ(Run("select count(*) from t"), "cols :int!\nrow 2\ndone C1 count=1");
   RecordingSink commit;
   session_->Transaction(TransactionEvent::kCommit, commit);
   EXPECT_EQ(commit.dones.size(), 1u);

@@ -9,11 +9,11 @@ class InferenceTest : public SessionTest {
  protected:
   void SetUp() override {
     SessionTest::SetUp();
-    ASSERT_EQ(R("create table x (i int not null, n int, ti tinyint, bi bigint, d decimal(10,2), "
-                "m money, f float, r real, c char(4), v varchar(10), nv nvarchar(8), "
-                "dt datetime, sd smalldatetime, b varbinary(6), tx text)"
-                " insert into x values (1, null, 2, 3, 1.25, 2.5, 0.5, 0.25, 'ab', 'xyz', N'ü', "
-                "'2024-02-29 13:45', '2024-02-29 13:45', 0x0001, 'long')"),
+    ASSERT_EQ(Run("create table x (i int not null, n int, ti tinyint, bi bigint, d decimal(10,2), "
+                  "m money, f float, r real, c char(4), v varchar(10), nv nvarchar(8), "
+                  "dt datetime, sd smalldatetime, b varbinary(6), tx text)"
+                  " insert into x values (1, null, 2, 3, 1.25, 2.5, 0.5, 0.25, 'ab', 'xyz', N'ü', "
+                  "'2024-02-29 13:45', '2024-02-29 13:45', 0x0001, 'long')"),
               "done C6\ndone C3 count=1");
   }
 };
@@ -130,8 +130,8 @@ TEST_F(SessionTest, IdentitySeedsAndScope) {
 }
 
 TEST_F(SessionTest, UnionsAndOrdering) {
-  ASSERT_EQ(R("create table u (a int, s varchar(5), d decimal(5,2))"
-              " insert into u values (2, 'b', 10.5), (1, 'B', 9.99), (3, 'a', -1)"),
+  ASSERT_EQ(Run("create table u (a int, s varchar(5), d decimal(5,2))"
+                " insert into u values (2, 'b', 10.5), (1, 'B', 9.99), (3, 'a', -1)"),
             "done C6\ndone C3 count=3");
   Check({
       // 'b' and 'B' are equal under the case-insensitive collation: a decides.

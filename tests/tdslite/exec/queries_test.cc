@@ -5,7 +5,7 @@ namespace tdslite {
 namespace {
 
 TEST_F(SessionTest, RowCountsNoCountAndRowCount) {
-  ASSERT_EQ(R("create table t (a int)"), "done C6");
+  ASSERT_EQ(Run("create table t (a int)"), "done C6");
   Check({
       {"insert into t values (1), (2), (3)", "done C3 count=3"},
       {"insert into t select a + 10 from t", "done C3 count=3"},
@@ -24,24 +24,24 @@ TEST_F(SessionTest, RowCountsNoCountAndRowCount) {
       {"select top (2) a from t order by a", "cols a:int\nrow 1\nrow 2\ndone C1 count=2"},
   });
   EXPECT_EQ(session_->TextSize(), 4096);
-  R("set textsize 100");
+  Run("set textsize 100");
   EXPECT_EQ(session_->TextSize(), 100);
-  R("set textsize 0");
+  Run("set textsize 0");
   EXPECT_EQ(session_->TextSize(), 4096);
   SessionInfo odbc;
   odbc.odbc = true;
   EXPECT_EQ(engine_->NewSession(odbc)->TextSize(), 2147483647);
   EXPECT_EQ(session_->DatabaseName(), "master");
-  EXPECT_EQ(R("use master"),
+  EXPECT_EQ(Run("use master"),
             "env master->master\nmsg 5701/0/1: Changed database context to 'master'.\ndone C0");
-  EXPECT_EQ(R("use other"),
+  EXPECT_EQ(Run("use other"),
             "msg 911/16/1: Database 'other' does not exist. Make sure that the name is entered "
             "correctly.\ndone C0 error");
 }
 
 TEST_F(SessionTest, QueryShapes) {
-  ASSERT_EQ(R("create table a (id int primary key, v varchar(10))"
-              "insert into a values (1, 'one'), (2, 'two'), (3, null)"),
+  ASSERT_EQ(Run("create table a (id int primary key, v varchar(10))"
+                "insert into a values (1, 'one'), (2, 'two'), (3, null)"),
             "done C6\ndone C3 count=3");
   Check({
       {"select x.id, y.v from a x join a y on x.id = y.id + 1 order by x.id",

@@ -6,10 +6,10 @@ namespace tdslite {
 namespace {
 
 TEST_F(SessionTest, RandomStatementsAlwaysFinish) {
-  ASSERT_EQ(
-      R("create table r (a int, b varchar(10), c decimal(10,2), d datetime, e varbinary(4))"
-        " insert into r values (1, 'x', 1.5, '2024-01-01', 0x01), (null, null, null, null, null)"),
-      "done C6\ndone C3 count=2");
+  ASSERT_EQ(Run("create table r (a int, b varchar(10), c decimal(10,2), d datetime, e varbinary(4))"
+                " insert into r values (1, 'x', 1.5, '2024-01-01', 0x01), (null, null, null, null, "
+                "null)"),
+            "done C6\ndone C3 count=2");
   static constexpr const char* kPieces[] = {"select",
                                             "from r",
                                             "where",
@@ -96,8 +96,8 @@ TEST_F(SessionTest, RandomStatementsAlwaysFinish) {
       }
     }
   }
-  R("rollback");
-  EXPECT_EQ(R("select 1"), "cols :int!\nrow 1\ndone C1 count=1");
+  Run("rollback");
+  EXPECT_EQ(Run("select 1"), "cols :int!\nrow 1\ndone C1 count=1");
 }
 
 TEST_F(SessionTest, Extremes) {
@@ -128,7 +128,7 @@ TEST_F(SessionTest, Extremes) {
       {"select 'x' where 'a%b' like '%' + '%'", "cols :varchar(1)!\nrow 'x'\ndone C1 count=1"},
   });
   std::string deep = "select " + std::string(300, '(') + "1" + std::string(300, ')');
-  EXPECT_EQ(R(deep).substr(0, 8), "msg 191/");
+  EXPECT_EQ(Run(deep).substr(0, 8), "msg 191/");
   std::string long_literal = "select '" + std::string(9000, 'x') + "'";
   RecordingSink sink;
   session_->ExecuteBatch(long_literal, sink);

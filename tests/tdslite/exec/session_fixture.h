@@ -29,14 +29,14 @@ class SessionTest : public ::testing::Test {
     info.login = "sa";
     return engine_->NewSession(info);
   }
-  std::string R(std::string_view sql) { return RunBatch(*session_, sql); }
+  std::string Run(std::string_view sql) { return RunBatch(*session_, sql); }
 
   struct Case {
     const char* sql;
     const char* expected;
   };
   void Check(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(R(c.sql), c.expected) << c.sql;
+    for (const Case& c : cases) EXPECT_EQ(Run(c.sql), c.expected) << c.sql;
   }
 
   std::unique_ptr<Engine> engine_;

@@ -70,6 +70,9 @@ TEST_F(SessionTest, ExpressionTypes) {
       {"select isnull(null, 'none')", "cols :varchar(4)!\nrow 'none'\ndone C1 count=1"},
       {"select len('ab  '), datalength('ab  '), datalength(N'ab')",
        "cols :int! :int! :int!\nrow 2|4|4\ndone C1 count=1"},
+      {"select suser_name(), user_name(), system_user, user, host_name(), app_name()",
+       "cols :nvarchar(128) :nvarchar(128) :nvarchar(128) :nvarchar(128) :nvarchar(128) "
+       ":nvarchar(128)\nrow 'sa'|'dbo'|'sa'|'dbo'|''|''\ndone C1 count=1"},
       {"select @@spid, db_name(), suser_sname(), @@servername",
        "cols :smallint! :nvarchar(128) :nvarchar(128) :nvarchar(128)\nrow "
        "51|'master'|'sa'|'TESTSRV'\n"
@@ -143,24 +146,24 @@ TEST_F(SessionTest, Predicates) {
 
 // Every type stored and read back unchanged, including its extremes and NULL.
 TEST_F(SessionTest, ValuesRoundTrip) {
-  ASSERT_EQ(R("create table v (id int primary key, ti tinyint, si smallint, i int, bi bigint, "
-              "bt bit, r real, f float, sm smallmoney, m money, sdt smalldatetime, dt datetime, "
-              "d decimal(38,10), n numeric(5,2), c char(5), vc varchar(10), nc nchar(3), "
-              "nvc nvarchar(10), b binary(4), vb varbinary(10), tx text, ntx ntext, im image)"),
+  ASSERT_EQ(Run("create table v (id int primary key, ti tinyint, si smallint, i int, bi bigint, "
+                "bt bit, r real, f float, sm smallmoney, m money, sdt smalldatetime, dt datetime, "
+                "d decimal(38,10), n numeric(5,2), c char(5), vc varchar(10), nc nchar(3), "
+                "nvc nvarchar(10), b binary(4), vb varbinary(10), tx text, ntx ntext, im image)"),
             "done C6");
-  ASSERT_EQ(R("insert into v values (1, 255, -32768, -2147483648, 9223372036854775807, 1, 1.5, "
-              "-2.25, 214748.3647, -922337203685477.5808, '2079-06-06 23:59', "
-              "'2024-02-29 23:59:59.997', 1234567890123456789012345678.0123456789, -999.99, "
-              "'ab', 'x  ', N'é', N'日本語', 0x0102, 0x000100, 'text', N'ntëxt', 0x00ff)"),
+  ASSERT_EQ(Run("insert into v values (1, 255, -32768, -2147483648, 9223372036854775807, 1, 1.5, "
+                "-2.25, 214748.3647, -922337203685477.5808, '2079-06-06 23:59', "
+                "'2024-02-29 23:59:59.997', 1234567890123456789012345678.0123456789, -999.99, "
+                "'ab', 'x  ', N'é', N'日本語', 0x0102, 0x000100, 'text', N'ntëxt', 0x00ff)"),
             "done C3 count=1");
   ASSERT_EQ(
-      R("insert into v values (2, 0, 32767, 2147483647, -9223372036854775808, 0, -1.5, "
-        "2.25, -214748.3648, 922337203685477.5807, '1900-01-01', '1753-01-01', "
-        "-9999999999999999999999999999.9999999999, 0, '', '', N'', N'', 0x, 0x, '', N'', 0x)"),
+      Run("insert into v values (2, 0, 32767, 2147483647, -9223372036854775808, 0, -1.5, "
+          "2.25, -214748.3648, 922337203685477.5807, '1900-01-01', '1753-01-01', "
+          "-9999999999999999999999999999.9999999999, 0, '', '', N'', N'', 0x, 0x, '', N'', 0x)"),
       "done C3 count=1");
-  ASSERT_EQ(R("insert into v (id) values (3)"), "done C3 count=1");
+  ASSERT_EQ(Run("insert into v (id) values (3)"), "done C3 count=1");
   EXPECT_EQ(
-      R("select * from v order by id"),
+      Run("select * from v order by id"),
       "cols id:int! ti:tinyint si:smallint i:int bi:bigint bt:bit r:real f:float "
       "sm:smallmoney m:money sdt:smalldatetime dt:datetime d:decimal(38,10) n:numeric(5,2) "
       "c:char(5) vc:varchar(10) nc:nchar(3) nvc:nvarchar(10) b:binary(4) vb:varbinary(10) "
@@ -199,16 +202,16 @@ TEST_F(SessionTest, ValuesRoundTrip) {
   EXPECT_EQ(sink.rows[0][2].text_timestamp.size(), 8u);
   EXPECT_EQ(sink.metadata[0][2].table, "v");
   // Decimals compare and sort by value, not as text.
-  EXPECT_EQ(R("select id from v where d > 0 order by d"), "cols id:int!\nrow 1\ndone C1 count=1");
-  EXPECT_EQ(R("select tx from v order by tx"),
+  EXPECT_EQ(Run("select id from v where d > 0 order by d"), "cols id:int!\nrow 1\ndone C1 count=1");
+  EXPECT_EQ(Run("select tx from v order by tx"),
             "msg 306/16/2: The text, ntext, and image data types cannot be compared or sorted, "
             "except when using IS NULL or LIKE operator.\ndone C1 error");
-  EXPECT_EQ(R("select distinct ntx from v"),
+  EXPECT_EQ(Run("select distinct ntx from v"),
             "msg 421/16/1: The ntext data type cannot be selected as DISTINCT because it is not "
             "comparable.\ndone C1 error");
-  EXPECT_EQ(R("select id from v where tx like 'te%' and datalength(ntx) = 10"),
+  EXPECT_EQ(Run("select id from v where tx like 'te%' and datalength(ntx) = 10"),
             "cols id:int!\nrow 1\ndone C1 count=1");
-  EXPECT_EQ(R("select id from v where n < -1 or n = 0 order by n desc"),
+  EXPECT_EQ(Run("select id from v where n < -1 or n = 0 order by n desc"),
             "cols id:int!\nrow 2\nrow 1\ndone C1 count=2");
 }
 

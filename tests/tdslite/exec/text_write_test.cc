@@ -28,9 +28,9 @@ class TextWriteTest : public SessionTest {
  protected:
   void SetUp() override {
     SessionTest::SetUp();
-    R("create table tw (id int not null primary key, i image null, t text null)");
-    R("insert into tw values (1, 0x0102, 'old')");
-    R("insert into tw values (2, null, null)");
+    Run("create table tw (id int not null primary key, i image null, t text null)");
+    Run("insert into tw values (1, 0x0102, 'old')");
+    Run("insert into tw values (2, null, null)");
   }
 
   // The pointer and timestamp of row `id`'s column as a select sends them.
@@ -59,7 +59,7 @@ class TextWriteTest : public SessionTest {
 
   // The row line of row 1's `expr`, without the metadata.
   std::string Stored(const char* expr) {
-    std::string all = R("select " + std::string(expr) + " from tw where id = 1");
+    std::string all = Run("select " + std::string(expr) + " from tw where id = 1");
     size_t start = all.find("\nrow ");
     if (start == std::string::npos) return all;
     return all.substr(start + 1, all.find('\n', start + 1) - start - 1);
@@ -121,13 +121,14 @@ TEST_F(TextWriteTest, AbandonedTransferKeepsTheOldValue) {
   write.reset();  // the client went away
   EXPECT_EQ(Stored("i"), before);
   // The session is usable, and no savepoint is left open.
-  EXPECT_EQ(R("select @@trancount"), R("select 0"));
+  EXPECT_EQ(Run("select @@trancount"), Run("select 0"));
 }
 
 TEST_F(TextWriteTest, NullValuesHaveNoPointer) {
   auto [pointer, stamp] = PointerOf("i", 2);
   EXPECT_TRUE(pointer.empty());
-  EXPECT_EQ(R("select textptr(i) from tw where id = 2"), R("select convert(varbinary(16), null)"));
+  EXPECT_EQ(Run("select textptr(i) from tw where id = 2"),
+            Run("select convert(varbinary(16), null)"));
   RecordingSink sink;
   session_->ExecuteBatch("select textptr(i) from tw where id = 1", sink);
   ASSERT_EQ(sink.rows.size(), 1u);
@@ -138,11 +139,11 @@ TEST_F(TextWriteTest, TextPointerFindsItsRowInUpdateAndDelete) {
   // An empty value cannot go through writetext; clients empty it with an
   // update that names the row by its text pointer.
   const std::string pointer = HexOf(PointerOf("i", 1).first);
-  EXPECT_EQ(R("update tw set i = 0x where textptr(i) = " + pointer),
-            R("update tw set t = t where id = 1"));
+  EXPECT_EQ(Run("update tw set i = 0x where textptr(i) = " + pointer),
+            Run("update tw set t = t where id = 1"));
   EXPECT_EQ(Stored("datalength(i)"), "row 0");
-  EXPECT_EQ(R("delete from tw where textptr(i) = " + HexOf(PointerOf("i", 2).first)),
-            R("delete from tw where 1 = 0"));
+  EXPECT_EQ(Run("delete from tw where textptr(i) = " + HexOf(PointerOf("i", 2).first)),
+            Run("delete from tw where 1 = 0"));
 }
 
 TEST_F(TextWriteTest, TextColumnsTakeWindows1252) {

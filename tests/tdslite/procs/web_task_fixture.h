@@ -56,7 +56,7 @@ class WebTaskTest : public ::testing::Test {
     Open();
   }
 
-  std::string R(std::string_view sql) { return test_support::RunBatch(*session_, sql); }
+  std::string Run(std::string_view sql) { return test_support::RunBatch(*session_, sql); }
 
   static std::string Read(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);

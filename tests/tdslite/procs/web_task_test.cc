@@ -24,7 +24,7 @@ constexpr const char* kSetup =
 
 // Every page parameter, each case writing one page compared with a file.
 TEST_F(WebTaskTest, PagesMatchExpectedFiles) {
-  ASSERT_EQ(R(kSetup).find("error"), std::string::npos);
+  ASSERT_EQ(Run(kSetup).find("error"), std::string::npos);
   Write(root_ / "tpl.htm",
         "<HTML><BODY>\n<P>Before\n<%insert_data_here%><P>After\n</BODY></HTML>\n");
   struct Case {
@@ -60,7 +60,7 @@ TEST_F(WebTaskTest, PagesMatchExpectedFiles) {
        "user.htm"},
   };
   for (const Case& c : cases) {
-    std::string out = R(std::string("exec sp_makewebtask ") + c.args);
+    std::string out = Run(std::string("exec sp_makewebtask ") + c.args);
     EXPECT_EQ(out, "status 0\ndone E0") << c.args;
     fs::path written = root_ / c.file;
     if (!fs::exists(written)) written = root_ / "sub" / c.file;
@@ -73,9 +73,9 @@ TEST_F(WebTaskTest, PagesMatchExpectedFiles) {
 }
 
 TEST_F(WebTaskTest, SingleRowWritesOnePagePerRow) {
-  ASSERT_EQ(R(kSetup).find("error"), std::string::npos);
-  EXPECT_EQ(R("sp_makewebtask @outputfile='row.htm', @query='select id, name from staff order "
-              "by id', @lastupdated=0, @singlerow=1"),
+  ASSERT_EQ(Run(kSetup).find("error"), std::string::npos);
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='row.htm', @query='select id, name from staff order "
+                "by id', @lastupdated=0, @singlerow=1"),
             "status 0\ndone E0");
   EXPECT_EQ(Read(root_ / "row.htm"), Expected("row.htm", Read(root_ / "row.htm")));
   EXPECT_NE(Read(root_ / "row2.htm").find("<TD><TT>Bob</TT></TD>"), std::string::npos);
@@ -86,24 +86,24 @@ TEST_F(WebTaskTest, SingleRowWritesOnePagePerRow) {
 // A @blobfmt template gets each value, escaped, in place of its marker; the
 // cell links to the file by its name when no URL is given.
 TEST_F(WebTaskTest, BlobFormatWithTemplate) {
-  ASSERT_EQ(R(kSetup).find("error"), std::string::npos);
+  ASSERT_EQ(Run(kSetup).find("error"), std::string::npos);
   Write(root_ / "note_tpl.htm", "<P>[<%insert_data_here%>]\n");
-  EXPECT_EQ(R("sp_makewebtask @outputfile='notes.htm', @query='select note from staff where id "
-              "= 3', @lastupdated=0, @blobfmt='%1% FILE=sub/note.htm TPLT=note_tpl.htm'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='notes.htm', @query='select note from staff where id "
+                "= 3', @lastupdated=0, @blobfmt='%1% FILE=sub/note.htm TPLT=note_tpl.htm'"),
             "status 0\ndone E0");
   EXPECT_EQ(Read(root_ / "sub/note1.htm"), "<P>[a&lt;b&gt;c]\n");
   EXPECT_NE(Read(root_ / "notes.htm").find("<TD><TT><A HREF=\"sub/note1.htm\">note</A></TT></TD>"),
             std::string::npos);
   // A value file outside the root is refused like the page itself.
-  EXPECT_EQ(R("sp_makewebtask @outputfile='notes2.htm', @query='select note from staff', "
-              "@blobfmt='%1% FILE=../note.htm'")
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='notes2.htm', @query='select note from staff', "
+                "@blobfmt='%1% FILE=../note.htm'")
                 .substr(0, 9),
             "msg 16821");
   EXPECT_FALSE(fs::exists(dir_ / "note1.htm"));
 }
 
 TEST_F(WebTaskTest, LastUpdatedLineCarriesTheTime) {
-  EXPECT_EQ(R("sp_makewebtask @outputfile='dated.htm', @query='select 1 as one'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='dated.htm', @query='select 1 as one'"),
             "status 0\ndone E0");
   std::string page = Read(root_ / "dated.htm");
   std::regex when(R"(<P>Last updated: [A-Z][a-z]{2} [ 0-9]\d \d{4} [ 1]\d:\d\d[AP]M\n)");
@@ -122,10 +122,10 @@ TEST_F(WebTaskTest, ProcedureCallTokens) {
   EXPECT_EQ(sink.dones[1].kind, DoneKind::kDone);
   // The query's own results go into the page, not to the client.
   EXPECT_EQ(sink.metadata.size(), 1u);
-  EXPECT_EQ(R("select @@error"), "cols :int!\nrow 0\ndone C1 count=1");
+  EXPECT_EQ(Run("select @@error"), "cols :int!\nrow 0\ndone C1 count=1");
   // The package passes queries of up to 32765 characters.
-  EXPECT_EQ(R("sp_makewebtask @outputfile='long.htm', @query='select 1 as one" +
-              std::string(32000, ' ') + "'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='long.htm', @query='select 1 as one" +
+                std::string(32000, ' ') + "'"),
             "status 0\ndone E0");
   EXPECT_NE(Read(root_ / "long.htm").find("<TD><TT>1</TT></TD>"), std::string::npos);
 }
@@ -133,7 +133,7 @@ TEST_F(WebTaskTest, ProcedureCallTokens) {
 // Errors: SQL Server's numbers, and the EXEC's DONE or the procedure's
 // DONEINPROC, RETURNSTATUS and DONEPROC.
 TEST_F(WebTaskTest, Errors) {
-  ASSERT_EQ(R(kSetup).find("error"), std::string::npos);
+  ASSERT_EQ(Run(kSetup).find("error"), std::string::npos);
   Write(root_ / "nomarker.htm", "<HTML></HTML>");
   const std::string wa = "/11/1: SQL Web Assistant: ";
   struct Case {
@@ -214,10 +214,10 @@ TEST_F(WebTaskTest, Errors) {
            "Could not find the marker for data insertion in the template file.\n"
            "done 0 error\nstatus 16826\ndone E0"},
   };
-  for (const Case& c : cases) EXPECT_EQ(R(c.sql), c.expected) << c.sql;
+  for (const Case& c : cases) EXPECT_EQ(Run(c.sql), c.expected) << c.sql;
   // Integer parameters take numeric strings (blank is 0), as SQL Server converts them.
-  EXPECT_EQ(R("sp_makewebtask @outputfile='blank.htm', @query='select 1', @bold='', "
-              "@italic=' 1 ', @htmlheader=2.9"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='blank.htm', @query='select 1', @bold='', "
+                "@italic=' 1 ', @htmlheader=2.9"),
             "status 0\ndone E0");
   EXPECT_NE(Read(root_ / "blank.htm").find("<H2>"), std::string::npos);
   EXPECT_NE(Read(root_ / "blank.htm").find("<TT><I>1</I></TT>"), std::string::npos);
@@ -227,18 +227,18 @@ TEST_F(WebTaskTest, Errors) {
         "@rowcnt=-1", "@bold=2", "@url='a'", "@reftext='a'", "@table_urls=1",
         "@table_urls=1, @url_query='select 1', @url='a', @reftext='b'", "@targetdate=20240230",
         "@targettime=246000", "@dayflags=128", "@numunits=0"}) {
-    EXPECT_EQ(R(std::string("sp_makewebtask @outputfile='x.htm', @query='select 1', ") + extra),
+    EXPECT_EQ(Run(std::string("sp_makewebtask @outputfile='x.htm', @query='select 1', ") + extra),
               "msg 16814" + wa +
                   "The parameters are not valid.\ndone 0 error\nstatus 16814\n"
                   "done E0")
         << extra;
   }
   EXPECT_FALSE(fs::exists(root_ / "x.htm"));
-  EXPECT_EQ(R("sp_runwebtask @outputfile='blank.htm'"), "status 0\ndone E0");
-  EXPECT_EQ(R("sp_dropwebtask @outputfile='blank.htm'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask @outputfile='blank.htm'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_dropwebtask @outputfile='blank.htm'"), "status 0\ndone E0");
   // A refused call leaves no task behind, and @@error tells the last error.
-  EXPECT_EQ(R("sp_dropwebtask @outputfile='x.htm'").substr(0, 9), "msg 16802");
-  EXPECT_EQ(R("select @@error"), "cols :int!\nrow 16802\ndone C1 count=1");
+  EXPECT_EQ(Run("sp_dropwebtask @outputfile='x.htm'").substr(0, 9), "msg 16802");
+  EXPECT_EQ(Run("select @@error"), "cols :int!\nrow 16802\ndone C1 count=1");
 }
 
 TEST_F(WebTaskTest, FileRootEscapesAreRefused) {
@@ -259,105 +259,107 @@ TEST_F(WebTaskTest, FileRootEscapesAreRefused) {
       "sub",
   };
   for (const std::string& name : names) {
-    EXPECT_EQ(R("sp_makewebtask @outputfile='" + name + "', @query='select 1'"), refused) << name;
+    EXPECT_EQ(Run("sp_makewebtask @outputfile='" + name + "', @query='select 1'"), refused) << name;
   }
   EXPECT_FALSE(fs::exists(dir_ / "escape.htm"));
   EXPECT_FALSE(fs::exists(outside / "absolute.htm"));
   EXPECT_FALSE(fs::exists(outside / "through_link.htm"));
   EXPECT_FALSE(fs::exists(outside / "target.htm"));
   // Templates outside the root are not read either.
-  EXPECT_EQ(R("sp_makewebtask @outputfile='t.htm', @query='select 1', @templatefile='link/tpl.htm'")
-                .substr(0, 9),
-            "msg 16822");
+  EXPECT_EQ(
+      Run("sp_makewebtask @outputfile='t.htm', @query='select 1', @templatefile='link/tpl.htm'")
+          .substr(0, 9),
+      "msg 16822");
   // An absolute name inside the root is fine.
   const std::string inside = (root_ / "sub" / "abs.htm").string();
-  EXPECT_EQ(R("sp_makewebtask @outputfile='" + inside + "', @query='select 1'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='" + inside + "', @query='select 1'"),
             "status 0\ndone E0");
   EXPECT_TRUE(fs::exists(root_ / "sub" / "abs.htm"));
   // An unwritable output file: the same error, the task is not stored.
   if (::geteuid() != 0) {
     Write(root_ / "ro.htm", "old");
     fs::permissions(root_ / "ro.htm", fs::perms::owner_read);
-    EXPECT_EQ(R("sp_makewebtask @outputfile='ro.htm', @query='select 1', @procname='ro'"), refused);
+    EXPECT_EQ(Run("sp_makewebtask @outputfile='ro.htm', @query='select 1', @procname='ro'"),
+              refused);
     EXPECT_EQ(Read(root_ / "ro.htm"), "old");
-    EXPECT_EQ(R("sp_dropwebtask 'ro'").substr(0, 9), "msg 16802");
+    EXPECT_EQ(Run("sp_dropwebtask 'ro'").substr(0, 9), "msg 16802");
   }
 }
 
 TEST_F(WebTaskTest, ScheduledTasksRunOnDemandAndSurviveARestart) {
-  ASSERT_EQ(R(kSetup).find("error"), std::string::npos);
-  EXPECT_EQ(R("sp_makewebtask @outputfile='later.htm', @query='select name from staff where id "
-              "= 1', @lastupdated=0, @whentype=2, @targetdate=20300101, @procname='daily'"),
+  ASSERT_EQ(Run(kSetup).find("error"), std::string::npos);
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='later.htm', @query='select name from staff where id "
+                "= 1', @lastupdated=0, @whentype=2, @targetdate=20300101, @procname='daily'"),
             "msg 50110/0/1: Web task 'daily' is stored, but tdslite does not schedule web tasks: "
             "run it with sp_runwebtask.\nstatus 0\ndone E0");
   EXPECT_FALSE(fs::exists(root_ / "later.htm"));
-  EXPECT_EQ(R("sp_makewebtask @outputfile='weekly.htm', @query='select 1', @whentype=3, "
-              "@targetdate=20240131, @targettime=134500, @dayflags=42, @numunits=2, @unittype=2, "
-              "@procname='weekly'")
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='weekly.htm', @query='select 1', @whentype=3, "
+                "@targetdate=20240131, @targettime=134500, @dayflags=42, @numunits=2, @unittype=2, "
+                "@procname='weekly'")
                 .substr(0, 9),
             "msg 50110");
   EXPECT_FALSE(fs::exists(root_ / "weekly.htm"));
   // On request only: stored quietly. Now and on request: written at once.
-  EXPECT_EQ(R("sp_makewebtask @outputfile='asked.htm', @query='select 1', @whentype=5, "
-              "@procname='asked'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='asked.htm', @query='select 1', @whentype=5, "
+                "@procname='asked'"),
             "status 0\ndone E0");
   EXPECT_FALSE(fs::exists(root_ / "asked.htm"));
-  EXPECT_EQ(R("sp_makewebtask @outputfile='both.htm', @query='select 1', @whentype=9, "
-              "@procname='both'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='both.htm', @query='select 1', @whentype=9, "
+                "@procname='both'"),
             "status 0\ndone E0");
   EXPECT_TRUE(fs::exists(root_ / "both.htm"));
   // Now and every day: written at once, and the later runs are not scheduled.
-  EXPECT_EQ(R("sp_makewebtask @outputfile='nowday.htm', @query='select 1', @whentype=7, "
-              "@dayflags=127, @procname='nowday'")
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='nowday.htm', @query='select 1', @whentype=7, "
+                "@dayflags=127, @procname='nowday'")
                 .substr(0, 9),
             "msg 50110");
   EXPECT_TRUE(fs::exists(root_ / "nowday.htm"));
-  EXPECT_EQ(R("sp_makewebtask @outputfile='other.htm', @query='select 1', @procname='DAILY'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='other.htm', @query='select 1', @procname='DAILY'"),
             "msg 2714/16/6: There is already an object named 'DAILY' in the database.\n"
             "done 0 error\nstatus 1\ndone E0");
 
   Reopen();
-  EXPECT_EQ(R("sp_runwebtask @procname='daily'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask @procname='daily'"), "status 0\ndone E0");
   EXPECT_EQ(Read(root_ / "later.htm"), Expected("later.htm", Read(root_ / "later.htm")));
   // Rerunning picks up changed data; by output file, and by both keys.
-  ASSERT_EQ(R("update staff set name = 'Anna' where id = 1"), "done C5 count=1");
-  EXPECT_EQ(R("sp_runwebtask @outputfile='later.htm'"), "status 0\ndone E0");
+  ASSERT_EQ(Run("update staff set name = 'Anna' where id = 1"), "done C5 count=1");
+  EXPECT_EQ(Run("sp_runwebtask @outputfile='later.htm'"), "status 0\ndone E0");
   EXPECT_NE(Read(root_ / "later.htm").find("Anna"), std::string::npos);
   fs::remove(root_ / "later.htm");
-  EXPECT_EQ(R("sp_runwebtask 'daily', 'later.htm'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask 'daily', 'later.htm'"), "status 0\ndone E0");
   EXPECT_TRUE(fs::exists(root_ / "later.htm"));
-  EXPECT_EQ(R("sp_runwebtask @procname='daily', @outputfile='weekly.htm'").substr(0, 9),
+  EXPECT_EQ(Run("sp_runwebtask @procname='daily', @outputfile='weekly.htm'").substr(0, 9),
             "msg 16815");
   // Dropping by output file, then by name.
-  EXPECT_EQ(R("sp_dropwebtask @outputfile='weekly.htm'"), "status 0\ndone E0");
-  EXPECT_EQ(R("sp_dropwebtask @procname='daily'"), "status 0\ndone E0");
-  EXPECT_EQ(R("sp_runwebtask @procname='daily'").substr(0, 9), "msg 16815");
+  EXPECT_EQ(Run("sp_dropwebtask @outputfile='weekly.htm'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_dropwebtask @procname='daily'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask @procname='daily'").substr(0, 9), "msg 16815");
   Reopen();
-  EXPECT_EQ(R("sp_runwebtask @procname='weekly'").substr(0, 9), "msg 16815");
-  EXPECT_EQ(R("sp_runwebtask @procname='both'"), "status 0\ndone E0");
-  EXPECT_EQ(R("sp_runwebtask @procname='asked'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask @procname='weekly'").substr(0, 9), "msg 16815");
+  EXPECT_EQ(Run("sp_runwebtask @procname='both'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask @procname='asked'"), "status 0\ndone E0");
   EXPECT_TRUE(fs::exists(root_ / "asked.htm"));
   // The task table is not a table of the database as clients see it.
-  EXPECT_EQ(R("select * from __tdslite_web_tasks").substr(0, 8), "msg 208/");
+  EXPECT_EQ(Run("select * from __tdslite_web_tasks").substr(0, 8), "msg 208/");
 }
 
 // Without @procname the task gets SQL Server's kind of name:
 // web_<yyyymmddhhmmss><spid><4 digits>.
 TEST_F(WebTaskTest, GeneratedTaskName) {
-  std::string out = R("sp_makewebtask @outputfile='gen.htm', @query='select 1', @whentype=4");
+  std::string out = Run("sp_makewebtask @outputfile='gen.htm', @query='select 1', @whentype=4");
   std::smatch m;
   ASSERT_TRUE(std::regex_search(out, m, std::regex("Web task '(web_20\\d{12}51\\d{4})'"))) << out;
-  EXPECT_EQ(R("sp_runwebtask @procname='" + m[1].str() + "'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_runwebtask @procname='" + m[1].str() + "'"), "status 0\ndone E0");
   EXPECT_TRUE(fs::exists(root_ / "gen.htm"));
 }
 
 // A task whose query runs itself stops at SQL Server's nesting limit
 // instead of exhausting the stack.
 TEST_F(WebTaskTest, SelfRunningTaskStopsAtTheNestingLimit) {
-  EXPECT_EQ(R("sp_makewebtask @outputfile='loop.htm', @query='exec sp_runwebtask "
-              "@procname=''loop''', @whentype=5, @procname='loop'"),
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='loop.htm', @query='exec sp_runwebtask "
+                "@procname=''loop''', @whentype=5, @procname='loop'"),
             "status 0\ndone E0");
-  EXPECT_EQ(R("sp_runwebtask 'loop'"),
+  EXPECT_EQ(Run("sp_runwebtask 'loop'"),
             "msg 16805/11/1: SQL Web Assistant: Could not execute the SQL statement.\n"
             "done 0 error\nstatus 16805\ndone E0");
   EXPECT_FALSE(fs::exists(root_ / "loop.htm"));

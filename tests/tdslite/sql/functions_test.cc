@@ -51,20 +51,20 @@ class FunctionsTest : public ::testing::Test {
     return out;
   }
 
-  static std::string T(const ColumnType& t) { return std::to_string(PackType(t)); }
+  static std::string PackedType(const ColumnType& t) { return std::to_string(PackType(t)); }
 
   sqlite3* db_ = nullptr;
   FunctionContext context_;
 };
 
 TEST_F(FunctionsTest, Conversions) {
-  const std::string vc = T(VarCharType(30, false));
-  const std::string i = T(IntType(TypeId::kInt));
-  const std::string ti = T(IntType(TypeId::kTinyInt));
-  const std::string money = T(IntType(TypeId::kMoney));
-  const std::string dec = T(DecimalType(10, 2));
-  const std::string dt = T(IntType(TypeId::kDateTime));
-  const std::string fl = T(IntType(TypeId::kFloat));
+  const std::string vc = PackedType(VarCharType(30, false));
+  const std::string i = PackedType(IntType(TypeId::kInt));
+  const std::string ti = PackedType(IntType(TypeId::kTinyInt));
+  const std::string money = PackedType(IntType(TypeId::kMoney));
+  const std::string dec = PackedType(DecimalType(10, 2));
+  const std::string dt = PackedType(IntType(TypeId::kDateTime));
+  const std::string fl = PackedType(IntType(TypeId::kFloat));
   ColumnType c5;
   c5.id = TypeId::kChar;
   c5.length = 5;
@@ -97,14 +97,17 @@ TEST_F(FunctionsTest, Conversions) {
       {"SELECT tds_cvt(12345," + money + "," + vc + ",NULL,0)", "1.23"},
       {"SELECT tds_cvt(1.5," + fl + "," + i + ",NULL,0)", "1"},
       {"SELECT tds_cvt('1.99'," + dec + "," + i + ",NULL,0)", "1"},
-      {"SELECT tds_cvt('ab'," + vc + "," + T(c5) + ",NULL,0)", "ab   "},
-      {"SELECT tds_cvt('abcdefg'," + vc + "," + T(c5) + ",NULL,1)",
+      {"SELECT tds_cvt('ab'," + vc + "," + PackedType(c5) + ",NULL,0)", "ab   "},
+      {"SELECT tds_cvt('abcdefg'," + vc + "," + PackedType(c5) + ",NULL,1)",
        "error 8152: String or binary data would be truncated."},
-      {"SELECT tds_cvt('abcdefg'," + vc + "," + T(c5) + ",NULL,0)", "abcde"},
-      {"SELECT tds_cvt('abc   '," + vc + "," + T(VarCharType(3, false)) + ",NULL,1)", "abc"},
-      {"SELECT tds_cvt(258," + i + "," + T(vb) + ",NULL,0)", "0x00000102"},
-      {"SELECT tds_cvt('ab'," + T(VarCharType(2, true)) + "," + T(vb) + ",NULL,0)", "0x61006200"},
-      {"SELECT tds_cvt(X'0102030405'," + T(vb) + "," + T(vb) + ",NULL,1)",
+      {"SELECT tds_cvt('abcdefg'," + vc + "," + PackedType(c5) + ",NULL,0)", "abcde"},
+      {"SELECT tds_cvt('abc   '," + vc + "," + PackedType(VarCharType(3, false)) + ",NULL,1)",
+       "abc"},
+      {"SELECT tds_cvt(258," + i + "," + PackedType(vb) + ",NULL,0)", "0x00000102"},
+      {"SELECT tds_cvt('ab'," + PackedType(VarCharType(2, true)) + "," + PackedType(vb) +
+           ",NULL,0)",
+       "0x61006200"},
+      {"SELECT tds_cvt(X'0102030405'," + PackedType(vb) + "," + PackedType(vb) + ",NULL,1)",
        "error 8152: String or binary data would be truncated."},
       {"SELECT tds_cvt('2024-01-05'," + vc + "," + dt + ",NULL,0)",
        std::to_string(45294LL * 25920000)},
@@ -112,39 +115,39 @@ TEST_F(FunctionsTest, Conversions) {
       {"SELECT tds_cvt(0," + dt + "," + vc + ",17,0)",
        "error 281: 17 is not a valid style number when converting from datetime to a character "
        "string."},
-      {"SELECT tds_cvt(1," + i + "," + T(IntType(TypeId::kBit)) + ",NULL,0)", "1"},
-      {"SELECT tds_cvt('false'," + vc + "," + T(IntType(TypeId::kBit)) + ",NULL,0)", "0"},
+      {"SELECT tds_cvt(1," + i + "," + PackedType(IntType(TypeId::kBit)) + ",NULL,0)", "1"},
+      {"SELECT tds_cvt('false'," + vc + "," + PackedType(IntType(TypeId::kBit)) + ",NULL,0)", "0"},
       {"SELECT tds_cvt(NULL," + vc + "," + i + ",NULL,0)", "NULL"},
   };
   for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
 }
 
 TEST_F(FunctionsTest, Arithmetic) {
-  const std::string d38 = T(DecimalType(38, 10));
-  const std::string d6 = T(DecimalType(10, 6));
+  const std::string d38 = PackedType(DecimalType(38, 10));
+  const std::string d6 = PackedType(DecimalType(10, 6));
   struct Case {
     std::string sql;
     std::string expected;
   } cases[] = {
-      {"SELECT tds_op('+', '0.1', '0.2', " + T(DecimalType(3, 1)) + ")", "0.3"},
+      {"SELECT tds_op('+', '0.1', '0.2', " + PackedType(DecimalType(3, 1)) + ")", "0.3"},
       {"SELECT tds_op('*', '1234567890123456789012345678.0123456789', '1', " + d38 + ")",
        "1234567890123456789012345678.0123456789"},
       {"SELECT tds_op('/', '1', '3', " + d6 + ")", "0.333333"},
       {"SELECT tds_op('/', '2', '3', " + d6 + ")", "0.666667"},
       {"SELECT tds_op('/', '1', '0', " + d6 + ")", "error 8134: Divide by zero error encountered."},
-      {"SELECT tds_op('-', '0.5', '1.25', " + T(DecimalType(4, 2)) + ")", "-0.75"},
-      {"SELECT tds_op('+', 2147483647, 1, " + T(IntType(TypeId::kInt)) + ")",
+      {"SELECT tds_op('-', '0.5', '1.25', " + PackedType(DecimalType(4, 2)) + ")", "-0.75"},
+      {"SELECT tds_op('+', 2147483647, 1, " + PackedType(IntType(TypeId::kInt)) + ")",
        "error 8115: Arithmetic overflow error converting expression to data type int."},
-      {"SELECT tds_op('*', 9223372036854775807, 2, " + T(IntType(TypeId::kBigInt)) + ")",
+      {"SELECT tds_op('*', 9223372036854775807, 2, " + PackedType(IntType(TypeId::kBigInt)) + ")",
        "error 8115: Arithmetic overflow error converting expression to data type bigint."},
-      {"SELECT tds_op('%', -7, 2, " + T(IntType(TypeId::kInt)) + ")", "-1"},
-      {"SELECT tds_op('/', -7, 2, " + T(IntType(TypeId::kInt)) + ")", "-3"},
-      {"SELECT tds_op('^', 6, 3, " + T(IntType(TypeId::kInt)) + ")", "5"},
-      {"SELECT tds_op('*', 25000, 30000, " + T(IntType(TypeId::kMoney)) + ")", "75000"},
-      {"SELECT tds_op('/', 10000, 30000, " + T(IntType(TypeId::kMoney)) + ")", "3333"},
-      {"SELECT tds_op('/', 1.0, 0.0, " + T(IntType(TypeId::kFloat)) + ")",
+      {"SELECT tds_op('%', -7, 2, " + PackedType(IntType(TypeId::kInt)) + ")", "-1"},
+      {"SELECT tds_op('/', -7, 2, " + PackedType(IntType(TypeId::kInt)) + ")", "-3"},
+      {"SELECT tds_op('^', 6, 3, " + PackedType(IntType(TypeId::kInt)) + ")", "5"},
+      {"SELECT tds_op('*', 25000, 30000, " + PackedType(IntType(TypeId::kMoney)) + ")", "75000"},
+      {"SELECT tds_op('/', 10000, 30000, " + PackedType(IntType(TypeId::kMoney)) + ")", "3333"},
+      {"SELECT tds_op('/', 1.0, 0.0, " + PackedType(IntType(TypeId::kFloat)) + ")",
        "error 8134: Divide by zero error encountered."},
-      {"SELECT tds_op('+', NULL, 1, " + T(IntType(TypeId::kInt)) + ")", "NULL"},
+      {"SELECT tds_op('+', NULL, 1, " + PackedType(IntType(TypeId::kInt)) + ")", "NULL"},
   };
   for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
 }
