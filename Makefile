@@ -9,6 +9,12 @@ FUZZ_SECONDS ?= 60
 SOAK_CALLS ?= 1000000
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+# ooRexx 5, the second interpreter every REXX script runs under in `make test`:
+# a binary archive in ../shared/tools beside the repository (for a git
+# worktree, beside its main clone). `make test` fails without it.
+OOREXX_TAR     = oorexx-5.3.0-debian12-amd64.tar.gz
+OOREXX_ARCHIVE ?= $(abspath $(firstword $(wildcard ../shared/tools/$(OOREXX_TAR) \
+                    $(shell git rev-parse --git-common-dir 2>/dev/null)/../../shared/tools/$(OOREXX_TAR))))
 
 # Debian packages the project needs to build, test and run its demo.
 DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
@@ -35,11 +41,12 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(BUILD_ASAN) -DKTDB_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_ASAN) -DKTDB_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+	  -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
 # Every test: the plain build first, then the same suite under ASan and UBSan.

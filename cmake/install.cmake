@@ -73,15 +73,17 @@ set(CPACK_PACKAGE_NAME rexxktdb)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "RexxKTDB developers <rexxktdb@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "REXX external function package for Microsoft SQL Server (Regina, FreeTDS)")
+    "REXX external function package for Microsoft SQL Server (Regina, ooRexx, FreeTDS)")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Gives Regina REXX scripts access to SQL Server through FreeTDS's DB-Library, with tdslite, a small TDS server over SQLite for trying it out.")
+    "Gives REXX scripts access to SQL Server through FreeTDS's DB-Library, with tdslite, a small TDS server over SQLite for trying it out. One library serves Regina (3.6 and later) and ooRexx 5 (tested with 5.3.0, which Debian does not package): it takes the REXX interface from the interpreter that loads it.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.36), libstdc++6 (>= 12), libsybdb5 (>= 1.3.17), libregina3 (>= 3.6), regina-rexx (>= 3.6), libsqlite3-0 (>= 3.40.1), libssl3 (>= 3.0.0)")
+    "libc6 (>= 2.36), libstdc++6 (>= 12), libsybdb5 (>= 1.3.17), libsqlite3-0 (>= 3.40.1), libssl3 (>= 3.0.0)")
+# No interpreter is a dependency: the library works with whichever loads it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "regina-rexx (>= 3.6)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "freetds-bin")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

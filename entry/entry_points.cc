@@ -1,26 +1,30 @@
-// The 14 exported entry points, one per REXX function, under the upper-case
-// form of the function's REXX name. Each is thin: the entry guard and Busy
+// The 14 exported entry points (declared in entry_points.h). Each is thin: the entry guard and Busy
 // marking, the result preset where the function returns text, the check of
 // its required arguments, then the subsystem's function, which does the work
 // and leaves the package Idle. KTH alone runs without a guard.
+#include "entry/entry_points.h"
+
 #include "frame/frame.h"
 #include "lob/lob.h"
 #include "server/server.h"
 #include "statements/statements.h"
 #include "web/web.h"
 
-#define KTDB_EXPORT extern "C" __attribute__((visibility("default")))
 #define KTDB_FUNCTION(NAME) \
-  KTDB_EXPORT APIRET APIENTRY NAME(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result)
+  extern "C" APIRET NAME(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result)
 
 using ktdb::Admission;
+using ktdb::APIRET;
 using ktdb::Arguments;
 using ktdb::EnterCall;
 using ktdb::kCallRan;
 using ktdb::kIncorrectCall;
 using ktdb::LeaveCall;
+using ktdb::PCSZ;
+using ktdb::PRXSTRING;
 using ktdb::Refusal;
 using ktdb::Result;
+using ktdb::ULONG;
 
 KTDB_FUNCTION(KTLOADFUNCS) {
   (void)argc;

@@ -19,9 +19,7 @@
 #include <span>
 #include <string_view>
 
-#define INCL_RXSHV
-#define INCL_RXFUNC
-#include <rexxsaa.h>
+#include "frame/saa.h"
 
 namespace ktdb {
 
@@ -45,8 +43,11 @@ inline constexpr std::size_t kRowStemBufferSize = 32768;
 // Each captured error or message text: 255 characters and a terminator.
 inline constexpr std::size_t kErrorTextSize = 256;
 
-// The name under which every function is registered with the interpreter.
-inline constexpr const char* kModuleName = "REXXKTDB";
+// The name under which every function is registered with the interpreter:
+// the library's file name without "lib" and ".so", in its case. Regina finds
+// librexxktdb.so whatever the case of the module name; ooRexx keeps the case
+// ("REXXKTDB" would make it look for libREXXKTDB.so).
+inline constexpr const char* kModuleName = "rexxktdb";
 
 enum class State : std::int32_t { kUnloaded = -1, kIdle = 0, kBusy = 1 };
 
@@ -193,14 +194,29 @@ APIRET DropFuncs(Result& result);
 
 // ==== Variable pool access ====
 
-// Sets one REXX variable of the calling script. Succeeds when the pool
-// answers RXSHV_OK or RXSHV_NEWV.
+// The longest variable name the package hands to the pool: REXX's limit for
+// a symbol (ooRexx refuses longer names, Regina takes them).
+inline constexpr std::size_t kMaxVariableName = 250;
+
+// The names the package reads and writes, the same under every interpreter:
+// 1 to kMaxVariableName characters; before the first period (the whole name
+// when it has none) upper-case letters, digits, "!", "?" and "_", not
+// beginning with a digit; behind it the same, lower-case letters and periods.
+// The two interpreters answer differently for other names (Regina takes a
+// name that begins with a digit as a constant and sets it without effect,
+// and takes "@#$" in a name; ooRexx refuses those, but takes any character
+// in a tail, a blank too), so the package refuses them itself, as the pool
+// refuses a bad name.
+bool IsVariableName(std::string_view name);
+
+// Sets one REXX variable of the calling script. Succeeds when the name is a
+// variable name (IsVariableName) and the pool answers RXSHV_OK or RXSHV_NEWV.
 bool SetVariable(std::string_view name, std::string_view value);
 
 // Fetches one REXX variable of the calling script into ValueBuffer, cut at
 // kFetchLimit bytes and terminated. Answers the value's length, or nothing
-// when the pool rejects the name (RXSHV_BADN). A variable without a value is
-// no failure: REXX then hands back the variable's own name.
+// when the name is no variable name (IsVariableName) or the pool rejects it. A variable without a
+// value is no failure: REXX then hands back the variable's own name.
 std::optional<std::size_t> FetchVariable(std::string_view name);
 
 // ==== Argument helpers ====

@@ -2,8 +2,30 @@
 #include "frame/frame.h"
 
 namespace ktdb {
+namespace {
+
+bool SymbolCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '?' || c == '_';
+}
+
+}  // namespace
+
+bool IsVariableName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxVariableName) return false;
+  if ((name[0] >= '0' && name[0] <= '9') || name[0] == '.') return false;
+  const std::size_t period = name.find('.');
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool inTail = period != std::string_view::npos && i > period;
+    if (SymbolCharacter(c) || (inTail && ((c >= 'a' && c <= 'z') || c == '.'))) continue;
+    if (i == period) continue;
+    return false;
+  }
+  return true;
+}
 
 bool SetVariable(std::string_view name, std::string_view value) {
+  if (!IsVariableName(name)) return false;
   RequestBlock.shvnext = nullptr;
   // The pool takes non-const pointers but does not write through them on a set.
   RequestBlock.shvname.strptr = const_cast<char*>(name.data());
@@ -16,11 +38,12 @@ bool SetVariable(std::string_view name, std::string_view value) {
   RequestBlock.shvvaluelen = value.size();
   RequestBlock.shvcode = RXSHV_SET;
   RequestBlock.shvret = 0;
-  const APIRET answer = RexxVariablePool(&RequestBlock);
+  const ApiAnswer answer = RexxVariablePool(&RequestBlock);
   return answer == RXSHV_OK || answer == RXSHV_NEWV;
 }
 
 std::optional<std::size_t> FetchVariable(std::string_view name) {
+  if (!IsVariableName(name)) return std::nullopt;
   RequestBlock.shvnext = nullptr;
   RequestBlock.shvname.strptr = const_cast<char*>(name.data());
   RequestBlock.shvname.strlength = name.size();
@@ -30,7 +53,7 @@ std::optional<std::size_t> FetchVariable(std::string_view name) {
   RequestBlock.shvvaluelen = kFetchLimit;
   RequestBlock.shvcode = RXSHV_FETCH;
   RequestBlock.shvret = 0;
-  const APIRET answer = RexxVariablePool(&RequestBlock);
+  const ApiAnswer answer = RexxVariablePool(&RequestBlock);
   // A bad name, and a pool that could not serve the request at all, deliver
   // no value. A variable without a value (RXSHV_NEWV) and a value cut at the
   // fetch limit (RXSHV_TRUNC) are no failures.

@@ -6,28 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "entry/entry_points.h"
 #include "fake_rexx.h"
 #include "frame/frame.h"
 
-#define DECLARE_ENTRY(NAME) \
-  extern "C" APIRET APIENTRY NAME(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
-DECLARE_ENTRY(KTLOADFUNCS)
-DECLARE_ENTRY(KTDROPFUNCS)
-DECLARE_ENTRY(KTCONNECT)
-DECLARE_ENTRY(KTCONNECTRESET)
-DECLARE_ENTRY(KTSELECTCOLS)
-DECLARE_ENTRY(KTSELECTDATA)
-DECLARE_ENTRY(KTSELECTFORM)
-DECLARE_ENTRY(KTSELECTONE)
-DECLARE_ENTRY(KTBATCH)
-DECLARE_ENTRY(KTCURTIMESTAMP)
-DECLARE_ENTRY(KTLOB2FILE)
-DECLARE_ENTRY(KTFILE2LOB)
-DECLARE_ENTRY(KTHTML)
-
 namespace {
 
-using EntryPoint = APIRET(APIENTRY*)(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
+using EntryPoint = ktdb::FunctionHandler*;
+using ktdb::APIRET;
+using ktdb::RXAUTOBUFLEN;
+using ktdb::RXSTRING;
 using ktdb::State;
 
 struct Answer {
@@ -112,7 +100,7 @@ TEST_F(CallFrame, LoadRegistersTheTableAndPublishesTheResetValues) {
   ASSERT_EQ(fake_rexx::registered.size(), ktdb::kFunctionTable.size());
   for (std::size_t i = 0; i < ktdb::kFunctionTable.size(); ++i) {
     EXPECT_EQ(fake_rexx::registered[i].name, ktdb::kFunctionTable[i]);
-    EXPECT_EQ(fake_rexx::registered[i].module, "REXXKTDB");
+    EXPECT_EQ(fake_rexx::registered[i].module, "rexxktdb");
     EXPECT_EQ(fake_rexx::registered[i].entry, ktdb::kFunctionTable[i]);
   }
   EXPECT_EQ(fake_rexx::sets.size(), 8u);

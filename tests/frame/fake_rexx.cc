@@ -4,9 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#define INCL_RXSHV
-#define INCL_RXFUNC
-#include <rexxsaa.h>
+#include "frame/saa.h"
 
 namespace fake_rexx {
 
@@ -26,10 +24,14 @@ void Reset() {
 
 }  // namespace fake_rexx
 
+using ktdb::ApiAnswer;
+using ktdb::PCSZ;
+
 extern "C" {
 
-APIRET APIENTRY RexxVariablePool(PSHVBLOCK block) {
+ApiAnswer RexxVariablePool(ktdb::PSHVBLOCK block) {
   using namespace fake_rexx;
+  using namespace ktdb;
   // The package never chains requests.
   if (block->shvnext != nullptr) return RXSHV_BADF;
   const std::string name(block->shvname.strptr, block->shvname.strlength);
@@ -52,28 +54,28 @@ APIRET APIENTRY RexxVariablePool(PSHVBLOCK block) {
     std::memcpy(block->shvvalue.strptr, value.data(), length);
     block->shvvalue.strlength = length;
     block->shvvaluelen = length;
-    APIRET answer = found == variables.end() ? RXSHV_NEWV : RXSHV_OK;
+    ApiAnswer answer = found == variables.end() ? RXSHV_NEWV : RXSHV_OK;
     if (length < value.size()) answer |= RXSHV_TRUNC;
     return answer;
   }
   return RXSHV_BADF;
 }
 
-APIRET APIENTRY RexxRegisterFunctionDll(PCSZ name, PCSZ module, PCSZ entry) {
+ApiAnswer RexxRegisterFunctionDll(PCSZ name, PCSZ module, PCSZ entry) {
   fake_rexx::registered.push_back({name, module, entry});
-  return RXFUNC_OK;
+  return 0;
 }
 
-APIRET APIENTRY RexxDeregisterFunction(PCSZ name) {
+ApiAnswer RexxDeregisterFunction(PCSZ name) {
   fake_rexx::deregistered.emplace_back(name);
-  return RXFUNC_OK;
+  return 0;
 }
 
-PVOID APIENTRY RexxAllocateMemory(ULONG size) {
+void* RexxAllocateMemory(std::size_t size) {
   return std::malloc(size == 0 ? 1 : size);
 }
 
-APIRET APIENTRY RexxFreeMemory(PVOID block) {
+int RexxFreeMemory(void* block) {
   std::free(block);
   return 0;
 }

@@ -28,3 +28,7 @@ extern std::vector<std::string> deregistered;
 void Reset();
 
 }  // namespace fake_rexx
+
+// Frees a result the package allocated with RexxAllocateMemory, as the
+// interpreter does after the call.
+extern "C" int RexxFreeMemory(void* block);

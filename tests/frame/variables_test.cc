@@ -57,4 +57,47 @@ TEST_F(Variables, FetchOfAnUnsetVariableIsNoFailureButABadNameIs) {
   EXPECT_FALSE(ktdb::FetchVariable("NOT A NAME").has_value());
 }
 
+// Names on which the two interpreters' pools disagree are refused before
+// the pool is asked, so that a script sees the same under both.
+TEST_F(Variables, OnlyNamesBothInterpretersTakeReachThePool) {
+  const struct {
+    std::string name;
+    bool taken;
+  } cases[] = {
+      {"A", true},
+      {"KT.!SEVERITY", true},
+      {"ROWS.0.0", true},
+      {"ROWS.", true},
+      {"_X?!9", true},
+      {"S.abc", true},   // a tail is taken literally, in any case
+      {"S.A..B", true},  // empty tail parts
+      {std::string(250, 'S'), true},
+      {std::string(251, 'S'), false},  // beyond REXX's symbol length
+      {std::string(248, 'S') + ".1", true},
+      {std::string(248, 'S') + ".12", false},
+      {"", false},
+      {"42", false},  // constant symbols
+      {"3.5", false},
+      {".ABC", false},
+      {"1ROWS.1", false},
+      {"s.1", false},  // a lower-case stem
+      {"@X", false},   // Regina's extra symbol characters
+      {"X$", false},
+      {"A B", false},  // a blank, in the stem and in a tail
+      {"T.A B", false},
+      {"A.-1", false},
+      {"A.B+C", false},
+      {std::string("A\0B", 3), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_rexx::Reset();
+    EXPECT_EQ(ktdb::IsVariableName(c.name), c.taken);
+    EXPECT_EQ(ktdb::SetVariable(c.name, "v"), c.taken);
+    EXPECT_EQ(ktdb::FetchVariable(c.name).has_value(), c.taken);
+    // A refused name never reaches the pool.
+    EXPECT_EQ(fake_rexx::sets.size(), c.taken ? 1u : 0u);
+  }
+}
+
 }  // namespace

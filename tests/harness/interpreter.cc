@@ -4,24 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "entry/entry_points.h"
 #include "fake_rexx.h"
-
-#define KTDB_DECLARE(NAME) extern "C" APIRET APIENTRY NAME(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
-KTDB_DECLARE(KTLOADFUNCS)
-KTDB_DECLARE(KTDROPFUNCS)
-KTDB_DECLARE(KTCONNECT)
-KTDB_DECLARE(KTCONNECTRESET)
-KTDB_DECLARE(KTSELECTCOLS)
-KTDB_DECLARE(KTSELECTDATA)
-KTDB_DECLARE(KTSELECTFORM)
-KTDB_DECLARE(KTSELECTONE)
-KTDB_DECLARE(KTBATCH)
-KTDB_DECLARE(KTCURTIMESTAMP)
-KTDB_DECLARE(KTLOB2FILE)
-KTDB_DECLARE(KTFILE2LOB)
-KTDB_DECLARE(KTH)
-KTDB_DECLARE(KTHTML)
-#undef KTDB_DECLARE
 
 namespace harness {
 
@@ -58,7 +42,7 @@ Entry Find(std::string_view name) {
 }
 
 Answer Call(Entry entry, const std::vector<std::string>& args) {
-  std::vector<RXSTRING> argv(args.size());
+  std::vector<ktdb::RXSTRING> argv(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
     // An empty argument stands for an omitted one: REXX hands a null string.
     argv[i].strptr = args[i].empty() ? nullptr : const_cast<char*>(args[i].data());
@@ -68,10 +52,10 @@ Answer Call(Entry entry, const std::vector<std::string>& args) {
   // left unset shows.
   char buffer[kResultBufferSize];
   std::memset(buffer, '?', sizeof buffer);
-  RXSTRING result{sizeof buffer, buffer};
+  ktdb::RXSTRING result{sizeof buffer, buffer};
   Answer answer;
-  answer.code = entry("FUNCTION", static_cast<ULONG>(argv.size()),
-                      argv.empty() ? nullptr : argv.data(), "QUEUE", &result);
+  answer.code =
+      entry("FUNCTION", argv.size(), argv.empty() ? nullptr : argv.data(), "QUEUE", &result);
   if (result.strptr != nullptr) answer.result.assign(result.strptr, result.strlength);
   // A result too long for the interpreter's buffer came from RexxAllocateMemory
   // and is now the interpreter's to free.

@@ -8,17 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#define INCL_RXSHV
-#define INCL_RXFUNC
-#include <rexxsaa.h>
+#include "frame/saa_types.h"
 
 namespace harness {
 
 // The size of the result buffer a REXX interpreter hands an external function.
-inline constexpr std::size_t kResultBufferSize = 256;
+inline constexpr std::size_t kResultBufferSize = ktdb::RXAUTOBUFLEN;
 
 // One exported function of the package.
-using Entry = APIRET(APIENTRY*)(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
+using Entry = ktdb::FunctionHandler*;
 
 struct Function {
   const char* name;  // the REXX name
@@ -33,7 +31,7 @@ const std::vector<Function>& Functions();
 Entry Find(std::string_view name);
 
 struct Answer {
-  APIRET code;         // 0: the call ran; 40: incorrect call
+  ktdb::APIRET code;   // 0: the call ran; 40: incorrect call
   std::string result;  // the result string
 };
 

@@ -53,8 +53,8 @@ if [ -n "$lib" ]; then
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 say KTLoadFuncs() KTDropFuncs()
 REXX
-  # KTDB_REGINA_PRELOAD: the sanitizer runtime an instrumented library needs.
-  got=$(LD_PRELOAD="${KTDB_REGINA_PRELOAD:-}" LD_LIBRARY_PATH="$(dirname "$lib")" "$regina" "$script" 2>&1)
+  # KTDB_REXX_PRELOAD: the sanitizer runtime an instrumented library needs.
+  got=$(LD_PRELOAD="${KTDB_REXX_PRELOAD:-}" LD_LIBRARY_PATH="$(dirname "$lib")" "$regina" "$script" 2>&1)
   [ "$got" = "1 1" ] || fail "the staged library did not load into Regina: $got"
 fi
 

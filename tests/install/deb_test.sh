@@ -64,7 +64,7 @@ if [ -n "$chroot_ready" ]; then
   cp "$deb" "$root/tmp/rexxktdb.deb"
   chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   chroot "$root" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq --no-install-recommends /tmp/rexxktdb.deb man-db
+    apt-get install -y -qq --no-install-recommends /tmp/rexxktdb.deb regina-rexx man-db
   for name in "${examples[@]}"; do
     echo "--- $name"
     chroot "$root" env OUT=/tmp/examples-out HOME=/root \

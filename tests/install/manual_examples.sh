@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every "Example:" block of the manual against the tdslite that
 # with_tdslite.sh started (KTDB_SERVER, login ktdb/secret), after loading
-# the examples' sample data, each in a Regina process of its own that has
+# the examples' sample data, each in an interpreter process of its own (KTDB_REXX, regina by default) that has
 # loaded the package and logged in (unless the example does so itself).
 # A REXX error in any of them, or a function call that the interpreter
 # passed to the shell as a command (a function that is not registered),
@@ -14,9 +14,9 @@ examples=$2
 work=$3/manual
 preload=${LD_PRELOAD:-}
 unset LD_PRELOAD
-regina=${REGINA:-regina}
+rexx_command=${KTDB_REXX:-regina}
 rexx() {
-  if [ -n "$preload" ]; then LD_PRELOAD="$preload" "$regina" "$@"; else "$regina" "$@"; fi
+  if [ -n "$preload" ]; then LD_PRELOAD="$preload" "$rexx_command" "$@"; else "$rexx_command" "$@"; fi
 }
 rm -rf "$work"
 mkdir -p "$work"

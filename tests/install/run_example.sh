@@ -4,8 +4,9 @@
 # example, and compares what it wrote with the expected file.
 #
 # Usage: with_tdslite.sh TDSLITE run_example.sh NAME EXAMPLES_DIR EXPECTED_DIR WORK_DIR
-# REGINA names the interpreter. with_tdslite.sh hands the sanitizer runtime
-# to this script as LD_PRELOAD: it goes on to regina alone.
+# KTDB_REXX names the interpreter (regina by default). with_tdslite.sh hands
+# the sanitizer runtime to this script as LD_PRELOAD: it goes on to the
+# interpreter alone.
 set -u
 name=$1
 examples=$2
@@ -13,9 +14,9 @@ expected=$3
 work=$4/$name
 preload=${LD_PRELOAD:-}
 unset LD_PRELOAD
-regina=${REGINA:-regina}
+rexx_command=${KTDB_REXX:-regina}
 rexx() {
-  if [ -n "$preload" ]; then LD_PRELOAD="$preload" "$regina" "$@"; else "$regina" "$@"; fi
+  if [ -n "$preload" ]; then LD_PRELOAD="$preload" "$rexx_command" "$@"; else "$rexx_command" "$@"; fi
 }
 
 rm -rf "$work"

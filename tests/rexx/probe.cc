@@ -5,9 +5,9 @@
 
 #include "frame/frame.h"
 
-#define PROBE_FUNCTION(NAME)                                              \
-  extern "C" __attribute__((visibility("default"))) APIRET APIENTRY NAME( \
-      PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result)
+#define PROBE_FUNCTION(NAME)                                           \
+  extern "C" __attribute__((visibility("default"))) ktdb::APIRET NAME( \
+      ktdb::PCSZ, ktdb::ULONG argc, ktdb::PRXSTRING argv, ktdb::PCSZ, ktdb::PRXSTRING result)
 
 // PROBEFETCH(name): fetches the variable; sets PROBE.VALUE to what was
 // fetched and answers its length, or "BADN" when the name is rejected.

@@ -30,6 +30,19 @@ call Check 'set of an existing variable', ProbeSet('NEWVAR', 'v2'), 1
 call Check 'existing variable', newvar, 'v2'
 call Check 'set of a bad name', ProbeSet('A B', 'v'), 0
 
+/* Names on which the interpreters' pools answer differently are refused
+   alike: constant symbols, names beyond 250 characters, characters only
+   one of them takes. */
+bad = '42 3.5 .X @X X$ T.A+B' copies('S', 251) copies('S', 248)'.12'
+do i = 1 to words(bad)
+  call Check 'refused fetch' left(word(bad, i), 12), ProbeFetch(word(bad, i)), 'BADN'
+  call Check 'refused set' left(word(bad, i), 12), ProbeSet(word(bad, i), 'v'), 0
+end
+call Check 'refused tail with a blank', ProbeSet('T.A B', 'v'), 0
+call Check 'longest name', ProbeSet(copies('S', 248)'.1', 'v'), 1
+call Check 'longest name: set', value(copies('S', 248)'.1'), 'v'
+call Check 'lower-case tail', ProbeSet('T.ab', 'v'), 1
+
 call Check 'stem name', ProbeStem('rows.', '1.2', 'cell'), 'ROWS.1.2'
 call Check 'stem variable', rows.1.2, 'cell'
 call Check 'mixed-case stem', ProbeStem('Kt.!', 'LONGRESULT', 'long'), 'KT.!LONGRESULT'

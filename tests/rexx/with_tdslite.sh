@@ -1,23 +1,23 @@
 #!/usr/bin/env bash
 # Runs one REXX test script against a tdslite of its own.
 #
-# Usage: with_tdslite.sh TDSLITE REGINA SCRIPT [ARGUMENT...]
+# Usage: with_tdslite.sh TDSLITE REXX SCRIPT [ARGUMENT...]
 #
 # Starts TDSLITE on a free loopback port with the test login ktdb/secret,
 # exports its address as KTDB_SERVER (host:port) and its process id as
-# KTDB_SERVER_PID, runs REGINA SCRIPT ARGUMENT..., stops the server and exits
+# KTDB_SERVER_PID, runs REXX SCRIPT ARGUMENT..., stops the server and exits
 # with the script's status. The server's own output is shown only when the
-# script fails. KTDB_REGINA_PRELOAD, when set, becomes regina's LD_PRELOAD
+# script fails. KTDB_REXX_PRELOAD, when set, becomes the interpreter's LD_PRELOAD
 # (the sanitizer runtime for an instrumented package). KTDB_FILE_ROOT, when
 # set, is created and handed to the server as the folder its web tasks
 # write under (--file-root).
 set -u
 if [ $# -lt 3 ]; then
-  echo "usage: $0 TDSLITE REGINA SCRIPT [ARGUMENT...]" >&2
+  echo "usage: $0 TDSLITE REXX SCRIPT [ARGUMENT...]" >&2
   exit 2
 fi
 tdslite=$1
-regina=$2
+rexx=$2
 shift 2
 
 log=$(mktemp "${TMPDIR:-/tmp}/ktdb-tdslite.XXXXXX")
@@ -77,10 +77,10 @@ fi
 
 export KTDB_SERVER="$address"
 export KTDB_SERVER_PID="$server_pid"
-if [ -n "${KTDB_REGINA_PRELOAD:-}" ]; then
-  LD_PRELOAD="$KTDB_REGINA_PRELOAD" "$regina" "$@"
+if [ -n "${KTDB_REXX_PRELOAD:-}" ]; then
+  LD_PRELOAD="$KTDB_REXX_PRELOAD" "$rexx" "$@"
 else
-  "$regina" "$@"
+  "$rexx" "$@"
 fi
 status=$?
 if [ $status -ne 0 ]; then

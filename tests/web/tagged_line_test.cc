@@ -14,6 +14,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ktdb::APIRET;
+using ktdb::RXAUTOBUFLEN;
+using ktdb::RXSTRING;
 using Args = std::vector<std::optional<std::string>>;
 
 struct Answer {

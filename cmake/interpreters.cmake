@@ -1,0 +1,74 @@
+# The REXX interpreters the end-to-end scripts and the examples run under:
+# Regina (Debian's regina-rexx) and ooRexx 5 (unpacked into the build folder
+# from KTDB_OOREXX_ARCHIVE, which `make test` passes). Every script runs once
+# per interpreter, as tests named <group>.<interpreter>.<script>.
+#
+# Sets, for each name in KTDB_INTERPRETERS (regina, oorexx):
+#   KTDB_REXX_<name>      the interpreter's command
+#   KTDB_REXX_ENV_<name>  environment entries its runs need
+#   KTDB_REXX_FIX_<name>  the ctest fixture its runs require (may be empty)
+# The sanitizer runtime, in an instrumented build, goes to the interpreter
+# alone through KTDB_REXX_PRELOAD (tests/rexx/with_tdslite.sh).
+include_guard(GLOBAL)
+
+find_program(REGINA_EXECUTABLE regina REQUIRED)
+set(KTDB_INTERPRETERS regina oorexx)
+set(KTDB_REXX_regina ${REGINA_EXECUTABLE})
+set(KTDB_REXX_ENV_regina "")
+set(KTDB_REXX_FIX_regina "")
+
+set(KTDB_REXX_PRELOAD "")
+if(KTDB_SANITIZE)
+  # The interpreters are not instrumented: the ASan runtime has to be loaded
+  # before anything else, and their own allocations are not ours to report
+  # as leaks.
+  execute_process(
+    COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+    OUTPUT_VARIABLE KTDB_REXX_PRELOAD
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT EXISTS "${KTDB_REXX_PRELOAD}")
+    message(FATAL_ERROR "ASan runtime not found (${KTDB_REXX_PRELOAD})")
+  endif()
+endif()
+
+set(KTDB_OOREXX_ARCHIVE "" CACHE FILEPATH
+    "ooRexx 5 binary archive (bin/rexx, lib/) the REXX scripts also run under")
+set(ktdb_oorexx_dir ${CMAKE_BINARY_DIR}/oorexx)
+set(KTDB_REXX_oorexx ${ktdb_oorexx_dir}/bin/rexx)
+# ooRexx's API daemon rxapi serves every ooRexx process of the user that uses
+# the same TMPDIR, and outlives them. The tests give ooRexx a TMPDIR of their
+# own, so that they start their own rxapi, and stop it when they are done
+# (the fixture's cleanup, tests/rexx/stop_rxapi.sh): an rxapi the tests did
+# not start is never touched.
+set(ktdb_oorexx_tmp ${CMAKE_BINARY_DIR}/oorexx-tmp)
+set(KTDB_REXX_ENV_oorexx "TMPDIR=${ktdb_oorexx_tmp}")
+set(KTDB_REXX_FIX_oorexx oorexx_rxapi)
+
+if(KTDB_OOREXX_ARCHIVE AND EXISTS "${KTDB_OOREXX_ARCHIVE}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KTDB_OOREXX_ARCHIVE})
+  file(SHA256 ${KTDB_OOREXX_ARCHIVE} ktdb_oorexx_hash)
+  set(ktdb_oorexx_stamp ${ktdb_oorexx_dir}/.unpacked)
+  set(ktdb_unpacked "")
+  if(EXISTS ${ktdb_oorexx_stamp})
+    file(READ ${ktdb_oorexx_stamp} ktdb_unpacked)
+  endif()
+  if(NOT ktdb_unpacked STREQUAL ktdb_oorexx_hash OR NOT EXISTS ${KTDB_REXX_oorexx})
+    file(REMOVE_RECURSE ${ktdb_oorexx_dir})
+    file(ARCHIVE_EXTRACT INPUT ${KTDB_OOREXX_ARCHIVE} DESTINATION ${ktdb_oorexx_dir})
+    if(NOT EXISTS ${KTDB_REXX_oorexx})
+      message(FATAL_ERROR "${KTDB_OOREXX_ARCHIVE} holds no bin/rexx")
+    endif()
+    file(WRITE ${ktdb_oorexx_stamp} ${ktdb_oorexx_hash})
+  endif()
+  file(MAKE_DIRECTORY ${ktdb_oorexx_tmp})
+  add_test(NAME rexx.oorexx.stop_rxapi
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/rexx/stop_rxapi.sh ${ktdb_oorexx_tmp} ${ktdb_oorexx_dir}/bin/rxapi)
+  set_tests_properties(rexx.oorexx.stop_rxapi PROPERTIES
+    FIXTURES_CLEANUP oorexx_rxapi TIMEOUT 30)
+else()
+  # `make test` must not pass without the ooRexx runs: a missing archive is
+  # a failing test, not a skipped interpreter.
+  add_test(NAME rexx.oorexx.archive
+    COMMAND sh -c "echo 'FAIL: ooRexx archive not found (KTDB_OOREXX_ARCHIVE=$1); see tests/README or the Makefile'; exit 1" sh "${KTDB_OOREXX_ARCHIVE}")
+  set(KTDB_INTERPRETERS regina)
+endif()

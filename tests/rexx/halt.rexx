@@ -1,0 +1,43 @@
+/* Ctrl-C (SIGINT) while a call waits on the server: the interpreter lets
+   the call finish and raises HALT after it, so the value arrives, the
+   package is Idle again and the connection still works. The script stops
+   its tdslite (SIGSTOP) and creates the file "waiting"; interrupt.sh then
+   sends SIGINT to the interpreter and resumes the server a second later. */
+signal on halt
+failures = 0
+server = value('KTDB_SERVER', , 'ENVIRONMENT')
+serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
+call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
+call Check 'load', KTLoadFuncs(), '1'
+call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+
+'kill -STOP' serverPid
+call lineout 'waiting', 'x'
+call lineout 'waiting'
+value = KTSelectOne('select 7')
+/* HALT comes after the call: at once (ooRexx) or some clauses later (Regina
+   looks at its signal flag now and then). */
+do i = 1 to 100000
+  nop
+end
+call Check 'HALT raised', 'no', 'yes'
+exit 1
+
+halt:
+call Check 'the call ended with its value', value, '7'
+call Check 'the package is Idle', KTSelectOne('select 8'), '8'
+call Check 'reset', KTConnectReset(), '1'
+call Check 'drop', KTDropFuncs(), '1'
+if failures > 0 then do
+  say failures 'check(s) failed'
+  exit 1
+end
+say 'all checks passed'
+exit 0
+
+Check: procedure expose failures
+  parse arg what, actual, expected
+  if actual == expected then return
+  failures = failures + 1
+  say 'FAIL' what': got "'actual'", expected "'expected'"'
+  return
