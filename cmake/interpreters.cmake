@@ -69,6 +69,6 @@ else()
   # `make test` must not pass without the ooRexx runs: a missing archive is
   # a failing test, not a skipped interpreter.
   add_test(NAME rexx.oorexx.archive
-    COMMAND sh -c "echo 'FAIL: ooRexx archive not found (KTDB_OOREXX_ARCHIVE=$1); see tests/README or the Makefile'; exit 1" sh "${KTDB_OOREXX_ARCHIVE}")
+    COMMAND sh -c "echo 'FAIL: ooRexx archive not found (KTDB_OOREXX_ARCHIVE=$1); see OOREXX_ARCHIVE in the Makefile'; exit 1" sh "${KTDB_OOREXX_ARCHIVE}")
   set(KTDB_INTERPRETERS regina)
 endif()
