@@ -9,7 +9,6 @@
 #   KTDB_REXX_FIX_<name>  the ctest fixture its runs require (may be empty)
 # The sanitizer runtime, in an instrumented build, goes to the interpreter
 # alone through KTDB_REXX_PRELOAD (tests/rexx/with_tdslite.sh).
-include_guard(GLOBAL)
 
 find_program(REGINA_EXECUTABLE regina REQUIRED)
 set(KTDB_INTERPRETERS regina oorexx)
@@ -44,31 +43,39 @@ set(ktdb_oorexx_tmp ${CMAKE_BINARY_DIR}/oorexx-tmp)
 set(KTDB_REXX_ENV_oorexx "TMPDIR=${ktdb_oorexx_tmp}")
 set(KTDB_REXX_FIX_oorexx oorexx_rxapi)
 
+# Included by every folder that runs REXX scripts: the variables above are set
+# in each, the archive is unpacked and the tests below are added once.
+get_property(ktdb_oorexx_set_up GLOBAL PROPERTY KTDB_OOREXX_SET_UP)
 if(KTDB_OOREXX_ARCHIVE AND EXISTS "${KTDB_OOREXX_ARCHIVE}")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KTDB_OOREXX_ARCHIVE})
-  file(SHA256 ${KTDB_OOREXX_ARCHIVE} ktdb_oorexx_hash)
-  set(ktdb_oorexx_stamp ${ktdb_oorexx_dir}/.unpacked)
-  set(ktdb_unpacked "")
-  if(EXISTS ${ktdb_oorexx_stamp})
-    file(READ ${ktdb_oorexx_stamp} ktdb_unpacked)
-  endif()
-  if(NOT ktdb_unpacked STREQUAL ktdb_oorexx_hash OR NOT EXISTS ${KTDB_REXX_oorexx})
-    file(REMOVE_RECURSE ${ktdb_oorexx_dir})
-    file(ARCHIVE_EXTRACT INPUT ${KTDB_OOREXX_ARCHIVE} DESTINATION ${ktdb_oorexx_dir})
-    if(NOT EXISTS ${KTDB_REXX_oorexx})
-      message(FATAL_ERROR "${KTDB_OOREXX_ARCHIVE} holds no bin/rexx")
+  if(NOT ktdb_oorexx_set_up)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KTDB_OOREXX_ARCHIVE})
+    file(SHA256 ${KTDB_OOREXX_ARCHIVE} ktdb_oorexx_hash)
+    set(ktdb_oorexx_stamp ${ktdb_oorexx_dir}/.unpacked)
+    set(ktdb_unpacked "")
+    if(EXISTS ${ktdb_oorexx_stamp})
+      file(READ ${ktdb_oorexx_stamp} ktdb_unpacked)
     endif()
-    file(WRITE ${ktdb_oorexx_stamp} ${ktdb_oorexx_hash})
+    if(NOT ktdb_unpacked STREQUAL ktdb_oorexx_hash OR NOT EXISTS ${KTDB_REXX_oorexx})
+      file(REMOVE_RECURSE ${ktdb_oorexx_dir})
+      file(ARCHIVE_EXTRACT INPUT ${KTDB_OOREXX_ARCHIVE} DESTINATION ${ktdb_oorexx_dir})
+      if(NOT EXISTS ${KTDB_REXX_oorexx})
+        message(FATAL_ERROR "${KTDB_OOREXX_ARCHIVE} holds no bin/rexx")
+      endif()
+      file(WRITE ${ktdb_oorexx_stamp} ${ktdb_oorexx_hash})
+    endif()
+    file(MAKE_DIRECTORY ${ktdb_oorexx_tmp})
+    add_test(NAME rexx.oorexx.stop_rxapi
+      COMMAND ${PROJECT_SOURCE_DIR}/tests/rexx/stop_rxapi.sh ${ktdb_oorexx_tmp} ${ktdb_oorexx_dir}/bin/rxapi)
+    set_tests_properties(rexx.oorexx.stop_rxapi PROPERTIES
+      FIXTURES_CLEANUP oorexx_rxapi TIMEOUT 30)
   endif()
-  file(MAKE_DIRECTORY ${ktdb_oorexx_tmp})
-  add_test(NAME rexx.oorexx.stop_rxapi
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/rexx/stop_rxapi.sh ${ktdb_oorexx_tmp} ${ktdb_oorexx_dir}/bin/rxapi)
-  set_tests_properties(rexx.oorexx.stop_rxapi PROPERTIES
-    FIXTURES_CLEANUP oorexx_rxapi TIMEOUT 30)
 else()
-  # `make test` must not pass without the ooRexx runs: a missing archive is
-  # a failing test, not a skipped interpreter.
-  add_test(NAME rexx.oorexx.archive
-    COMMAND sh -c "echo 'FAIL: ooRexx archive not found (KTDB_OOREXX_ARCHIVE=$1); see OOREXX_ARCHIVE in the Makefile'; exit 1" sh "${KTDB_OOREXX_ARCHIVE}")
+  if(NOT ktdb_oorexx_set_up)
+    # `make test` must not pass without the ooRexx runs: a missing archive is
+    # a failing test, not a skipped interpreter.
+    add_test(NAME rexx.oorexx.archive
+      COMMAND sh -c "echo 'FAIL: ooRexx archive not found (KTDB_OOREXX_ARCHIVE=$1); see OOREXX_ARCHIVE in the Makefile'; exit 1" sh "${KTDB_OOREXX_ARCHIVE}")
+  endif()
   set(KTDB_INTERPRETERS regina)
 endif()
+set_property(GLOBAL PROPERTY KTDB_OOREXX_SET_UP TRUE)
