@@ -9,6 +9,8 @@ FUZZ_SECONDS ?= 60
 SOAK_CALLS ?= 1000000
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+# Warnings are errors in every build made through this Makefile (and so in CI).
+WERROR     ?= ON
 # ooRexx 5, the second interpreter every REXX script runs under in `make test`:
 # a binary archive in ../shared/tools beside the repository (for a git
 # worktree, beside its main clone). `make test` fails without it.
@@ -23,7 +25,7 @@ DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
                python3 python3-tds python3-pymssql procps valgrind libclang-rt-14-dev \
                groff-base man-db
 
-.PHONY: all deps build build-asan test test-fast test-asan demo bench fuzz soak valgrind format clean \
+.PHONY: all deps configure build build-asan test test-fast test-asan demo bench fuzz soak valgrind format clean \
         doc install uninstall deb deb-test build-fuzz fuzz-smoke
 
 all: build
@@ -40,13 +42,15 @@ deps:
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-build: deps
-	cmake -S . -B $(BUILD) -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) $(CMAKE_ARGS)
+configure: deps
+	cmake -S . -B $(BUILD) -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) -DKTDB_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: deps
 	cmake -S . -B $(BUILD_ASAN) -DKTDB_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-	  -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) $(CMAKE_ARGS)
+	  -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) -DKTDB_WERROR=$(WERROR) $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
 # Every test: the plain build first, then the same suite under ASan and UBSan.
@@ -61,7 +65,9 @@ test-fast: build
 test-asan: build-asan
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo needs the library and tdslite only, not the tests.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target rexxktdb tdslite
 	examples/demo.sh $(BUILD)
 
 # Benchmarks print figures (ratios measured in one run); they never fail on timing.
@@ -100,7 +106,7 @@ deb-test: deb
 # libFuzzer targets (clang, ASan, UBSan) in $(BUILD_FUZZ), each run for
 # FUZZ_SECONDS after replaying tests/fuzz/regressions. `make test` runs the repeatable fuzz-smoke pass instead.
 build-fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DKTDB_FUZZ=ON -DKTDB_SANITIZE=ON \
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DKTDB_FUZZ=ON -DKTDB_SANITIZE=ON -DKTDB_WERROR=$(WERROR) \
 	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link $(CMAKE_ARGS)
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target tdslite frame_fuzz tds_decode_fuzz tsql_fuzz tls_fuzz package_fuzz

@@ -42,28 +42,10 @@ if ! mkdir -p "$out" 2>/dev/null || [ ! -w "$out" ]; then
 fi
 out="$(cd "$out" && pwd)"
 
-log=$(mktemp "${TMPDIR:-/tmp}/ktdb-example.XXXXXX")
-"$tdslite" --port 0 --user demo:demo --file-root "$out" >"$log" 2>&1 &
-server_pid=$!
-stop_server() {
-  kill "$server_pid" 2>/dev/null || true
-  wait "$server_pid" 2>/dev/null || true
-  rm -f "$log"
-}
-trap stop_server EXIT
-
-address=
-for _ in $(seq 100); do
-  address=$(sed -n 's/^tdslite listening on \(.*\)$/\1/p' "$log" | head -n 1)
-  [ -n "$address" ] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$address" ]; then
-  echo "run.sh: tdslite did not start:" >&2
-  cat "$log" >&2
-  exit 1
-fi
+. "$here/tdslite_server.sh"
+trap tdslite_stop EXIT
+tdslite_start "$tdslite" --user demo:demo --file-root "$out" || exit 1
+address=$TDSLITE_ADDRESS
 
 cd "$here"
 if ! regina ./run_sql.rexx "$address" demo demo sample_data.sql >"$out/sample_data.log"; then

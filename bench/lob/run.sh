@@ -21,27 +21,14 @@ here="$(cd "$(dirname "$0")" && pwd)"
 export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ktdb-lob-bench.XXXXXX")
-log="$work/tdslite.log"
-"$tdslite" --port 0 --user bench:bench >"$log" 2>&1 &
-server_pid=$!
+. "$here/../../examples/tdslite_server.sh"
 stop_server() {
-  kill "$server_pid" 2>/dev/null || true
-  wait "$server_pid" 2>/dev/null || true
+  tdslite_stop
   rm -rf "$work"
 }
 trap stop_server EXIT
-server=
-for _ in $(seq 100); do
-  server=$(sed -n 's/^tdslite listening on \(.*\)$/\1/p' "$log" | head -n 1)
-  [ -n "$server" ] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$server" ]; then
-  echo "bench: tdslite did not start" >&2
-  cat "$log" >&2
-  exit 1
-fi
+tdslite_start "$tdslite" --user bench:bench || exit 1
+server=$TDSLITE_ADDRESS
 
 "$lob" "$server" setup
 head -c $((mib * 1048576)) /dev/urandom >"$work/in"

@@ -22,27 +22,10 @@ rounds=${5:-5000}
 here="$(cd "$(dirname "$0")" && pwd)"
 export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
-log=$(mktemp "${TMPDIR:-/tmp}/ktdb-bench.XXXXXX")
-"$tdslite" --port 0 --user bench:bench >"$log" 2>&1 &
-server_pid=$!
-stop_server() {
-  kill "$server_pid" 2>/dev/null || true
-  wait "$server_pid" 2>/dev/null || true
-  rm -f "$log"
-}
-trap stop_server EXIT
-server=
-for _ in $(seq 100); do
-  server=$(sed -n 's/^tdslite listening on \(.*\)$/\1/p' "$log" | head -n 1)
-  [ -n "$server" ] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$server" ]; then
-  echo "bench: tdslite did not start" >&2
-  cat "$log" >&2
-  exit 1
-fi
+. "$here/../../examples/tdslite_server.sh"
+trap tdslite_stop EXIT
+tdslite_start "$tdslite" --user bench:bench || exit 1
+server=$TDSLITE_ADDRESS
 
 "$dblib" "$server" fill
 

@@ -41,8 +41,8 @@ call CheckRefusals 'loaded', needConnection
 call Check 'KTConnect empty user', Try("KTConnect('')"), 'ERROR 40'
 call Check 'KTConnect no argument', Try("KTConnect()"), 'ERROR 40'
 call Check 'KTConnect empty user, other arguments', Try("KTConnect('', 'pw', 'srv')"), 'ERROR 40'
-/* Connections are not built yet: a complete KTConnect opens nothing. */
-call Check 'KTConnect served', Try("KTConnect('sa', 'pw', 'localhost', '1')"), '0'
+/* A complete KTConnect is served: port 1 of this machine refuses it. */
+call Check 'KTConnect served', Try("KTConnect('sa', 'pw', '127.0.0.1:1', '1')"), '0'
 call CheckRefusals 'after connect', needConnection
 
 /* Drop: "1"; every name is deregistered, KTLoadFuncs too. ooRexx keeps

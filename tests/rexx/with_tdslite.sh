@@ -20,25 +20,15 @@ tdslite=$1
 rexx=$2
 shift 2
 
-log=$(mktemp "${TMPDIR:-/tmp}/ktdb-tdslite.XXXXXX")
-server_pid=
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../examples/tdslite_server.sh"
 watchdog_pid=
 stop_server() {
   if [ -n "$watchdog_pid" ]; then
     kill "$watchdog_pid" 2>/dev/null
     wait "$watchdog_pid" 2>/dev/null
   fi
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    # A script may have stopped the server with SIGSTOP.
-    kill -CONT "$server_pid" 2>/dev/null
-    kill "$server_pid" 2>/dev/null
-    for _ in $(seq 50); do
-      kill -0 "$server_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$server_pid" 2>/dev/null
-  fi
-  rm -f "$log"
+  tdslite_stop
 }
 trap stop_server EXIT
 
@@ -47,8 +37,9 @@ if [ -n "${KTDB_FILE_ROOT:-}" ]; then
   mkdir -p "$KTDB_FILE_ROOT"
   root_option=(--file-root "$KTDB_FILE_ROOT")
 fi
-"$tdslite" --port 0 --user ktdb:secret "${root_option[@]}" >"$log" 2>&1 &
-server_pid=$!
+tdslite_start "$tdslite" --user ktdb:secret "${root_option[@]}" || exit 1
+server_pid=$TDSLITE_PID
+address=$TDSLITE_ADDRESS
 # A script may kill the server itself: the shell is not to report that.
 disown "$server_pid"
 # Should this helper itself be killed (a test time-out), the server still
@@ -62,19 +53,6 @@ disown "$server_pid"
 ) &
 watchdog_pid=$!
 
-address=
-for _ in $(seq 100); do
-  address=$(sed -n 's/^tdslite listening on \(.*\)$/\1/p' "$log" | head -n 1)
-  [ -n "$address" ] && break
-  if ! kill -0 "$server_pid" 2>/dev/null; then break; fi
-  sleep 0.1
-done
-if [ -z "$address" ]; then
-  echo "with_tdslite: the server did not start:" >&2
-  cat "$log" >&2
-  exit 1
-fi
-
 export KTDB_SERVER="$address"
 export KTDB_SERVER_PID="$server_pid"
 if [ -n "${KTDB_REXX_PRELOAD:-}" ]; then
@@ -85,6 +63,6 @@ fi
 status=$?
 if [ $status -ne 0 ]; then
   echo "--- tdslite output" >&2
-  cat "$log" >&2
+  tdslite_output >&2
 fi
 exit $status
