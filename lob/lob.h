@@ -1,10 +1,17 @@
 // Large objects: what the rest of the package may use from lob/.
 //
-// KTLOB2File copies one text or image value into a file and KTFile2LOB
-// replaces one with a file's bytes. Both select the value on MainConnection;
-// KTFile2LOB writes through SecondConnection while the select's row is still
-// pending on MainConnection. Values pass in pieces of at most kPieceSize
-// bytes: neither function ever holds a whole value of its own.
+// KTLOB2File copies one text, ntext or image value into a file and
+// KTFile2LOB replaces one with a file. KTLOB2File learns the value's text
+// pointer and length from a select on MainConnection and reads the value in
+// pieces with readtext; KTFile2LOB selects the value on MainConnection and
+// writes through SecondConnection while the select's row is still pending.
+// Neither function ever holds a whole value: KTFile2LOB passes pieces of at
+// most kPieceSize bytes, KTLOB2File of at most kReadPieceSize.
+//
+// A file is text in the client character set when it goes to or comes from
+// a text or ntext value: KTFile2LOB converts it into the server's code page
+// (text) or UTF-16LE (ntext) and refuses a file it cannot convert exactly;
+// image values pass byte for byte.
 #pragma once
 
 #include <array>
@@ -24,6 +31,9 @@ namespace ktdb {
 
 // The most bytes one read or write of a value moves.
 inline constexpr std::size_t kPieceSize = 65536;
+// The bytes (text, image) or UTF-16 units times two (ntext) one readtext of
+// KTLOB2File asks for: the most the client library holds at a time.
+inline constexpr std::size_t kReadPieceSize = 1048576;
 // The file bytes one conversion step reads.
 inline constexpr std::size_t kConvertInputSize = 65536;
 // KTLOB2File's file name: 511 characters and a terminator.
@@ -86,8 +96,24 @@ bool ComposeLobSelect(std::string_view column, std::string_view table, std::stri
 // fit or a part holds a NUL byte.
 bool ComposeKindQuestion(std::string_view column, std::string_view table, const char* pointer);
 
-// Composes the object name of the text update, "<table>.<column>", in
-// StemBuffer, terminated. Answers false when it does not fit (255
+// Composes KTLOB2File's select in NameBuffer: the text pointer and the
+// length in bytes of `column`, from `table`, with " where <condition>" when
+// one is given.
+// Answers false when it does not fit or a part holds a NUL byte.
+bool ComposeDescription(std::string_view column, std::string_view table,
+                        std::string_view condition);
+
+// Composes "readtext <object> <pointer><numbers>" in NameBuffer (numbers:
+// " offset size"). Answers false when it does not fit.
+bool ComposeReadText(const char* object, const char* pointer, const char* numbers);
+
+// Composes, in NameBuffer, the question for the current length of the value
+// that the text pointer `pointer` ("0x" and hex digits) addresses. Answers
+// false when it does not fit or a part holds a NUL byte.
+bool ComposeLengthQuestion(std::string_view column, std::string_view table, const char* pointer);
+
+// Composes the object name of the text update and of readtext,
+// "<table>.<column>", in StemBuffer, terminated. Answers false when it does not fit (255
 // characters) or holds a NUL byte: an incorrect call.
 bool ComposeObjectName(std::string_view table, std::string_view column);
 

@@ -1,14 +1,18 @@
-// KTLOB2File(file, table, column, [condition]): one text or image value into
-// a file, byte for byte.
+// KTLOB2File(file, table, column, [condition]): one text, ntext or image
+// value into a file.
 //
-// The value of the first row that "Select column from table [where
-// condition]" gives is written to a new file in the target's folder, which
+// "Select textptr(column), datalength(column), ... from table [where
+// condition]" gives the first row's text pointer and the value's length
+// without the value itself; the value then arrives in pieces, each the
+// result of "readtext table.column 0xPTR offset size", so that neither the
+// package nor the client library ever holds more than one piece. ntext
+// offsets and sizes count UTF-16 units, and a piece never ends between the
+// two units of a surrogate pair. Every piece carries the value's text
+// timestamp: a piece whose timestamp differs from the first one's means that
+// another connection changed the value, and the call fails rather than
+// write a mix. The pieces go into a new file in the target's folder, which
 // replaces the target once the whole value is in it: a failed transfer
-// leaves the target as it was (or absent). The server's
-// text size limit is lifted for the select and put back to its default
-// afterwards. The row is fetched with dbnextrow and written from the
-// library's copy of it in pieces of at most kPieceSize bytes: dbreadtext
-// would fetch the row itself and crashes on a NULL value.
+// leaves the target as it was (or absent).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,21 +27,6 @@ namespace ktdb {
 namespace {
 
 enum class Copy { kWhole, kNotCopied };
-
-// Writes the value (null: a NULL value, which gives an empty file) in pieces.
-Copy WriteValue(std::FILE* file, const BYTE* data, DBINT length) {
-  if (data == nullptr || length <= 0) return Copy::kWhole;
-  const auto total = static_cast<std::size_t>(length);
-  for (std::size_t done = 0; done < total;) {
-    const std::size_t piece = std::min(kPieceSize, total - done);
-    if (std::fwrite(data + done, 1, piece, file) != piece) {
-      NoteFileError("cannot write to", Lob2FileName.data(), errno);
-      return Copy::kNotCopied;
-    }
-    done += piece;
-  }
-  return Copy::kWhole;
-}
 
 // The new file beside the target: its name, and whether it still exists.
 std::array<char, kLob2FileNameSize + 16> TemporaryName = {};
@@ -96,37 +85,247 @@ bool SelectFailed() {
   return CapturedErrors.dbErr != 0 || CapturedErrors.severity > 10;
 }
 
-// The select and the transfer. Answers whether the whole value reached the
-// file; the file is closed before it answers.
-Copy Transfer() {
+// Reads what is left of the connection's results (the current one's rows
+// included), so that it is idle.
+void Drain() {
+  dbcanquery(MainConnection);
+  // A connection that keeps failing would answer FAIL for ever: the first
+  // failure ends the loop.
+  for (;;) {
+    const RETCODE answer = dbresults(MainConnection);
+    if (answer == NO_MORE_RESULTS || answer == FAIL) break;
+    dbcanquery(MainConnection);
+  }
+}
+
+// What the select told of the value.
+struct Value {
+  bool present = false;  // the select gave a row
+  bool null = false;     // the value is NULL (no text pointer)
+  std::int64_t length = 0;
+};
+
+// The select: the text pointer (into TextPointer) and the length in bytes.
+// Answers false when it failed.
+bool Describe(Value& value) {
   if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED) {
     NoteSilentLoss(MainConnection);
-    return Copy::kNotCopied;
+    return false;
   }
   const RETCODE answer = dbresults(MainConnection);
-  if (answer == NO_MORE_RESULTS || answer == FAIL) {
+  if (answer == NO_MORE_RESULTS || answer == FAIL || dbnumcols(MainConnection) != 2) {
     NoteSilentLoss(MainConnection);
-    return Copy::kNotCopied;
+    return false;
   }
-  // A column of another type: no file is created, an existing one is left
-  // as it is.
-  if (!FirstColumnIsLob(MainConnection)) return Copy::kNotCopied;
+  const RETCODE row = dbnextrow(MainConnection);
+  if (row != REG_ROW) {
+    if (row != NO_MORE_ROWS) NoteSilentLoss(MainConnection);
+    value.present = false;
+    return row == NO_MORE_ROWS && !SelectFailed();
+  }
+  value.present = true;
+  const BYTE* pointer = dbdata(MainConnection, 1);
+  if (pointer == nullptr || dbdatlen(MainConnection, 1) != static_cast<DBINT>(kTextPointerSize)) {
+    value.null = true;
+    return !SelectFailed();
+  }
+  std::copy_n(pointer, kTextPointerSize, TextPointer.begin());
+  DBINT length = 0;
+  if (dbdata(MainConnection, 2) != nullptr) std::memcpy(&length, dbdata(MainConnection, 2), 4);
+  value.length = length;
+  return length >= 0 && !SelectFailed();
+}
 
-  // The new file is created before the row is fetched, so that a file that
+// A text pointer as the statements name it: the longest one, for the checks
+// of the arguments.
+constexpr const char* kLongestPointer = "0x00000000000000000000000000000000";
+
+// The text pointer as "0x" and hex digits, terminated.
+std::array<char, 2 * kTextPointerSize + 3> HexPointer() {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::array<char, 2 * kTextPointerSize + 3> hex;
+  hex[0] = '0';
+  hex[1] = 'x';
+  for (std::size_t i = 0; i < kTextPointerSize; ++i) {
+    hex[2 + 2 * i] = kDigits[TextPointer[i] >> 4];
+    hex[3 + 2 * i] = kDigits[TextPointer[i] & 0x0F];
+  }
+  hex[2 * kTextPointerSize + 2] = '\0';
+  return hex;
+}
+
+// One piece: "readtext" of `size` units from `offset`, written to the file.
+// `written` receives the units the piece covered; `stamp` the first piece's
+// text timestamp (later pieces must carry the same).
+enum class Piece { kWritten, kFailed, kEndsInPair };
+
+Piece ReadPiece(std::FILE* file, const char* pointer, std::int64_t offset, std::int64_t size,
+                bool first, int& token) {
+  std::array<char, 96> numbers;
+  std::snprintf(numbers.data(), numbers.size(), " %lld %lld", static_cast<long long>(offset),
+                static_cast<long long>(size));
+  if (!ComposeReadText(StemBuffer.data(), pointer, numbers.data())) {
+    NotePackageError(SYBECOFL, "the readtext statement does not fit its buffer");
+    return Piece::kFailed;
+  }
+  // An ntext piece that ends with the first unit of a surrogate pair cannot
+  // be converted: the library reports that the conversion is not available.
+  // That report is the package's own business, and is taken back.
+  const ErrorStem before = CapturedErrors;
+  const std::int32_t countBefore = ErrorCount;
+  if (dbcmd(MainConnection, NameBuffer.data()) != SUCCEED || dbsqlexec(MainConnection) != SUCCEED) {
+    NoteSilentLoss(MainConnection);
+    return Piece::kFailed;
+  }
+  const RETCODE answer = dbresults(MainConnection);
+  if (answer != SUCCEED || !FirstColumnIsLob(MainConnection)) {
+    NoteSilentLoss(MainConnection);
+    if (!SelectFailed()) NotePackageError(SYBENTTN, "readtext gave no text or image value");
+    return Piece::kFailed;
+  }
+  const RETCODE row = dbnextrow(MainConnection);
+  // The library reports the failed conversion but hands over the row
+  // without its last character.
+  if (ErrorCount > countBefore && CapturedErrors.dbErr == SYBEICONVAVAIL && size > 1) {
+    dbcancel(MainConnection);
+    CapturedErrors = before;
+    ErrorCount = countBefore;
+    return Piece::kEndsInPair;
+  }
+  if (row != REG_ROW) {
+    NoteSilentLoss(MainConnection);
+    if (!SelectFailed()) NotePackageError(SYBENTTN, "readtext gave no row");
+    return Piece::kFailed;
+  }
+  token = dbcoltype(MainConnection, 1);
+  const DBBINARY* stamp = dbtxtimestamp(MainConnection, 1);
+  if (stamp == nullptr) {
+    NotePackageError(SYBENTTN, "readtext gave no text timestamp");
+    return Piece::kFailed;
+  }
+  if (first) {
+    std::copy_n(stamp, kTextTimestampSize, TextTimestamp.begin());
+  } else if (!std::equal(TextTimestamp.begin(), TextTimestamp.end(), stamp)) {
+    NotePackageError(SYBENTTN,
+                     "the value was changed by another connection while it was being read");
+    return Piece::kFailed;
+  }
+  const BYTE* data = dbdata(MainConnection, 1);
+  const auto length = static_cast<std::size_t>(std::max<DBINT>(dbdatlen(MainConnection, 1), 0));
+  if (data == nullptr || length == 0) {
+    NotePackageError(SYBENTTN, "the value became shorter while it was being read");
+    return Piece::kFailed;
+  }
+  if (std::fwrite(data, 1, length, file) != length) {
+    NoteFileError("cannot write to", Lob2FileName.data(), errno);
+    return Piece::kFailed;
+  }
+  Drain();
+  return SelectFailed() ? Piece::kFailed : Piece::kWritten;
+}
+
+// The value's length now, asked by its text pointer: it must still be the
+// length the pieces were read for.
+bool LengthUnchanged(std::string_view column, std::string_view table, const char* pointer,
+                     std::int64_t length) {
+  if (!ComposeLengthQuestion(column, table, pointer)) {
+    NotePackageError(SYBECOFL, "the length question does not fit its buffer");
+    return false;
+  }
+  DBINT now = -1;
+  if (dbcmd(MainConnection, NameBuffer.data()) == SUCCEED && dbsqlexec(MainConnection) == SUCCEED &&
+      dbresults(MainConnection) == SUCCEED && dbnextrow(MainConnection) == REG_ROW &&
+      dbdata(MainConnection, 1) != nullptr) {
+    std::memcpy(&now, dbdata(MainConnection, 1), 4);
+  } else {
+    NoteSilentLoss(MainConnection);
+  }
+  dbcancel(MainConnection);
+  if (SelectFailed()) return false;
+  if (now != length) {
+    NotePackageError(SYBENTTN,
+                     "the value was changed by another connection while it was being read");
+    return false;
+  }
+  return true;
+}
+
+// Whether the text value is an ntext value: DB-Library reports text and
+// ntext alike, so the server is asked (an empty piece of the value joined
+// to 'x' is one byte long for text, two for ntext).
+bool AskWide(std::string_view column, std::string_view table, const char* pointer, bool& wide) {
+  if (!ComposeKindQuestion(column, table, pointer)) {
+    NotePackageError(SYBECOFL, "the type question does not fit its buffer");
+    return false;
+  }
+  DBINT answer = 0;
+  if (dbcmd(MainConnection, NameBuffer.data()) == SUCCEED && dbsqlexec(MainConnection) == SUCCEED &&
+      dbresults(MainConnection) == SUCCEED && dbnextrow(MainConnection) == REG_ROW &&
+      dbdata(MainConnection, 1) != nullptr) {
+    std::memcpy(&answer, dbdata(MainConnection, 1), 4);
+  } else {
+    NoteSilentLoss(MainConnection);
+  }
+  dbcancel(MainConnection);
+  if (SelectFailed()) return false;
+  if (answer != 1 && answer != 2) {
+    NotePackageError(SYBENTTN, "the row of the text pointer was not found again to learn its type");
+    return false;
+  }
+  wide = answer == 2;
+  return true;
+}
+
+// The select and the transfer.
+Copy Transfer(std::string_view column, std::string_view table) {
+  Value value;
+  const bool described = Describe(value);
+  dbcancel(MainConnection);
+  if (!described) return Copy::kNotCopied;
+
+  // The new file is created before the value is read, so that a file that
   // cannot be written costs no transfer.
   File file = CreateTemporary();
   if (!file) return Copy::kNotCopied;
-  const RETCODE row = dbnextrow(MainConnection);
-  if (row != REG_ROW) {
-    // No row: the target becomes empty, and there was no value to copy. A
-    // fetch that failed is no answer: the target stays as it was.
-    const bool noRow = row == NO_MORE_ROWS && !SelectFailed();
-    if (!noRow) NoteSilentLoss(MainConnection);
-    Replace(std::move(file), noRow ? Copy::kWhole : Copy::kNotCopied);
+  // No row: the target becomes empty, and there was no value to copy. A
+  // NULL or empty value: the target becomes empty, the whole value copied.
+  if (!value.present) {
+    Replace(std::move(file), Copy::kWhole);
     return Copy::kNotCopied;
   }
-  const Copy copy = WriteValue(file.get(), dbdata(MainConnection, 1), dbdatlen(MainConnection, 1));
-  return Replace(std::move(file), copy);
+  if (value.null || value.length == 0) return Replace(std::move(file), Copy::kWhole);
+
+  const auto pointer = HexPointer();
+  // Whether offsets count bytes or UTF-16 units is known after the first
+  // piece, whose size is right either way: at most half the length in bytes
+  // (a one-byte value is no ntext value).
+  bool wide = false;
+  std::int64_t total = value.length;
+  std::int64_t pieceUnits = static_cast<std::int64_t>(kReadPieceSize / 2);
+  // Every round reads at least one unit, or fails: bounded by the length.
+  for (std::int64_t offset = 0; offset < total;) {
+    const bool first = offset == 0;
+    std::int64_t size = first ? std::max<std::int64_t>(1, std::min(pieceUnits, value.length / 2))
+                              : std::min(pieceUnits, total - offset);
+    int token = 0;
+    Piece piece = ReadPiece(file.get(), pointer.data(), offset, size, first, token);
+    if (piece == Piece::kEndsInPair) {
+      // One unit less ends the piece before the pair.
+      size -= 1;
+      piece = ReadPiece(file.get(), pointer.data(), offset, size, first, token);
+    }
+    if (piece != Piece::kWritten) return Replace(std::move(file), Copy::kNotCopied);
+    if (first) {
+      if (token == SYBTEXT && !AskWide(column, table, pointer.data(), wide)) {
+        return Replace(std::move(file), Copy::kNotCopied);
+      }
+      total = wide ? value.length / 2 : value.length;
+      pieceUnits = static_cast<std::int64_t>(wide ? kReadPieceSize / 2 : kReadPieceSize);
+    }
+    offset += size;
+  }
+  const bool unchanged = LengthUnchanged(column, table, pointer.data(), value.length);
+  return Replace(std::move(file), unchanged ? Copy::kWhole : Copy::kNotCopied);
 }
 
 }  // namespace
@@ -136,14 +335,18 @@ APIRET Lob2File(const Arguments& args, Result& result) {
   // Everything that makes the call incorrect is checked before anything is
   // sent. A NUL byte in the name would open a file other than the one named.
   const std::string_view name = args.Text(1);
+  const std::string_view table = args.Text(2);
+  const std::string_view column = args.Text(3);
   if (name.find('\0') != std::string_view::npos || !CopyBounded(Lob2FileName, name) ||
-      !ComposeLobSelect(args.Text(3), args.Text(2), args.Text(4))) {
+      !ComposeObjectName(table, column) || !ComposeLengthQuestion(column, table, kLongestPointer) ||
+      !ComposeKindQuestion(column, table, kLongestPointer) ||
+      !ComposeDescription(column, table, args.Text(4))) {
     return LeaveCall(kIncorrectCall);
   }
 
   StatementPreamble();
   SetTextSize(kUnlimitedTextSize);
-  const Copy copy = Transfer();
+  const Copy copy = Transfer(column, table);
   // The rest of the select (further rows, further results) is discarded
   // before the limit is put back; the file is closed already, so a failed
   // publication below leaves nothing open.

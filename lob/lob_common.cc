@@ -58,6 +58,28 @@ bool ComposeKindQuestion(std::string_view column, std::string_view table, const 
   return statement.Ok();
 }
 
+bool ComposeDescription(std::string_view column, std::string_view table,
+                        std::string_view condition) {
+  Composer statement(NameBuffer);
+  statement.Add("Select textptr(").Add(column).Add("), datalength(").Add(column);
+  statement.Add(") from ").Add(table);
+  if (!condition.empty()) statement.Add(" where ").Add(condition);
+  return statement.Ok();
+}
+
+bool ComposeReadText(const char* object, const char* pointer, const char* numbers) {
+  Composer statement(NameBuffer);
+  statement.Add("readtext ").Add(object).Add(" ").Add(pointer).Add(numbers);
+  return statement.Ok();
+}
+
+bool ComposeLengthQuestion(std::string_view column, std::string_view table, const char* pointer) {
+  Composer statement(NameBuffer);
+  statement.Add("Select datalength(").Add(column).Add(") from ").Add(table);
+  statement.Add(" where textptr(").Add(column).Add(") = ").Add(pointer);
+  return statement.Ok();
+}
+
 bool ComposeObjectName(std::string_view table, std::string_view column) {
   Composer name(StemBuffer);
   name.Add(table).Add(".").Add(column);

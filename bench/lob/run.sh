@@ -2,7 +2,8 @@
 # The large-object benchmark: MiB/s of KTFile2LOB and KTLOB2File for one
 # image value, beside a plain C DB-Library program doing the same
 # dbwritetext/dbmoretext and dbreadtext transfers with 512-byte and 64 KiB
-# pieces, all against one tdslite in the same run. Prints the ratios.
+# pieces, all against one tdslite in the same run. Prints the ratios and
+# the REXX process's peak memory growth during each package call.
 #
 # Usage: run.sh TDSLITE LIBRARY_DIR LOB_BENCH REGINA [MIB]
 #   MIB  the value's size in MiB (default 256); the files go under /tmp and
@@ -49,8 +50,8 @@ timed() {
   fi
   echo "$out"
 }
-in_package=$(timed KTFile2LOB "$regina" "$here/lob_bench.rexx" "$server" in "$work/in")
-out_package=$(timed KTLOB2File "$regina" "$here/lob_bench.rexx" "$server" out "$work/out"); check
+read -r in_package in_growth <<<"$(timed KTFile2LOB "$regina" "$here/lob_bench.rexx" "$server" in "$work/in")"
+read -r out_package out_growth <<<"$(timed KTLOB2File "$regina" "$here/lob_bench.rexx" "$server" out "$work/out")"; check
 in_512=$(timed "db-lib write (512)" "$lob" "$server" write "$work/in" 512)
 out_512=$(timed "db-lib read (512)" "$lob" "$server" read "$work/out" 512); check
 in_64k=$(timed "db-lib write (64 KiB)" "$lob" "$server" write "$work/in" 65536)
@@ -64,3 +65,5 @@ printf '  %-34s %8s %8s\n' "C db-lib, 64 KiB pieces" "$(rate "$in_64k")" "$(rate
 echo "ratios (package time / C time; 1.00 = as fast):"
 echo "  to value: vs 512 B $(ratio "$in_package" "$in_512"), vs 64 KiB $(ratio "$in_package" "$in_64k")"
 echo "  to file:  vs 512 B $(ratio "$out_package" "$out_512"), vs 64 KiB $(ratio "$out_package" "$out_64k")"
+echo "speed of KTLOB2File against the C 64 KiB loop (target >= 0.80): $(ratio "$out_64k" "$out_package")"
+echo "REXX process peak growth (target < 8192 kB): KTFile2LOB $in_growth kB, KTLOB2File $out_growth kB"

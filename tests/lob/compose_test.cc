@@ -46,4 +46,29 @@ TEST(LobCompose, ObjectNameFitsTheStemBuffer) {
   EXPECT_FALSE(ktdb::ComposeObjectName("b", std::string("i\0", 2)));
 }
 
+TEST(LobCompose, TheStatementsOfAPieceWiseRead) {
+  const char* pointer = "0x0102030405060708090a0b0c0d0e0f10";
+  ASSERT_TRUE(ktdb::ComposeDescription("t", "db..b", "id = 1 order by id"));
+  EXPECT_EQ(std::string(ktdb::NameBuffer.data()),
+            "Select textptr(t), datalength(t) from db..b where id = 1 order by id");
+  ASSERT_TRUE(ktdb::ComposeDescription("t", "b", ""));
+  EXPECT_EQ(std::string(ktdb::NameBuffer.data()), "Select textptr(t), datalength(t) from b");
+  ASSERT_TRUE(ktdb::ComposeReadText("b.t", pointer, " 1048576 524288"));
+  EXPECT_EQ(std::string(ktdb::NameBuffer.data()),
+            std::string("readtext b.t ") + pointer + " 1048576 524288");
+  ASSERT_TRUE(ktdb::ComposeLengthQuestion("t", "b", pointer));
+  EXPECT_EQ(std::string(ktdb::NameBuffer.data()),
+            std::string("Select datalength(t) from b where textptr(t) = ") + pointer);
+  ASSERT_TRUE(ktdb::ComposeKindQuestion("t", "b", pointer));
+  EXPECT_EQ(std::string(ktdb::NameBuffer.data()),
+            std::string("Select datalength(substring(t, 1, 0) + 'x') from b where textptr(t) = ") +
+                pointer);
+  // The column appears twice in the questions: each must fit whole.
+  const std::string half(ktdb::kNameBufferSize / 2, 'c');
+  EXPECT_FALSE(ktdb::ComposeLengthQuestion(half, "b", pointer));
+  EXPECT_FALSE(ktdb::ComposeKindQuestion(half, "b", pointer));
+  EXPECT_FALSE(ktdb::ComposeDescription(half, "b", ""));
+  EXPECT_FALSE(ktdb::ComposeDescription("t", std::string("b\0", 2), ""));
+}
+
 }  // namespace
