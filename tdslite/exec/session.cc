@@ -8,6 +8,10 @@ namespace tdslite::session_detail {
 void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
   text_write_.reset();
   if (IsWriteTextBulk(text)) return StartWriteText(text, sink);
+  if (IsReadText(text)) return RunReadText(db_, text, textsize_, &read_text_, sink);
+  // The value READTEXT kept open holds a read transaction: every other
+  // statement starts without it.
+  read_text_.source.reset();
   sql::ParseResult parsed = sql::ParseBatch(text);
   if (!parsed.ok()) {
     for (const sql::ParseError& e : parsed.errors) {
@@ -33,6 +37,7 @@ void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
 }
 
 void SessionImpl::Transaction(TransactionEvent event, ResultSink& sink) {
+  read_text_.source.reset();
   Stmt s;
   s.kind = event == TransactionEvent::kBegin    ? StmtKind::kBeginTran
            : event == TransactionEvent::kCommit ? StmtKind::kCommit

@@ -25,6 +25,7 @@
 #include "tdslite/sql/parser.h"
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
+#include "text_read.h"
 #include "text_write.h"
 
 namespace tdslite::session_detail {
@@ -115,6 +116,7 @@ class SessionImpl : public Session {
         textsize_(info.odbc ? kUnlimitedTextSize : kDefaultTextSize) {}
 
   ~SessionImpl() override {
+    read_text_.source.reset();
     if (trancount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
   }
@@ -134,6 +136,8 @@ class SessionImpl : public Session {
   void StartWriteText(std::string_view text, ResultSink& sink);
 
   std::unique_ptr<TextWrite> text_write_;
+  // Where the last READTEXT left off (its value kept open).
+  ReadTextCursor read_text_;
 
   enum class Flow { kNext, kAbort, kStop };
 

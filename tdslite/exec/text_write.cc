@@ -484,4 +484,26 @@ std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Mes
                                          *stamp);
 }
 
+namespace text_words {
+std::vector<std::string> Words(std::string_view sql) {
+  return tdslite::Words(sql);
+}
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return EqualsNoCaseAscii(a, b);
+}
+std::optional<std::string> ParseHex(std::string_view word) {
+  return tdslite::ParseHex(word);
+}
+std::vector<std::string> SplitDotted(std::string_view name) {
+  return tdslite::SplitDotted(name);
+}
+std::string Hex(std::string_view bytes) {
+  return tdslite::Hex(bytes);
+}
+std::optional<std::string> ValueTimestamp(sqlite3* db, const std::string& table,
+                                          const std::string& column, int64_t rowid) {
+  return CurrentTimestamp(db, table, column, rowid);
+}
+}  // namespace text_words
+
 }  // namespace tdslite

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "session.h"
 
@@ -43,5 +45,22 @@ bool IsWriteTextBulk(std::string_view sql);
 // [with log]` statement against the database. Answers the transfer waiting
 // for the BULK message, or null with *error set.
 std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error);
+
+// The statement helpers WRITETEXT and READTEXT share.
+namespace text_words {
+// Blank-separated words; `=` is a word of its own, `;` separates.
+std::vector<std::string> Words(std::string_view sql);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// 0x and hex digits as bytes; nullopt when not that.
+std::optional<std::string> ParseHex(std::string_view word);
+// A dotted name's parts, [..] and ".." quotes removed.
+std::vector<std::string> SplitDotted(std::string_view name);
+// Bytes as 0x and hex digits.
+std::string Hex(std::string_view bytes);
+// The timestamp of the value of `column` in row `rowid` of `table`; nullopt
+// when the row or the value is gone.
+std::optional<std::string> ValueTimestamp(sqlite3* db, const std::string& table,
+                                          const std::string& column, int64_t rowid);
+}  // namespace text_words
 
 }  // namespace tdslite

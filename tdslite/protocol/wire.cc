@@ -180,6 +180,16 @@ void AppendUtf16(std::string& out, std::string_view utf8) {
   out.reserve(out.size() + utf8.size() * 2);
   size_t pos = 0;
   while (pos < utf8.size()) {
+    // A lone surrogate (a READTEXT piece of an ntext value may begin or end
+    // inside a pair) arrives in its three-byte form and goes out as its unit.
+    if (static_cast<uint8_t>(utf8[pos]) == 0xED && utf8.size() - pos >= 3 &&
+        (static_cast<uint8_t>(utf8[pos + 1]) & 0xE0) == 0xA0 &&
+        (static_cast<uint8_t>(utf8[pos + 2]) & 0xC0) == 0x80) {
+      PutU16(out, static_cast<uint16_t>(0xD000 | (static_cast<uint8_t>(utf8[pos + 1]) & 0x3F) << 6 |
+                                        (static_cast<uint8_t>(utf8[pos + 2]) & 0x3F)));
+      pos += 3;
+      continue;
+    }
     char32_t cp = NextCodePoint(utf8, pos);
     if (cp >= 0x10000) {
       cp -= 0x10000;

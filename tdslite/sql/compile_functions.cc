@@ -160,7 +160,11 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     case R::kDataLength: {
       ArgCount(e, *b);
       out.t.type = IntType(TypeId::kInt);
-      out.sql = "tds_datalength(" + args[0].sql + "," + packed(args[0].t.type) + ")";
+      // An image value is stored as it is: SQLite's length() gives its size
+      // without loading it (a value of 2 GiB would be read whole).
+      out.sql = args[0].t.type.id == TypeId::kImage
+                    ? "length(" + args[0].sql + ")"
+                    : "tds_datalength(" + args[0].sql + "," + packed(args[0].t.type) + ")";
       return out;
     }
     case R::kUpperLower: {
