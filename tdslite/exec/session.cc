@@ -29,8 +29,26 @@ void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
     sink.Finish(Done{});
     return;
   }
+  // Each batch has its own variables and error context; a batch run by a
+  // procedure gets fresh ones and gives the caller's back at its end.
+  sql::LocalVariables saved_locals = std::move(locals_);
+  std::optional<sql::CaughtError> saved_caught = std::move(caught_);
+  const int saved_try_depth = try_depth_;
+  std::vector<std::string> saved_tables = std::move(table_variables_);
+  table_variables_.clear();
+  locals_.clear();
+  caught_.reset();
+  try_depth_ = 0;
   CountingSink counting(sink);
-  Flow flow = RunStatements(parsed.statements, counting);
+  Flow flow = Flow::kNext;
+  if (CheckDeclarations(parsed.statements, counting)) {
+    flow = RunStatements(parsed.statements, counting);
+  }
+  DropTables(&table_variables_);
+  table_variables_ = std::move(saved_tables);
+  locals_ = std::move(saved_locals);
+  caught_ = std::move(saved_caught);
+  try_depth_ = saved_try_depth;
   // An IF whose branch did not run leaves nothing to report: the batch
   // still ends with a DONE.
   if (flow != Flow::kStop && counting.finishes == 0) sink.Finish(Done{});
@@ -90,6 +108,30 @@ SessionImpl::Flow SessionImpl::RunIf(const Stmt& stmt, ResultSink& sink) {
   return RunStatements(condition ? stmt.body : stmt.else_body, sink);
 }
 
+// An IF or WHILE condition. False with *failed set when it could not be
+// evaluated.
+bool SessionImpl::Condition(const Stmt& stmt, bool* value, ResultSink& sink, Flow* failed,
+                            uint16_t cmd) {
+  sql::SessionVars vars = Vars();
+  sql::Compiler compiler(db_, vars);
+  std::string q;
+  CompileError err;
+  if (!compiler.CompileCondition(*stmt.where, &q, &err)) {
+    *failed = CompileFailed(sink, stmt, err, cmd);
+    return false;
+  }
+  Prepared st;
+  int rc = st.Prepare(db_, q);
+  if (rc == SQLITE_OK) rc = sqlite3_step(st.get());
+  if (rc != SQLITE_ROW) {
+    Message m = SqliteError(rc);
+    *failed = Failed(sink, stmt, m, cmd, AbortsBatch(m.number));
+    return false;
+  }
+  *value = sqlite3_column_int(st.get(), 0) != 0;
+  return true;
+}
+
 sql::SessionVars SessionImpl::Vars() const {
   sql::SessionVars v;
   v.rowcount = last_rowcount_;
@@ -104,6 +146,9 @@ sql::SessionVars SessionImpl::Vars() const {
   v.app = info_.app_name;
   v.host = info_.host_name;
   v.version = std::string("tdslite 0.1.0 - a TDS server over SQLite ") + sqlite3_libversion();
+  v.locals = &locals_;
+  v.caught = caught_ ? &*caught_ : nullptr;
+  v.xact_state = trancount_ > 0 ? 1 : 0;
   return v;
 }
 
@@ -137,6 +182,12 @@ SessionImpl::Flow SessionImpl::Counted(ResultSink& sink, uint16_t cmd, uint64_t 
 SessionImpl::Flow SessionImpl::Failed(ResultSink& sink, const Stmt& stmt, Message m, uint16_t cmd,
                                       bool abort_batch, bool terminated) {
   m.line = stmt.line;
+  if (try_depth_ > 0 && Catchable(m, false)) {
+    pending_ = sql::CaughtError{m.number, m.severity, m.state, m.line, m.text};
+    last_error_ = m.number;
+    last_rowcount_ = 0;
+    return Flow::kThrow;
+  }
   sink.Send(m);
   if (terminated) {
     Message info = MakeMessage(3621, 0, 0, "The statement has been terminated.");
@@ -151,6 +202,14 @@ SessionImpl::Flow SessionImpl::Failed(ResultSink& sink, const Stmt& stmt, Messag
 
 SessionImpl::Flow SessionImpl::CompileFailed(ResultSink& sink, const Stmt& stmt,
                                              const CompileError& e, uint16_t cmd) {
+  if (try_depth_ > 0 && !Catchable(e.message, true)) {
+    // Not for the CATCH block: reported, and the batch ends.
+    const int depth = try_depth_;
+    try_depth_ = 0;
+    Failed(sink, stmt, e.message, cmd, true);
+    try_depth_ = depth;
+    return Flow::kAbort;
+  }
   return Failed(sink, stmt, e.message, cmd, e.abort_batch);
 }
 
@@ -213,6 +272,22 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
       return RunIf(stmt, sink);
     case StmtKind::kBlock:
       return RunStatements(stmt.body, sink);
+    case StmtKind::kDeclare:
+      return RunDeclare(stmt, sink);
+    case StmtKind::kSetVariable:
+      return RunSetVariable(stmt, sink);
+    case StmtKind::kWhile:
+      return RunWhile(stmt, sink);
+    case StmtKind::kBreak:
+      return Flow::kBreak;
+    case StmtKind::kContinue:
+      return Flow::kContinue;
+    case StmtKind::kReturn:
+      return Flow::kReturn;
+    case StmtKind::kTry:
+      return RunTry(stmt, sink);
+    case StmtKind::kThrow:
+      return RunThrow(stmt, sink);
     case StmtKind::kSaveTran:
     case StmtKind::kEmpty:
       return Ok(sink, 0);

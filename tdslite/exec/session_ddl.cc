@@ -17,9 +17,9 @@ SessionImpl::Flow SessionImpl::RunCreateTable(const Stmt& stmt, ResultSink& sink
   std::string why;
   if (rc == SQLITE_OK && !sql::AddTable(db_, table, &why)) rc = SQLITE_ERROR;
   if (rc == SQLITE_OK && table.identity_column >= 0 && table.identity_seed != 1) {
-    std::string seed = "INSERT INTO sqlite_sequence(name, seq) VALUES (" +
-                       sql::QuoteText(table.name) + ", " + std::to_string(table.identity_seed - 1) +
-                       ")";
+    std::string seed = std::string("INSERT INTO ") + sql::SchemaOf(table.name) +
+                       ".sqlite_sequence(name, seq) VALUES (" + sql::QuoteText(table.name) + ", " +
+                       std::to_string(table.identity_seed - 1) + ")";
     rc = sqlite3_exec(db_, seed.c_str(), nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) {
@@ -28,7 +28,29 @@ SessionImpl::Flow SessionImpl::RunCreateTable(const Stmt& stmt, ResultSink& sink
     return Failed(sink, stmt, m, kCmdCreateTable, false);
   }
   Release();
+  if (stmt.kind == StmtKind::kDeclare) {
+    // A table variable: gone at the end of the batch, no DONE of its own.
+    table_variables_.push_back(table.name);
+    return Flow::kNext;
+  }
+  if (table.name.rfind("##", 0) == 0) global_temps_.push_back(table.name);
   return Ok(sink, kCmdCreateTable);
+}
+
+void SessionImpl::DropTables(std::vector<std::string>* names) {
+  for (const std::string& name : *names) {
+    if (!sql::LookupTable(db_, name)) continue;
+    std::string sql = std::string("SAVEPOINT tdslite_drop; DROP TABLE IF EXISTS ") +
+                      sql::SchemaOf(name) + "." + sql::QuoteIdent(name);
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    std::string why;
+    if (rc == SQLITE_OK && !sql::RemoveTable(db_, name, &why)) rc = SQLITE_ERROR;
+    sqlite3_exec(
+        db_,
+        rc == SQLITE_OK ? "RELEASE tdslite_drop" : "ROLLBACK TO tdslite_drop; RELEASE tdslite_drop",
+        nullptr, nullptr, nullptr);
+  }
+  names->clear();
 }
 
 SessionImpl::Flow SessionImpl::RunDropTable(const Stmt& stmt, ResultSink& sink) {
@@ -100,6 +122,7 @@ SessionImpl::Flow SessionImpl::RunCreateIndex(const Stmt& stmt, ResultSink& sink
   }
   if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), kCmdCreateIndex, false);
   std::string sql = std::string("CREATE ") + (stmt.unique ? "UNIQUE " : "") + "INDEX " +
+                    sql::SchemaOf(table->name) + "." +
                     sql::QuoteIdent(sql::SqliteIndexName(table->name, stmt.name)) + " ON " +
                     sql::QuoteIdent(table->name) + "(" + cols + ")";
   int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);

@@ -200,9 +200,9 @@ SessionImpl::Flow SessionImpl::RunTruncate(const Stmt& stmt, ResultSink& sink) {
   int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK && table->identity_column >= 0) {
     // Truncation restarts the identity at its seed.
-    std::string reseed =
-        "UPDATE sqlite_sequence SET seq = " + std::to_string(table->identity_seed - 1) +
-        " WHERE name = " + sql::QuoteText(table->name);
+    std::string reseed = std::string("UPDATE ") + sql::SchemaOf(table->name) +
+                         ".sqlite_sequence SET seq = " + std::to_string(table->identity_seed - 1) +
+                         " WHERE name = " + sql::QuoteText(table->name);
     rc = sqlite3_exec(db_, reseed.c_str(), nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) {

@@ -118,6 +118,8 @@ class SessionImpl : public Session {
   ~SessionImpl() override {
     read_text_.source.reset();
     if (trancount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    // Global temporary tables go with the connection that made them.
+    DropTables(&global_temps_);
     sqlite3_close_v2(db_);
   }
 
@@ -139,7 +141,11 @@ class SessionImpl : public Session {
   // Where the last READTEXT left off (its value kept open).
   ReadTextCursor read_text_;
 
-  enum class Flow { kNext, kAbort, kStop };
+  // How a statement ended for the statements after it: run the next one,
+  // end the batch (kAbort: an error; kStop: the client went or cancelled;
+  // kReturn: RETURN), leave or restart the enclosing WHILE, or hand an
+  // error to the enclosing CATCH block (kThrow, the error in pending_).
+  enum class Flow { kNext, kAbort, kStop, kBreak, kContinue, kReturn, kThrow };
 
   // Passes everything on and counts the DONEs.
   class CountingSink : public ResultSink {
@@ -170,6 +176,47 @@ class SessionImpl : public Session {
   Flow RunStatements(const std::vector<Stmt>& statements, ResultSink& sink);
 
   Flow RunIf(const Stmt& stmt, ResultSink& sink);
+
+  // ---- variables, loops and errors (session_batch.cc) -------------------------
+
+  // Checks a batch before it runs: a variable declared twice is error 134.
+  bool CheckDeclarations(const std::vector<Stmt>& statements, ResultSink& sink);
+
+  // Evaluates `expr` as the variable's type into *target.
+  bool AssignVariable(const sql::Expr& expr, sql::LocalVariable* target, Message* error,
+                      bool* abort);
+
+  // The variable `name`, or null when it was not declared.
+  sql::LocalVariable* FindVariable(const std::string& name);
+
+  Flow RunDeclare(const Stmt& stmt, ResultSink& sink);
+  Flow RunSetVariable(const Stmt& stmt, ResultSink& sink);
+  // select @v = expr, ...: the last row's values go into the variables.
+  Flow RunSelectAssign(const Stmt& stmt, ResultSink& sink);
+  Flow RunWhile(const Stmt& stmt, ResultSink& sink);
+  Flow RunTry(const Stmt& stmt, ResultSink& sink);
+  Flow RunThrow(const Stmt& stmt, ResultSink& sink);
+  // An IF or WHILE condition.
+  bool Condition(const Stmt& stmt, bool* value, ResultSink& sink, Flow* failed, uint16_t cmd);
+
+  // A simple assignment ended well: @@rowcount 1, @@error 0, no DONE.
+  Flow Assigned();
+
+  // Whether a CATCH block may handle error `m` raised by the statement.
+  bool Catchable(const Message& m, bool compile) const;
+
+  sql::LocalVariables locals_;
+  // Table variables of the running batch, and the ##tables this connection
+  // created: dropped at the end of the batch and of the connection.
+  std::vector<std::string> table_variables_;
+  std::vector<std::string> global_temps_;
+  void DropTables(std::vector<std::string>* names);
+  // TRY blocks around the running statement; the error a failing statement
+  // hands to the innermost one's CATCH block.
+  int try_depth_ = 0;
+  std::optional<sql::CaughtError> pending_;
+  // The error the running CATCH block handles (error_number() and friends).
+  std::optional<sql::CaughtError> caught_;
 
   sql::SessionVars Vars() const;
 

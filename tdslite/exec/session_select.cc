@@ -86,6 +86,9 @@ void SessionImpl::FillValue(sqlite3_stmt* st, int i, const ColumnDesc& col, Valu
 }
 
 SessionImpl::Flow SessionImpl::RunSelect(const Stmt& stmt, ResultSink& sink) {
+  for (const sql::SelectItem& item : stmt.select->items) {
+    if (!item.assign.empty()) return RunSelectAssign(stmt, sink);
+  }
   sql::SessionVars vars = Vars();
   sql::Compiler compiler(db_, vars);
   sql::CompiledSelect q;

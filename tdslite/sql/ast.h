@@ -60,6 +60,8 @@ struct SelectItem {
   ExprPtr expr;
   std::string alias;
   bool has_alias = false;
+  // select @v = expr: the variable (lower-cased, with its @), else empty.
+  std::string assign;
 };
 
 enum class JoinKind { kNone, kInner, kLeft, kRight, kFull, kCross };
@@ -128,8 +130,17 @@ enum class StmtKind {
   kRaiserror,
   kUse,
   kExec,
-  kIf,     // where: the condition; body: then-statements; else_body
-  kBlock,  // BEGIN ... END: body
+  kIf,           // where: the condition; body: then-statements; else_body
+  kBlock,        // BEGIN ... END: body
+  kDeclare,      // column_defs: one per variable (name, type, default_value = initial value);
+                 // declare @t table (...): table = @t and the create table fields
+  kSetVariable,  // name: the variable; args[0]: the value (set @v += x: @v + x)
+  kWhile,        // where: the condition; body: the statement run while it holds
+  kBreak,
+  kContinue,
+  kReturn,
+  kTry,    // body: the try block; else_body: the catch block
+  kThrow,  // args: number, message, state; none: rethrow in a catch block
   kEmpty,
 };
 

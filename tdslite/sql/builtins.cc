@@ -63,6 +63,13 @@ const std::vector<Builtin>& Table() {
       // Session and server values.
       Fn("getdate", R::kGetDate, 0, 0, GetDate()),
       Fn("db_name", R::kDbName, 0, 1),
+      Fn("error_number", R::kErrorInfo, 0, 0),
+      Fn("error_severity", R::kErrorInfo, 0, 0),
+      Fn("error_state", R::kErrorInfo, 0, 0),
+      Fn("error_line", R::kErrorInfo, 0, 0),
+      Fn("error_message", R::kErrorInfo, 0, 0),
+      Fn("error_procedure", R::kErrorInfo, 0, 0),
+      Fn("xact_state", R::kXactState, 0, 0),
       Fn("suser_sname", R::kLogin, 0, 0),
       Fn("suser_name", R::kLogin, 0, 0),
       Fn("system_user", R::kLogin, 0, 0),

@@ -28,6 +28,8 @@ enum class BuiltinRule : uint8_t {
   kNone,  // refused functions
   kGetDate,
   kDbName,
+  kErrorInfo,  // error_number() and friends: the error a CATCH block handles
+  kXactState,
   kLogin,
   kUserName,
   kHostName,

@@ -49,6 +49,51 @@ std::vector<std::string> Split(const std::string& s) {
   return out;
 }
 
+// Where a table's catalog entry lives: a connection's own tables (#name,
+// and @name for table variables) in SQLite's per-connection temp schema,
+// every other table in the database itself.
+struct Names {
+  std::string tables, columns, keys;
+};
+
+bool IsConnectionTable(std::string_view name) {
+  return (!name.empty() && name[0] == '@') || (name.size() > 1 && name[0] == '#' && name[1] != '#');
+}
+
+const Names& CatalogFor(std::string_view table) {
+  static const Names kMain{"main.__tdslite_tables", "main.__tdslite_columns",
+                           "main.__tdslite_keys"};
+  static const Names kTemp{"temp.__tdslite_ttables", "temp.__tdslite_tcolumns",
+                           "temp.__tdslite_tkeys"};
+  return IsConnectionTable(table) ? kTemp : kMain;
+}
+
+const char* kCatalogDdl =
+    "CREATE TABLE IF NOT EXISTS %s("
+    " name TEXT PRIMARY KEY COLLATE NOCASE, display TEXT NOT NULL,"
+    " identity_seed INTEGER NOT NULL DEFAULT 1);"
+    "CREATE TABLE IF NOT EXISTS %s("
+    " table_name TEXT NOT NULL COLLATE NOCASE, ordinal INTEGER NOT NULL, name TEXT NOT NULL,"
+    " type INTEGER NOT NULL, nullable INTEGER NOT NULL, identity INTEGER NOT NULL,"
+    " default_sql TEXT, PRIMARY KEY(table_name, ordinal));"
+    "CREATE TABLE IF NOT EXISTS %s("
+    " table_name TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
+    " kind TEXT NOT NULL, columns TEXT NOT NULL, PRIMARY KEY(table_name, name));";
+
+bool CreateCatalogTables(sqlite3* db, const Names& n, std::string* error) {
+  std::string sql = kCatalogDdl;
+  for (const std::string* name : {&n.tables, &n.columns, &n.keys}) {
+    sql.replace(sql.find("%s"), 2, *name);
+  }
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = message != nullptr ? message : "cannot create the catalog";
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -84,30 +129,18 @@ std::string SqliteIndexName(std::string_view table, std::string_view index) {
 }
 
 bool EnsureCatalog(sqlite3* db, std::string* error) {
-  const char* sql =
-      "CREATE TABLE IF NOT EXISTS __tdslite_tables("
-      " name TEXT PRIMARY KEY COLLATE NOCASE, display TEXT NOT NULL,"
-      " identity_seed INTEGER NOT NULL DEFAULT 1);"
-      "CREATE TABLE IF NOT EXISTS __tdslite_columns("
-      " table_name TEXT NOT NULL COLLATE NOCASE, ordinal INTEGER NOT NULL, name TEXT NOT NULL,"
-      " type INTEGER NOT NULL, nullable INTEGER NOT NULL, identity INTEGER NOT NULL,"
-      " default_sql TEXT, PRIMARY KEY(table_name, ordinal));"
-      "CREATE TABLE IF NOT EXISTS __tdslite_keys("
-      " table_name TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
-      " kind TEXT NOT NULL, columns TEXT NOT NULL, PRIMARY KEY(table_name, name));";
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    *error = message != nullptr ? message : "cannot create the catalog";
-    sqlite3_free(message);
-    return false;
-  }
-  return true;
+  return CreateCatalogTables(db, CatalogFor(""), error);
+}
+
+bool IsTemporaryName(std::string_view name) {
+  return IsConnectionTable(name);
 }
 
 std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name) {
+  const Names& n = CatalogFor(name);
   CatalogTable table;
   {
-    Stmt q(db, "SELECT display, identity_seed FROM __tdslite_tables WHERE name = ?1");
+    Stmt q(db, ("SELECT display, identity_seed FROM " + n.tables + " WHERE name = ?1").c_str());
     if (!q.ok()) return std::nullopt;
     q.Text(1, name);
     if (sqlite3_step(q.get()) != SQLITE_ROW) return std::nullopt;
@@ -115,9 +148,9 @@ std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name) {
     table.identity_seed = sqlite3_column_int64(q.get(), 1);
   }
   {
-    Stmt q(db,
-           "SELECT name, type, nullable, identity, default_sql FROM __tdslite_columns"
-           " WHERE table_name = ?1 ORDER BY ordinal");
+    Stmt q(db, ("SELECT name, type, nullable, identity, default_sql FROM " + n.columns +
+                " WHERE table_name = ?1 ORDER BY ordinal")
+                   .c_str());
     if (!q.ok()) return std::nullopt;
     q.Text(1, name);
     while (sqlite3_step(q.get()) == SQLITE_ROW) {
@@ -132,7 +165,7 @@ std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name) {
     }
   }
   {
-    Stmt q(db, "SELECT name, kind, columns FROM __tdslite_keys WHERE table_name = ?1");
+    Stmt q(db, ("SELECT name, kind, columns FROM " + n.keys + " WHERE table_name = ?1").c_str());
     if (!q.ok()) return std::nullopt;
     q.Text(1, name);
     while (sqlite3_step(q.get()) == SQLITE_ROW) {
@@ -149,8 +182,12 @@ std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name) {
 }
 
 bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error) {
+  const Names& n = CatalogFor(table.name);
+  if (IsConnectionTable(table.name) && !CreateCatalogTables(db, n, error)) return false;
   {
-    Stmt q(db, "INSERT INTO __tdslite_tables(name, display, identity_seed) VALUES (?1, ?1, ?2)");
+    Stmt q(
+        db,
+        ("INSERT INTO " + n.tables + "(name, display, identity_seed) VALUES (?1, ?1, ?2)").c_str());
     q.Text(1, table.name);
     q.Int(2, table.identity_seed);
     if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
@@ -160,9 +197,10 @@ bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error) {
   }
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const CatalogColumn& c = table.columns[i];
-    Stmt q(db,
-           "INSERT INTO __tdslite_columns(table_name, ordinal, name, type, nullable, identity,"
-           " default_sql) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    Stmt q(db, ("INSERT INTO " + n.columns +
+                "(table_name, ordinal, name, type, nullable, identity,"
+                " default_sql) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+                   .c_str());
     q.Text(1, table.name);
     q.Int(2, static_cast<int64_t>(i));
     q.Text(3, c.name);
@@ -182,7 +220,9 @@ bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error) {
 }
 
 bool AddKey(sqlite3* db, std::string_view table, const CatalogKey& key, std::string* error) {
-  Stmt q(db, "INSERT INTO __tdslite_keys(table_name, name, kind, columns) VALUES (?1, ?2, ?3, ?4)");
+  Stmt q(db, ("INSERT INTO " + CatalogFor(table).keys +
+              "(table_name, name, kind, columns) VALUES (?1, ?2, ?3, ?4)")
+                 .c_str());
   q.Text(1, table);
   q.Text(2, key.name);
   q.Text(3, std::string(1, key.kind));
@@ -195,10 +235,11 @@ bool AddKey(sqlite3* db, std::string_view table, const CatalogKey& key, std::str
 }
 
 bool RemoveTable(sqlite3* db, std::string_view name, std::string* error) {
-  for (const char* sql : {"DELETE FROM __tdslite_tables WHERE name = ?1",
-                          "DELETE FROM __tdslite_columns WHERE table_name = ?1",
-                          "DELETE FROM __tdslite_keys WHERE table_name = ?1"}) {
-    Stmt q(db, sql);
+  const Names& n = CatalogFor(name);
+  for (const std::string& sql : {"DELETE FROM " + n.tables + " WHERE name = ?1",
+                                 "DELETE FROM " + n.columns + " WHERE table_name = ?1",
+                                 "DELETE FROM " + n.keys + " WHERE table_name = ?1"}) {
+    Stmt q(db, sql.c_str());
     q.Text(1, name);
     if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
       *error = sqlite3_errmsg(db);
@@ -209,7 +250,9 @@ bool RemoveTable(sqlite3* db, std::string_view name, std::string* error) {
 }
 
 bool KeyExists(sqlite3* db, std::string_view table, std::string_view name) {
-  Stmt q(db, "SELECT 1 FROM __tdslite_keys WHERE table_name = ?1 AND name = ?2");
+  Stmt q(
+      db,
+      ("SELECT 1 FROM " + CatalogFor(table).keys + " WHERE table_name = ?1 AND name = ?2").c_str());
   q.Text(1, table);
   q.Text(2, name);
   return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW;

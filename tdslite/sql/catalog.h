@@ -43,6 +43,15 @@ struct CatalogTable {
 // Creates the catalog tables when missing. Answers false with *error set.
 bool EnsureCatalog(sqlite3* db, std::string* error);
 
+// A table of one connection (#name, or @name for a table variable): kept in
+// SQLite's temp schema, gone with the connection. ##name tables are global.
+bool IsTemporaryName(std::string_view name);
+
+// The SQLite schema that holds a table: "temp" or "main".
+inline const char* SchemaOf(std::string_view table) {
+  return IsTemporaryName(table) ? "temp" : "main";
+}
+
 // Looks a table up by name (case-insensitive). nullopt: no such table.
 // A failing SQLite read is reported as a missing table.
 std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name);

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,9 +17,35 @@
 
 namespace tdslite::sql {
 
+// A local variable of a batch: its declared type and current value, kept as
+// the SQLite value a compiled expression of that type yields.
+struct LocalVariable {
+  ColumnType type;
+  int kind = SQLITE_NULL;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB
+  int64_t integer = 0;
+  double real = 0;
+  std::string bytes;  // text (UTF-8) or blob
+};
+using LocalVariables = std::map<std::string, LocalVariable>;  // by lower-cased @name
+
+// The error a CATCH block handles.
+struct CaughtError {
+  int number = 0;
+  int severity = 0;
+  int state = 0;
+  int line = 0;
+  std::string message;
+};
+
+// The SQL literal of a variable's value.
+std::string VariableLiteral(const LocalVariable& v);
+
 // Session state that expressions can read (@@variables and friends). Fixed
 // for the duration of one statement's compilation.
 struct SessionVars {
+  const LocalVariables* locals = nullptr;
+  const CaughtError* caught = nullptr;  // inside a CATCH block
+  int xact_state = 0;
   int64_t rowcount = 0;
   int64_t trancount = 0;
   int64_t error = 0;

@@ -139,7 +139,8 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
       }
       col.nullable = false;
     }
-    std::string sql = "CREATE TABLE " + QuoteIdent(stmt.table) + " (";
+    std::string sql =
+        std::string("CREATE TABLE ") + SchemaOf(stmt.table) + "." + QuoteIdent(stmt.table) + " (";
     for (size_t i = 0; i < table->columns.size(); ++i) {
       const CatalogColumn& col = table->columns[i];
       if (i > 0) sql += ", ";

@@ -213,6 +213,14 @@ Typed ExprCompiler::Condition(const Expr& e, const Scope* scope, bool allow_aggr
 }
 
 std::optional<int64_t> ExprCompiler::ConstantInteger(const Expr& e) {
+  if (e.kind == ExprKind::kVariable && vars_.locals != nullptr) {
+    auto it = vars_.locals->find(e.text);
+    if (it == vars_.locals->end()) return std::nullopt;
+    const LocalVariable& v = it->second;
+    if (!IsIntegerType(v.type.id)) return std::nullopt;
+    if (v.kind == SQLITE_INTEGER) return v.integer;
+    return -1;  // NULL: refused like a negative count
+  }
   if (e.kind == ExprKind::kInteger) {
     int64_t v = 0;
     auto r = std::from_chars(e.text.data(), e.text.data() + e.text.size(), v);
@@ -346,6 +354,15 @@ Typed ExprCompiler::Variable(const Expr& e) {
   }
   if (n == "@@language") return Constant("'us_english'", VarCharType(128, true), false);
   if (n == "@@identity") return Identity();
+  if (vars_.locals != nullptr && n.rfind("@@", 0) != 0) {
+    auto it = vars_.locals->find(n);
+    if (it != vars_.locals->end()) {
+      Typed t = Constant(VariableLiteral(it->second), it->second.type, true);
+      // A value that SQLite must see with its storage class (an empty string
+      // and a number alike) keeps it through CAST.
+      return t;
+    }
+  }
   Throw(137, 2, 15, "Must declare the scalar variable \"" + n + "\".");
 }
 
@@ -670,3 +687,26 @@ Typed ExprCompiler::In(const Expr& e, const Scope* scope, bool allow_aggregate) 
 }
 
 }  // namespace tdslite::sql::compiler_detail
+
+namespace tdslite::sql {
+
+std::string VariableLiteral(const LocalVariable& v) {
+  switch (v.kind) {
+    case SQLITE_INTEGER:
+      return std::to_string(v.integer);
+    case SQLITE_FLOAT: {
+      if (!std::isfinite(v.real)) return "NULL";
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.17e", v.real);
+      return buf;
+    }
+    case SQLITE_TEXT:
+      return QuoteText(v.bytes);
+    case SQLITE_BLOB:
+      return QuoteBlob(v.bytes);
+    default:
+      return "NULL";
+  }
+}
+
+}  // namespace tdslite::sql

@@ -41,6 +41,25 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       if (!e.args.empty()) NotSupported("db_name() with an argument");
       return Constant(QuoteText(vars_.database), VarCharType(128, true), true);
     }
+    case R::kErrorInfo: {
+      ArgCount(e, *b);
+      const CaughtError* c = vars_.caught;
+      if (f == "error_message" || f == "error_procedure") {
+        ColumnType type = VarCharType(f == "error_message" ? 4000 : 128, true);
+        if (c == nullptr || f == "error_procedure") return Constant("NULL", type, true);
+        return Constant(QuoteText(c->message), type, true);
+      }
+      if (c == nullptr) return Constant("NULL", IntType(TypeId::kInt), true);
+      const int v = f == "error_number"     ? c->number
+                    : f == "error_severity" ? c->severity
+                    : f == "error_state"    ? c->state
+                                            : c->line;
+      return Constant(std::to_string(v), IntType(TypeId::kInt), true);
+    }
+    case R::kXactState: {
+      ArgCount(e, *b);
+      return Constant(std::to_string(vars_.xact_state), IntType(TypeId::kSmallInt), false);
+    }
     case R::kLogin: {
       ArgCount(e, *b);
       return Constant(QuoteText(vars_.login), VarCharType(128, true), true);

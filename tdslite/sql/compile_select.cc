@@ -257,6 +257,21 @@ CoreResult ExprCompiler::Core(const Select& s, const Scope* parent) {
       continue;
     }
     Typed t = Value(*item.expr, &r.scope, true);
+    if (!item.assign.empty()) {
+      // select @v = expr: the value as the variable's type.
+      const LocalVariable* v = nullptr;
+      if (vars_.locals != nullptr) {
+        auto it = vars_.locals->find(item.assign);
+        if (it != vars_.locals->end()) v = &it->second;
+      }
+      if (v == nullptr)
+        Throw(137, 1, 15, "Must declare the scalar variable \"" + item.assign + "\".");
+      const bool aggregate = t.aggregate;
+      auto bare = t.bare;
+      t = Convert(t, v->type);
+      t.aggregate = aggregate;
+      t.bare = bare;
+    }
     r.items.push_back(t);
     if (item.has_alias) {
       r.names.push_back(item.alias);

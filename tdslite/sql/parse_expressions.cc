@@ -194,7 +194,6 @@ ExprPtr Parser::ParsePrimary() {
       return e;
     }
     case TokenKind::kVariable: {
-      if (t.text.rfind("@@", 0) != 0) NotSupported("The variable " + t.raw);
       auto e = Make(ExprKind::kVariable, t);
       e->text = Advance().text;
       return e;

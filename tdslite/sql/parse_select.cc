@@ -89,6 +89,19 @@ std::unique_ptr<Select> Parser::ParseSelectCore() {
 
 SelectItem Parser::ParseSelectItem() {
   SelectItem item;
+  // @variable = expr assigns; @variable += expr too
+  if (Peek().kind == TokenKind::kVariable && Peek().text.rfind("@@", 0) != 0) {
+    static constexpr const char* kCompound[] = {"+", "-", "*", "/", "%"};
+    for (const char* op : kCompound) {
+      if (IsOp(op, 1) && IsOp("=", 2)) NotSupported("A compound assignment in a SELECT");
+    }
+    if (IsOp("=", 1)) {
+      item.assign = Advance().text;
+      Advance();
+      item.expr = ParseValue();
+      return item;
+    }
+  }
   // alias = expr (the alias may be a name or a string)
   if ((Peek().kind == TokenKind::kIdentifier || Peek().kind == TokenKind::kString) &&
       IsOp("=", 1)) {

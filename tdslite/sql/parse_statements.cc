@@ -39,16 +39,11 @@ Stmt Parser::ParseStatement(bool first) {
         return s;
       }
       if (IsWord("distributed")) NotSupported("BEGIN DISTRIBUTED TRANSACTION");
-      if (IsKw("try") || IsWord("try")) NotSupported("BEGIN TRY");
+      if (AcceptKw("try") || AcceptWord("try")) return ParseTry(std::move(s));
       // BEGIN ... END groups statements (the body of an IF).
       s.kind = StmtKind::kBlock;
       DepthGuard guard(this);
-      while (!IsKw("end")) {
-        if (AtEnd()) SyntaxError();
-        if (AcceptOp(";")) continue;
-        s.body.push_back(ParseStatement(false));
-      }
-      Advance();
+      ParseBlockBody(&s.body);
       return s;
     }
     if (kw == "if") {
@@ -66,6 +61,38 @@ Stmt Parser::ParseStatement(bool first) {
       }
       return s;
     }
+    if (kw == "while") {
+      Advance();
+      DepthGuard guard(this);
+      s.kind = StmtKind::kWhile;
+      s.where = ParseExpr();
+      AcceptOp(";");
+      if (AtEnd()) SyntaxError();
+      ++loops_;
+      s.body.push_back(ParseStatement(false));
+      --loops_;
+      return s;
+    }
+    if (kw == "break" || kw == "continue") {
+      Advance();
+      if (loops_ == 0) {
+        if (kw == "break") {
+          Fail(135, 15, "Cannot use a BREAK statement outside the scope of a WHILE statement.");
+        }
+        Fail(136, 15, "Cannot use a CONTINUE statement outside the scope of a WHILE statement.");
+      }
+      s.kind = kw == "break" ? StmtKind::kBreak : StmtKind::kContinue;
+      return s;
+    }
+    if (kw == "return") {
+      Advance();
+      s.kind = StmtKind::kReturn;
+      if (!AtEnd() && !IsOp(";") && !IsStatementStart()) {
+        NotSupported("RETURN with a value outside a procedure");
+      }
+      return s;
+    }
+    if (kw == "declare") return ParseDeclare(std::move(s));
     if (kw == "commit" || kw == "rollback") {
       Advance();
       s.kind = kw == "commit" ? StmtKind::kCommit : StmtKind::kRollback;
@@ -94,15 +121,33 @@ Stmt Parser::ParseStatement(bool first) {
       return ParseExec(std::move(s));
     }
     static constexpr const char* kRefused[] = {
-        "declare",    "while",      "alter",       "grant",   "revoke",   "deny",
-        "goto",       "return",     "waitfor",     "open",    "fetch",    "close",
-        "deallocate", "dbcc",       "backup",      "restore", "merge",    "with",
-        "writetext",  "updatetext", "readtext",    "break",   "continue", "checkpoint",
-        "kill",       "shutdown",   "reconfigure", "bulk",    "setuser",  "revert"};
+        "alter",       "grant",     "revoke",     "deny",     "goto",       "waitfor", "open",
+        "fetch",       "close",     "deallocate", "dbcc",     "backup",     "restore", "merge",
+        "with",        "writetext", "updatetext", "readtext", "checkpoint", "kill",    "shutdown",
+        "reconfigure", "bulk",      "setuser",    "revert"};
     for (const char* r : kRefused) {
       if (kw == r) NotSupported("The " + ToUpper(kw) + " statement");
     }
     SyntaxError();
+  }
+  if (t.kind == TokenKind::kIdentifier && !t.quoted && ToLower(t.text) == "throw") {
+    Advance();
+    s.kind = StmtKind::kThrow;
+    if (AtEnd() || IsOp(";") || IsStatementStart()) {
+      if (catches_ == 0) {
+        Fail(10704, 15,
+             "To rethrow an error, a THROW statement must be used inside a CATCH block. Insert "
+             "the THROW statement inside a CATCH block, or add error parameters to the THROW "
+             "statement.");
+      }
+      return s;
+    }
+    s.args.push_back(ParseValue());
+    ExpectOp(",");
+    s.args.push_back(ParseValue());
+    ExpectOp(",");
+    s.args.push_back(ParseValue());
+    return s;
   }
   if (t.kind == TokenKind::kIdentifier && !t.quoted && ToLower(t.text) == "else") SyntaxError();
   if (first && t.kind == TokenKind::kIdentifier) {
@@ -159,6 +204,88 @@ Stmt Parser::ParseExec(Stmt s) {
   return s;
 }
 
+void Parser::ParseBlockBody(std::vector<Stmt>* body) {
+  while (!IsKw("end")) {
+    if (AtEnd()) SyntaxError();
+    if (AcceptOp(";")) continue;
+    body->push_back(ParseStatement(false));
+  }
+  Advance();
+}
+
+Stmt Parser::ParseTry(Stmt s) {
+  DepthGuard guard(this);
+  s.kind = StmtKind::kTry;
+  while (!(IsKw("end") && (IsKw("try", 1) || IsWord("try", 1)))) {
+    if (AtEnd()) SyntaxError();
+    if (AcceptOp(";")) continue;
+    s.body.push_back(ParseStatement(false));
+  }
+  Advance();
+  Advance();
+  AcceptOp(";");
+  ExpectKw("begin");
+  if (!AcceptKw("catch") && !AcceptWord("catch")) SyntaxError();
+  ++catches_;
+  while (!(IsKw("end") && (IsKw("catch", 1) || IsWord("catch", 1)))) {
+    if (AtEnd()) SyntaxError();
+    if (AcceptOp(";")) continue;
+    s.else_body.push_back(ParseStatement(false));
+  }
+  --catches_;
+  Advance();
+  Advance();
+  return s;
+}
+
+Stmt Parser::ParseDeclare(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kDeclare;
+  if (Peek().kind == TokenKind::kIdentifier) NotSupported("DECLARE CURSOR");
+  do {
+    if (Peek().kind != TokenKind::kVariable || Peek().text.rfind("@@", 0) == 0) SyntaxError();
+    ColumnDef def;
+    def.name = Advance().text;
+    AcceptKw("as");
+    if (AcceptKw("table")) {
+      // declare @t table (...): a table of this batch.
+      if (!s.column_defs.empty()) SyntaxError();
+      s.table = def.name;
+      s = ParseTableElements(std::move(s));
+      s.kind = StmtKind::kDeclare;
+      return s;
+    }
+    if (IsWord("cursor") || IsKw("cursor")) NotSupported("A cursor variable");
+    ParseTypeInto(&def.type, false);
+    if (AcceptOp("=")) def.default_value = ParseValue();
+    s.column_defs.push_back(std::move(def));
+  } while (AcceptOp(","));
+  return s;
+}
+
+Stmt Parser::ParseSetVariable(Stmt s) {
+  s.kind = StmtKind::kSetVariable;
+  const Token& var = Peek();
+  auto target = Make(ExprKind::kVariable, var);
+  target->text = var.text;
+  s.name = Advance().text;
+  static constexpr const char* kCompound[] = {"+", "-", "*", "/", "%", "&", "|", "^"};
+  std::string op;
+  for (const char* c : kCompound) {
+    if (IsOp(c) && IsOp("=", 1)) {
+      op = c;
+      Advance();
+      break;
+    }
+  }
+  ExpectOp("=");
+  ExprPtr value = ParseValue();
+  // set @v op= x is set @v = @v op x
+  if (!op.empty()) value = Binary(op, std::move(target), std::move(value));
+  s.args.push_back(std::move(value));
+  return s;
+}
+
 Stmt Parser::ParseRaiserror(Stmt s) {
   Advance();
   s.kind = StmtKind::kRaiserror;
@@ -182,7 +309,9 @@ Stmt Parser::ParseRaiserror(Stmt s) {
 Stmt Parser::ParseSet(Stmt s) {
   Advance();
   s.kind = StmtKind::kSet;
-  if (Peek().kind == TokenKind::kVariable) NotSupported("SET of a variable");
+  if (Peek().kind == TokenKind::kVariable && Peek().text.rfind("@@", 0) != 0) {
+    return ParseSetVariable(std::move(s));
+  }
   if (AcceptWord("transaction")) {
     // set transaction isolation level ...: SQLite's isolation is serializable
     // for writers and snapshot for readers; the request is accepted.
@@ -410,6 +539,10 @@ void Parser::ParseTypeInto(ColumnType* type, bool in_cast) {
 Stmt Parser::ParseCreateTable(Stmt s) {
   s.kind = StmtKind::kCreateTable;
   s.table = ObjectName();
+  return ParseTableElements(std::move(s));
+}
+
+Stmt Parser::ParseTableElements(Stmt s) {
   ExpectOp("(");
   do {
     if (IsKw("constraint") || IsKw("primary") || IsKw("unique") || IsKw("foreign") ||

@@ -78,6 +78,8 @@ std::string Parser::Identifier() {
 
 // schema.table or db.schema.table: only the last part names the table.
 std::string Parser::ObjectName() {
+  // A table variable.
+  if (Peek().kind == TokenKind::kVariable && Peek().text.rfind("@@", 0) != 0) return Advance().text;
   std::string name = Identifier();
   int parts = 1;
   while (IsOp(".")) {
@@ -86,7 +88,6 @@ std::string Parser::ObjectName() {
     name = Identifier();
     if (++parts > 4) SyntaxError();
   }
-  if (!name.empty() && name[0] == '#') NotSupported("The temporary table '" + name + "'");
   return name;
 }
 
@@ -94,9 +95,10 @@ bool Parser::IsStatementStart() const {
   const Token& t = Peek();
   if (t.kind != TokenKind::kKeyword) return false;
   static constexpr const char* kStarts[] = {
-      "select",   "insert", "update", "delete", "truncate",  "create", "drop", "begin",   "commit",
-      "rollback", "save",   "set",    "print",  "raiserror", "use",    "exec", "execute", "declare",
-      "if",       "while",  "alter",  "grant",  "return",    "with",   "else", "end"};
+      "select", "insert", "update",   "delete",  "truncate", "create", "drop",
+      "begin",  "commit", "rollback", "save",    "set",      "print",  "raiserror",
+      "use",    "exec",   "execute",  "declare", "if",       "while",  "alter",
+      "grant",  "return", "with",     "else",    "end",      "break",  "continue"};
   for (const char* k : kStarts) {
     if (t.text == k) return true;
   }

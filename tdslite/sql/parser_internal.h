@@ -106,6 +106,28 @@ class Parser {
 
   Stmt ParseExec(Stmt s);
 
+  // declare @v type [= value], ...
+  Stmt ParseDeclare(Stmt s);
+
+  // set @v = value, set @v += value
+  Stmt ParseSetVariable(Stmt s);
+
+  // The statements of a block up to `end` (consumed).
+  void ParseBlockBody(std::vector<Stmt>* body);
+
+  // begin try ... end try begin catch ... end catch (after `begin try`)
+  Stmt ParseTry(Stmt s);
+
+  [[noreturn]] void Fail(int number, int severity, const std::string& text) {
+    ParseError e;
+    e.number = number;
+    e.severity = severity;
+    e.line = Peek().line;
+    e.text = text;
+    result_->errors.push_back(e);
+    throw Failure{};
+  }
+
   Stmt ParseRaiserror(Stmt s);
 
   Stmt ParseSet(Stmt s);
@@ -121,6 +143,9 @@ class Parser {
   void ParseTypeInto(ColumnType* type, bool in_cast);
 
   Stmt ParseCreateTable(Stmt s);
+
+  // The parenthesized columns and constraints of a table.
+  Stmt ParseTableElements(Stmt s);
 
   int64_t SignedInteger();
 
@@ -183,6 +208,9 @@ class Parser {
   std::vector<Token> tokens_;
   size_t pos_ = 0;
   int depth_ = 0;
+  int loops_ = 0;    // WHILE bodies around the statement being parsed
+  int catches_ = 0;  // CATCH blocks around it
+
   ParseResult* result_;
 };
 

@@ -80,8 +80,15 @@ TEST(ParserTest, SyntaxErrors) {
       {"/* open", "113:Missing end comment mark '*/'."},
       {"select nosuchfn(1)", "195:'nosuchfn' is not a recognized built-in function name."},
       {"select power(2, 3)", "50100:The function power() is not supported by tdslite."},
-      {"declare @a int", "50100:The DECLARE statement is not supported by tdslite."},
-      {"select @x", "50100:The variable @x is not supported by tdslite."},
+      {"declare c cursor for select 1", "50100:DECLARE CURSOR is not supported by tdslite."},
+      {"declare @x int; select @x += 1",
+       "50100:A compound assignment in a SELECT is not supported by tdslite."},
+      {"continue",
+       "136:Cannot use a CONTINUE statement outside the scope of a WHILE statement."},
+      {"begin try select 1 end try select 2", "156:Incorrect syntax near the keyword 'select'."},
+      {"throw", "10704:To rethrow an error, a THROW statement must be used inside a CATCH block. "
+                "Insert the THROW statement inside a CATCH block, or add error parameters to the "
+                "THROW statement."},
       {"create table t (a datetime2)",
        "50100:The data type datetime2 is not supported by tdslite."},
       {"create table t (a varchar(9000))",
@@ -89,7 +96,7 @@ TEST(ParserTest, SyntaxErrors) {
        "type (8000)."},
       {"select * into x from t", "50100:SELECT ... INTO is not supported by tdslite."},
       {"select top 10 percent * from t", "50100:TOP ... PERCENT is not supported by tdslite."},
-      {"select * from #tmp", "50100:The temporary table '#tmp' is not supported by tdslite."},
+      {"return 1", "50100:RETURN with a value outside a procedure is not supported by tdslite."},
   };
   for (const Case& c : cases) EXPECT_EQ(Kinds(c.sql), c.expected) << c.sql;
 }
