@@ -216,8 +216,10 @@ bool SetVariable(std::string_view name, std::string_view value);
 // Fetches one REXX variable of the calling script into ValueBuffer, cut at
 // kFetchLimit bytes and terminated. Answers the value's length, or nothing
 // when the name is no variable name (IsVariableName) or the pool rejects it. A variable without a
-// value is no failure: REXX then hands back the variable's own name.
-std::optional<std::size_t> FetchVariable(std::string_view name);
+// value is no failure: REXX then hands back the variable's own name, and
+// `unset` (when given) is set to true; it is false for a variable with a
+// value.
+std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset = nullptr);
 
 // ==== Argument helpers ====
 
@@ -279,6 +281,11 @@ class StemName {
 // Sets the five numbers to 0 and the three texts to empty. Touches neither
 // ErrorCount (server/) nor any REXX variable.
 void ResetErrors();
+
+// Records an error the package itself found, as a DB-Library error would be:
+// the number into dbErr, the pieces of text one behind the other (cut at 255
+// bytes on a character boundary) into dbErrStr; osErr and osErrStr emptied.
+void NotePackageError(std::int32_t number, std::initializer_list<std::string_view> text);
 
 // Sets the eight KT.! variables from CapturedErrors, in the order SEVERITY,
 // DBERR, OSERR, DBERRSTR, OSERRSTR, MSGNO, MSGSTATE, MSGTEXT. Stops at the

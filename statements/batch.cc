@@ -32,18 +32,62 @@ bool EndOfRows(STATUS answer) {
   return answer == NO_MORE_ROWS || answer == FAIL || answer == BUF_FULL;
 }
 
-// Fetches statement stem||i into ValueBuffer and appends it, with one blank
-// behind it, to the command buffer. Answers false when the variable cannot
-// be read, is empty or holds a NUL byte (dbcmd would cut the statement there).
+// The most bytes of statement text one batch may hold: SQL Server's limit,
+// 65,536 network packets of the default 4,096 bytes.
+constexpr std::uint64_t kMaxBatchBytes = std::uint64_t{65536} * 4096;
+
+// Fetches statement stem||i into ValueBuffer. Answers its length, or nothing
+// when the variable cannot be read, is unset or empty, or holds a NUL byte
+// (dbcmd would cut the statement there); the last three are noted in the KT.!
+// texts.
+std::optional<std::size_t> FetchStatement(StemName& statements, std::int32_t i) {
+  if (!statements.SetSuffix(MakeTail(i).View())) return std::nullopt;
+  bool unset = false;
+  const std::optional<std::size_t> length = FetchVariable(statements.Name(), &unset);
+  if (!length) return std::nullopt;
+  if (unset || *length == 0) {
+    NoteNoStatement(statements.Name(), unset);
+    return std::nullopt;
+  }
+  if (std::memchr(ValueBuffer.data(), '\0', *length) != nullptr) {
+    NotePackageError(kNoStatementError, {"The statement variable ", statements.Name(),
+                                         " holds a NUL character: nothing was sent"});
+    return std::nullopt;
+  }
+  return length;
+}
+
+// Checks that the statements 1 to `count` can all be read and that together
+// they stay within kMaxBatchBytes, before anything is appended: a batch that
+// cannot be sent whole costs no more than this pass. The pass ends at the
+// first statement that fails.
+bool CheckStatements(StemName& statements, std::int32_t count) {
+  std::uint64_t total = 0;
+  for (std::int32_t i = 1; i <= count; ++i) {
+    const std::optional<std::size_t> length = FetchStatement(statements, i);
+    if (!length) return false;
+    total += *length + 1;
+    if (total > kMaxBatchBytes) {
+      NotePackageError(kValueCutError,
+                       {"The statements of ",
+                        statements.Name().substr(0, statements.Name().size() - MakeTail(i).length),
+                        " make a batch longer than 268435456 bytes: nothing was sent"});
+      return false;
+    }
+  }
+  return true;
+}
+
+// Fetches statement stem||i, checked before, and appends it with one blank
+// behind it to the command buffer.
 bool AppendStatement(StemName& statements, std::int32_t i) {
-  if (!statements.SetSuffix(MakeTail(i).View())) return false;
-  const std::optional<std::size_t> length = FetchVariable(statements.Name());
-  if (!length || *length == 0) return false;
-  if (std::memchr(ValueBuffer.data(), '\0', *length) != nullptr) return false;
+  const std::optional<std::size_t> length = FetchStatement(statements, i);
+  if (!length) return false;
   // A fetch delivers at most kFetchLimit bytes: the blank and the terminator
   // always fit behind it.
   ValueBuffer[*length] = ' ';
   ValueBuffer[*length + 1] = '\0';
+  // A connection that died fails dbcmd; dbsqlexec then reports the loss.
   dbcmd(MainConnection, ValueBuffer.data());
   return true;
 }
@@ -138,6 +182,9 @@ APIRET Batch(const Arguments& args, Result& result) {
   StatementPreamble();
   StemName results(RowStemBuffer);
   results.SetStem(*resultStem);
+  // A statement variable that is unset or empty stops the call before any
+  // statement is appended.
+  if (!CheckStatements(statements, count)) return PublishAndLeave();
   for (std::int32_t i = 1; i <= count; ++i) {
     if (!AppendStatement(statements, i)) {
       // Nothing of the batch is sent.

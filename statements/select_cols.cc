@@ -28,8 +28,14 @@ APIRET SelectCols(const Arguments& args, Result& result) {
 
   StatementPreamble();
   // Unlike the other statement functions, KTSelectCols takes a refused
-  // statement argument for an incorrect call: nothing is published.
-  if (!TakeStatement(statement)) return LeaveCall(kIncorrectCall);
+  // statement argument for an incorrect call: nothing is published. A
+  // variable without a statement answers "0" with its reason, as elsewhere.
+  const TakenStatement taken = TakeStatement(statement);
+  if (taken.outcome == StatementTaken::kRefused) return LeaveCall(kIncorrectCall);
+  if (taken.outcome == StatementTaken::kNotSet) {
+    result.SetNumber(0);
+    return PublishAndLeave();
+  }
   StemName names(StemBuffer);
   names.SetStem(stem);  // fits with its longest tail: checked above
 

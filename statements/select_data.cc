@@ -40,7 +40,7 @@ APIRET SelectData(const Arguments& args, Result& result) {
 
   StatementPreamble();
   result.SetNumber(0);
-  if (!TakeStatement(statement)) return PublishAndLeave();
+  if (TakeStatement(statement).outcome != StatementTaken::kTaken) return PublishAndLeave();
   StemName names(RowStemBuffer);
   names.SetStem(stem);  // fits with its longest tail: checked above
 

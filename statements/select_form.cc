@@ -107,7 +107,7 @@ APIRET SelectForm(const Arguments& args, Result& result) {
 
   StatementPreamble();
   result.SetNumber(0);
-  if (!TakeStatement(statement)) return PublishAndLeave();
+  if (TakeStatement(statement).outcome != StatementTaken::kTaken) return PublishAndLeave();
   StemName names(RowStemBuffer);
   names.SetStem(stem);  // fits with its longest tail: checked above
 

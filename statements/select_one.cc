@@ -23,7 +23,9 @@ APIRET SelectOne(const Arguments& args, Result& result) {
 
   StatementPreamble();
   if (!SetVariable(kLongResultName, {})) return PublishAndLeave();
-  if (!TakeStatement(statement) || !SendStatement()) return PublishAndLeave();
+  if (TakeStatement(statement).outcome != StatementTaken::kTaken || !SendStatement()) {
+    return PublishAndLeave();
+  }
   // A failed first statement still goes on: its row, if any, is read.
   if (dbresults(MainConnection) == NO_MORE_RESULTS) return PublishAndLeave();
   const STATUS row = dbnextrow(MainConnection);

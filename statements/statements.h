@@ -94,12 +94,29 @@ extern DBCOL ColumnInfo;
 // the text before it). A failed check is an incorrect call.
 bool StatementArgumentFits(std::string_view argument);
 
+// What became of a statement argument.
+enum class StatementTaken {
+  kTaken,    // the statement stands in NameBuffer
+  kRefused,  // a stem name, a name REXX does not accept, a value with a NUL byte
+  kNotSet,   // the named variable is unset or empty (noted in the KT.! texts)
+};
+struct TakenStatement {
+  StatementTaken outcome;
+  std::size_t length;  // of the statement in NameBuffer when taken
+};
+
+// The error number under which a statement variable that is unset or empty
+// is reported: DB-Library's number for a call given a NULL parameter.
+inline constexpr std::int32_t kNoStatementError = SYBENULP;
+
+// Records that the statement variable `name` is unset or empty and that
+// nothing was sent (kNoStatementError with a text naming the variable).
+void NoteNoStatement(std::string_view name, bool unset);
+
 // The statement argument: text with a blank (character 32) is the statement
 // itself; a single word names a REXX variable, upper-cased and fetched, whose
-// value is the statement. Leaves the terminated statement in NameBuffer and
-// answers its length, or nothing when refused (a name ending in a period, a
-// name the pool rejects, an empty value, a value holding a NUL byte).
-std::optional<std::size_t> TakeStatement(std::string_view argument);
+// value is the statement. Leaves the terminated statement in NameBuffer.
+TakenStatement TakeStatement(std::string_view argument);
 
 // Appends the statement in NameBuffer to MainConnection's command buffer and
 // sends it. Answers false when dbcmd or dbsqlexec fails.
@@ -163,8 +180,8 @@ std::string_view ValueText(DBPROCESS* dbproc, int column, const ColumnFormat& fo
 std::string_view ConvertValue(DBPROCESS* dbproc, int column, const ColumnFormat& format,
                               const BYTE* data, DBINT length, std::string_view nullText);
 
-// NullSubstitute set from a NULL argument: its first character (a whole
-// UTF-8 sequence), or empty.
+// NullSubstitute set from a NULL argument: its first character by the rule
+// of FirstCharacter, or empty.
 void SetNullSubstitute(std::string_view argument);
 
 // ==== Column labels, descriptions and formatted lines ====

@@ -6,8 +6,9 @@
 // leaves out those not set (empty, or holding their own name, which is what
 // REXX hands back for a variable never given a value), and sends one call of
 // sp_makewebtask, sp_runwebtask or sp_dropwebtask with the others as named
-// parameters. Values are inserted as they stand: a quote inside a quoted
-// value is the script's to double.
+// parameters. A value sent between single quotes has each quote inside it
+// doubled, so that the server receives it as the script gave it; a value
+// sent bare must be a number.
 #include <cstring>
 
 #include "server/server.h"
@@ -61,6 +62,16 @@ class Piece {
     NameBuffer[length_] = '\0';
     return *this;
   }
+  // Adds the text with every single quote doubled.
+  Piece& AddQuoted(std::string_view text) {
+    for (std::size_t start = 0; fits_ && start <= text.size();) {
+      const std::size_t quote = text.find('\'', start);
+      if (quote == std::string_view::npos) return Add(text.substr(start));
+      Add(text.substr(start, quote + 1 - start)).Add("'");
+      start = quote + 1;
+    }
+    return *this;
+  }
   bool Fits() const { return fits_; }
 
  private:
@@ -109,16 +120,25 @@ WebTaskOutcome ComposeWebTask(std::size_t stemLength, WebAction action,
     // dbcmd takes terminated text: a NUL byte would silently cut the call.
     if (value.find('\0') != std::string_view::npos) return WebTaskOutcome::kUnusable;
 
+    // A bare value is placed into the call as it stands: only a number may
+    // stand there.
+    std::int32_t number = 0;
+    if (!entry.quoted && !ParseDecimal(value, number)) {
+      NotePackageError(kNotANumberError, {"The value of ", variable,
+                                          " is not a number (an optional minus sign and 1 to 9 "
+                                          "digits): nothing was sent"});
+      return WebTaskOutcome::kNotANumber;
+    }
+
     // A value at the fetch limit may have been cut by the fetch; with the
     // parameter name around it, it can never fit, so no cut value is sent.
-    const std::string_view quote = entry.quoted ? "'" : "";
     Piece piece;
-    piece.Add(anyAppended ? "," : "")
-        .Add(entry.parameter)
-        .Add("=")
-        .Add(quote)
-        .Add(value)
-        .Add(quote);
+    piece.Add(anyAppended ? "," : "").Add(entry.parameter).Add("=");
+    if (entry.quoted) {
+      piece.Add("'").AddQuoted(value).Add("'");
+    } else {
+      piece.Add(value);
+    }
     if (!piece.Fits()) return WebTaskOutcome::kTooLong;
     if (!sink(NameBuffer.data())) return WebTaskOutcome::kNotTaken;
     anyAppended = true;

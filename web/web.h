@@ -82,9 +82,14 @@ enum class WebTaskOutcome {
   kNotSet,        // the output file, or the query of a task to make, is not set
   kRejectedName,  // the interpreter rejected a variable name
   kUnusable,      // a value holds a NUL byte, which would cut the call
+  kNotANumber,    // a value sent bare is not a number (noted in the KT.! texts)
   kTooLong,       // a piece does not fit NameBuffer: an incorrect call
   kNotTaken,      // the sink did not take a piece
 };
+
+// The error number under which a bare value that is not a number is
+// reported: DB-Library's number for a conversion stopped by a syntax error.
+inline constexpr std::int32_t kNotANumberError = SYBECSYN;
 
 // Takes one composed, terminated piece of the procedure call (KTHTML hands
 // it to dbcmd). Answers false when it could not take it.

@@ -100,4 +100,17 @@ TEST_F(Variables, OnlyNamesBothInterpretersTakeReachThePool) {
   }
 }
 
+TEST_F(Variables, FetchTellsAnUnsetVariableFromASetOne) {
+  fake_rexx::variables = {{"SET", "v"}, {"EMPTY", ""}};
+  const struct {
+    const char* name;
+    bool unset;
+  } cases[] = {{"SET", false}, {"EMPTY", false}, {"NEVERSET", true}};
+  for (const auto& c : cases) {
+    bool unset = !c.unset;
+    ASSERT_TRUE(ktdb::FetchVariable(c.name, &unset).has_value()) << c.name;
+    EXPECT_EQ(unset, c.unset) << c.name;
+  }
+}
+
 }  // namespace

@@ -25,14 +25,18 @@ mkdir -p "$work"
 printf 'a small file standing in for a picture\n' >"$work/logo.png"
 
 # Split the manual's example blocks into files ex01.rexx, ex02.rexx, ...
+# The SYNOPSIS block comes first (ex00.rexx): it must run as printed.
 awk -v dir="$work" '
+  /^# SYNOPSIS$/ { synopsis = 1; next }
+  synopsis && /^```rexx$/ { file = sprintf("%s/ex00.rexx", dir); inside = 1; synopsis = 0; next }
   /^Example:$/ { want = 1; next }
   want && /^```rexx$/ { n++; file = sprintf("%s/ex%02d.rexx", dir, n); inside = 1; want = 0; next }
   inside && /^```$/ { inside = 0; close(file); next }
   inside { print > file }
 ' "$manual"
 count=$(ls "$work"/ex*.rexx 2>/dev/null | wc -l)
-[ "$count" -ge 14 ] || { echo "FAIL: only $count examples found in the manual"; exit 1; }
+[ "$count" -ge 15 ] || { echo "FAIL: only $count examples found in the manual"; exit 1; }
+[ -f "$work/ex00.rexx" ] || { echo "FAIL: no SYNOPSIS example found in the manual"; exit 1; }
 
 failures=0
 cd "$work"
@@ -52,6 +56,9 @@ for example in ex*.rexx; do
     echo "FAIL: the example $example of the manual:"
     cat "$example"
     printf '%s\n' "$output"
+    failures=$((failures + 1))
+  elif [ "$example" = ex00.rexx ] && [ "$output" != 42 ]; then
+    echo "FAIL: the SYNOPSIS example printed \"$output\", not 42"
     failures=$((failures + 1))
   else
     echo "$example: $(printf '%s' "$output" | head -c 200 | tr '\n' ' ')"

@@ -51,13 +51,37 @@ call Check 'drop: KT.!MSGNO', kt.!msgno, '0'
 call Check 'run after drop', KTHTML('web', 'run'), '1'
 call Check 'run after drop: reported', kt.!msgno \= '0', '1'
 
-/* Quotes pass unchanged: the script doubles those inside a value. */
-quoted.!outputfile = root'/bob.htm'
-quoted.!query = "select name from staff where name like ''Bob%''"
+/* Quotes inside a quoted value reach the server as the script wrote them:
+   the package doubles them. */
+quoted.!outputfile = root"/bob's.htm"
+quoted.!query = "select name from staff where name like 'Bob%'"
+quoted.!webpagetitle = "Bob's report"
 call Check 'quotes', KTHTML('quoted', 'Make'), '1'
-html = ReadFile(root'/bob.htm')
+call Check 'quotes: KT.!', kt.!msgno kt.!dberr, '0 0'
+html = ReadFile(root"/bob's.htm")
 call Check 'quotes: page', pos('Bob', html) > 0 & pos('Alice', html) = 0, '1'
-call KTHTML 'quoted', 'drop', 'o'
+call Check 'quotes: title', pos("Bob's report", html) > 0, '1'
+call Check 'quotes: dropped', KTHTML('quoted', 'drop', 'o'), '1'
+call Check 'quotes: dropped, KT.!', kt.!msgno, '0'
+/* A crafted value stays a value: no other statement runs. */
+crafted.!outputfile = root'/crafted.htm'
+crafted.!query = 'select name from staff'
+crafted.!webpagetitle = "x',@query='select 1'; drop table staff; --"
+call Check 'crafted', KTHTML('crafted'), '1'
+call Check 'crafted: table kept', KTSelectOne('select count(*) from staff'), '2'
+call Check 'crafted: title as given', pos("drop table staff", ReadFile(root'/crafted.htm')) > 0, '1'
+call KTHTML 'crafted', 'drop', 'o'
+/* A bare parameter must be a number: "0", nothing sent, the reason named. */
+crafted.!bold = '1; drop table staff'
+call Check 'not a number', KTHTML('crafted'), '0'
+call Check 'not a number: DBERR', kt.!dberr, '20050'
+call Check 'not a number: named', pos('CRAFTED.!BOLD', kt.!dberrstr) > 0, '1'
+call Check 'not a number: table kept', KTSelectOne('select count(*) from staff'), '2'
+crafted.!bold = 'yes'
+call Check 'not a number: word', KTHTML('crafted'), '0'
+crafted.!bold = -1
+call Check 'negative number', KTHTML('crafted'), '1'
+call KTHTML 'crafted', 'drop', 'o'
 
 /* A value left empty, or holding its own name, is not set. */
 unset.!outputfile = root'/unset.htm'

@@ -91,19 +91,21 @@ call Check 'after rejected', KTSelectCols('select 1', 'c.'), '1'
 call Check 'after rejected: reset', kt.!msgno c.0 c.1, '0 1 1 INT 11'
 
 /* Incorrect calls: missing arguments, a refused statement argument (a stem
-   name, an empty variable, a NUL byte), a statement beyond 32767 bytes, a
-   stem too long for its buffer. None of them publishes. */
+   name, a NUL byte), a statement beyond 32767 bytes, a stem too long for its
+   buffer. None of them publishes. An empty variable holds no statement: "0"
+   with its name in KT.!DBERRSTR. */
 empty = ''
 withNul = 'select 1' || '00'x
 kt.!msgno = 'untouched'
 call Check 'no stem', Try("KTSelectCols('select 1')"), 'ERROR 40'
 call Check 'empty statement', Try("KTSelectCols('', 'c.')"), 'ERROR 40'
 call Check 'stem name', Try("KTSelectCols('query.', 'c.')"), 'ERROR 40'
-call Check 'empty variable', Try("KTSelectCols('empty', 'c.')"), 'ERROR 40'
 call Check 'variable with NUL', Try("KTSelectCols('withNul', 'c.')"), 'ERROR 40'
 call Check 'statement too long', Try("KTSelectCols('select' copies(' ', 32767), 'c.')"), 'ERROR 40'
 call Check 'stem too long', Try("KTSelectCols('select 1', copies('S', 251)'.')"), 'ERROR 40'
 call Check 'nothing published', kt.!msgno, 'untouched'
+call Check 'empty variable', KTSelectCols('empty', 'c.') kt.!dberrstr,,
+           '0 The statement variable EMPTY is empty: nothing was sent'
 /* REXX names end at 250 characters, under every interpreter. */
 call Check 'names too long', Try("KTSelectCols('select 7 as x', copies('S', 250)'.')"), 'ERROR 40'
 call Check 'longest stem', KTSelectCols('select 7 as x', copies('S', 247)'.'), '1'

@@ -100,6 +100,19 @@ TEST_F(ErrorCapture, LongTextsAreCutAt255BytesOnACharacterBoundary) {
   EXPECT_EQ(Held(ktdb::CapturedErrors.dbErrStr), std::string(254, 'a'));
 }
 
+TEST_F(ErrorCapture, APackageErrorJoinsItsPiecesAndCutsOnACharacterBoundary) {
+  ktdb::CapturedErrors.osErr = 5;
+  ktdb::NotePackageError(SYBENULP, {"The variable ", "S.3", " is not set"});
+  EXPECT_EQ(ktdb::CapturedErrors.dbErr, SYBENULP);
+  EXPECT_EQ(Held(ktdb::CapturedErrors.dbErrStr), "The variable S.3 is not set");
+  EXPECT_EQ(ktdb::CapturedErrors.osErr, 0);
+  EXPECT_EQ(ktdb::ErrorCount, 1);
+  // A long name is cut whole characters first, and nothing follows it.
+  const std::string name = std::string(251, 'N') + "\xE2\x82\xAC" + "rest";
+  ktdb::NotePackageError(SYBENULP, {"ab", name, " tail"});
+  EXPECT_EQ(Held(ktdb::CapturedErrors.dbErrStr), "ab" + std::string(251, 'N'));
+}
+
 TEST_F(ErrorCapture, ResetErrorsLeavesErrorCountAndTheVariablesAlone) {
   ktdb::MessageHandler(nullptr, 1, 2, 3, Text("m"), nullptr, nullptr, 0);
   ktdb::ErrorHandler(nullptr, 1, SYBECSYN, 4, Text("e"), Text("o"));

@@ -181,6 +181,9 @@ TEST(NullSubstitute, TheFirstCharacterOfTheArgument) {
       {"\xC3\xA9t\xC3\xA9", "\xC3\xA9"},          // a two-byte character whole
       {"\xF0\x9D\x84\x9Ex", "\xF0\x9D\x84\x9E"},  // a four-byte character whole
       {"\xE2\x82", "\xE2"},                       // a broken sequence: one byte
+      {"\xE2\x82Z", "\xE2"},                      // a lead byte whose sequence breaks
+      {"\xF0\x9F\x98Z", "\xF0"},
+      {"\x82\xAC", "\x82"},  // a continuation byte first: itself
   };
   for (const auto& c : cases) {
     ktdb::SetNullSubstitute(c.argument);

@@ -95,7 +95,7 @@ TEST_F(HtmlCompose, EveryParameterInTableOrderWithItsQuoting) {
   std::string expected = "sp_makewebtask ";
   for (std::size_t i = 0; i < ktdb::kWebTaskParameters.size(); ++i) {
     const auto& entry = ktdb::kWebTaskParameters[i];
-    const std::string value = "v" + std::to_string(i);
+    const std::string value = entry.quoted ? "v" + std::to_string(i) : std::to_string(i);
     fake_rexx::variables["S." + std::string(entry.tail)] = value;
     if (i > 0) expected += ",";
     expected += std::string(entry.parameter) + "=" + (entry.quoted ? "'" + value + "'" : value);
@@ -106,6 +106,16 @@ TEST_F(HtmlCompose, EveryParameterInTableOrderWithItsQuoting) {
   // Run and drop fetch the first two variables only.
   fake_rexx::sets.clear();
   EXPECT_EQ(Compose("S.", WebAction::kRun).text, "sp_runwebtask @procname='v0'");
+}
+
+TEST_F(HtmlCompose, DoubledQuotesStillBoundTheCall) {
+  // Doubling makes a value longer: a value of quotes that fits as it stands
+  // may not fit doubled, and is then an incorrect call, never sent cut.
+  const std::size_t room = ktdb::kNameBufferSize - 1 - std::strlen(",@query=''");
+  fake_rexx::variables = {{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", std::string(room / 2, '\'')}};
+  EXPECT_EQ(Compose("W.", WebAction::kMake).outcome, WebTaskOutcome::kComposed);
+  fake_rexx::variables = {{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", std::string(room / 2 + 1, '\'')}};
+  EXPECT_EQ(Compose("W.", WebAction::kMake).outcome, WebTaskOutcome::kTooLong);
 }
 
 TEST_F(HtmlCompose, UnsetVariablesAreLeftOutAndRequiredOnesEndTheCall) {
@@ -129,12 +139,12 @@ TEST_F(HtmlCompose, UnsetVariablesAreLeftOutAndRequiredOnesEndTheCall) {
        WebIdentification::kProcName,
        WebTaskOutcome::kComposed,
        "sp_makewebtask @outputfile='o',@query='q'"},
-      // Its own name in another case is a value.
+      // Its own name in another case is a value (and then not a number).
       {{{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", "q"}, {"W.!ITALIC", "w.!italic"}},
        WebAction::kMake,
        WebIdentification::kProcName,
-       WebTaskOutcome::kComposed,
-       "sp_makewebtask @outputfile='o',@query='q',@italic=w.!italic"},
+       WebTaskOutcome::kNotANumber,
+       "sp_makewebtask @outputfile='o',@query='q'"},
       // The output file must be set for every action, even when not sent.
       {{{"W.!PROCNAME", "p"}},
        WebAction::kRun,
@@ -157,12 +167,42 @@ TEST_F(HtmlCompose, UnsetVariablesAreLeftOutAndRequiredOnesEndTheCall) {
        WebIdentification::kBoth,
        WebTaskOutcome::kComposed,
        "sp_runwebtask @outputfile='o'"},
-      // Quotes pass unchanged; doubling them is the script's.
-      {{{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", "select 'it''s'"}, {"W.!WEBPAGETITLE", "a'b"}},
+      // Every quote inside a quoted value is doubled, at its start and end
+      // too, so that a value can never end its quotes early.
+      {{{"W.!OUTPUTFILE", "o'"},
+        {"W.!QUERY", "select 'it''s'"},
+        {"W.!WEBPAGETITLE", "Bob's report"},
+        {"W.!URL", "''',@bold=1;drop table t--"}},
        WebAction::kMake,
        WebIdentification::kProcName,
        WebTaskOutcome::kComposed,
-       "sp_makewebtask @outputfile='o',@query='select 'it''s'',@webpagetitle='a'b'"},
+       "sp_makewebtask @outputfile='o''',@query='select ''it''''s''',"
+       "@webpagetitle='Bob''s report',@url=''''''',@bold=1;drop table t--'"},
+      {{{"W.!PROCNAME", "'"}, {"W.!OUTPUTFILE", "o"}},
+       WebAction::kRun,
+       WebIdentification::kProcName,
+       WebTaskOutcome::kComposed,
+       "sp_runwebtask @procname=''''"},
+      // A bare value must be a number: anything else ends the call before
+      // its piece.
+      {{{"W.!OUTPUTFILE", "o"},
+        {"W.!QUERY", "q"},
+        {"W.!BOLD", "-1"},
+        {"W.!TARGETDATE", "20261208"}},
+       WebAction::kMake,
+       WebIdentification::kProcName,
+       WebTaskOutcome::kComposed,
+       "sp_makewebtask @outputfile='o',@query='q',@bold=-1,@targetdate=20261208"},
+      {{{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", "q"}, {"W.!BOLD", "1;drop table t"}},
+       WebAction::kMake,
+       WebIdentification::kProcName,
+       WebTaskOutcome::kNotANumber,
+       "sp_makewebtask @outputfile='o',@query='q'"},
+      {{{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", "q"}, {"W.!ROWCNT", " 5"}},
+       WebAction::kMake,
+       WebIdentification::kProcName,
+       WebTaskOutcome::kNotANumber,
+       "sp_makewebtask @outputfile='o',@query='q'"},
       // A NUL byte would cut the call dbcmd sends.
       {{{"W.!OUTPUTFILE", "o"}, {"W.!QUERY", std::string("a\0b", 3)}},
        WebAction::kMake,
