@@ -47,13 +47,15 @@ run:
   end
   else do
     say 'batch' batch':' res.0 'result sets'
-    if res.0 = 0 & kt.!msgno <> 0 then do
-      say '  error' kt.!msgno':' kt.!msgtext
+    /* No set at all: the server rejected the batch as a whole. */
+    if res.0 = 0 & (kt.!severity > 10 | kt.!dberr <> 0) then do
+      say '  rejected:' kt.!msgno kt.!msgtext kt.!dberr kt.!dberrstr
       failed = failed + 1
     end
     do s = 1 to res.0
       if res.s = 0 then do
-        say '  set' s': failed:' kt.!msgno kt.!msgtext
+        say '  set' s': failed: error' res.s.!msgno '(severity' res.s.!severity'):',
+            res.s.!msgtext
         failed = failed + 1
         iterate
       end

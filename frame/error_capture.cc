@@ -1,11 +1,19 @@
 // Error and message capture: the DB-Library handlers (server/handlers.cc) fill
 // CapturedErrors during a call; PublishErrors hands it to the script as the
 // KT.! variables.
-#include <cstring>
-
 #include "frame/frame.h"
 
 namespace ktdb {
+
+bool ReplacesMessage(std::int32_t heldSeverity, std::int32_t newSeverity) {
+  return !(heldSeverity > kInformationalSeverity && newSeverity <= kInformationalSeverity);
+}
+
+void ResetSetMessage() {
+  SetMessage.severity = 0;
+  SetMessage.msgNo = 0;
+  SetMessage.text[0] = '\0';
+}
 
 void ResetErrors() {
   CapturedErrors.severity = 0;
@@ -16,29 +24,6 @@ void ResetErrors() {
   CapturedErrors.msgNo = 0;
   CapturedErrors.msgState = 0;
   CapturedErrors.msgText[0] = '\0';
-}
-
-void NotePackageError(std::int32_t number, std::initializer_list<std::string_view> text) {
-  std::array<char, kErrorTextSize> joined{};
-  std::size_t length = 0;
-  for (const std::string_view piece : text) {
-    const std::size_t room = joined.size() - 1 - length;
-    std::size_t take = piece.size();
-    if (take > room) {
-      // Cut on the start of a UTF-8 sequence; nothing follows a cut piece.
-      take = room;
-      while (take > 0 && (static_cast<unsigned char>(piece[take]) & 0xC0) == 0x80) --take;
-    }
-    std::memcpy(joined.data() + length, piece.data(), take);
-    length += take;
-    if (take < piece.size()) break;
-  }
-  joined[length] = '\0';
-  CapturedErrors.dbErr = number;
-  CapturedErrors.osErr = 0;
-  CopyCut(CapturedErrors.dbErrStr, joined.data());
-  CapturedErrors.osErrStr[0] = '\0';
-  ++ErrorCount;
 }
 
 bool PublishErrors() {

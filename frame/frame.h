@@ -64,6 +64,17 @@ struct ErrorStem {
   std::array<char, kErrorTextSize> msgText;   // last server message text
 };
 
+// A server error as KTBatch reports it for one result set.
+struct SetMessageRecord {
+  std::int32_t severity;
+  std::int32_t msgNo;
+  std::array<char, kErrorTextSize> text;
+};
+
+// The highest severity of a message that informs rather than reports an
+// error: SQL Server's errors have severities from 11.
+inline constexpr std::int32_t kInformationalSeverity = 10;
+
 // ==== Process-wide state of the frame ====
 
 // PackageState: Unloaded when the library is mapped. EnterCall sets Busy when
@@ -100,6 +111,12 @@ extern std::array<char, kRowStemBufferSize> RowStemBuffer;
 // that met the condition; published by PublishErrors at the end of the call.
 // Keeps its content between calls.
 extern ErrorStem CapturedErrors;
+
+// SetMessage: the last server error (severity above 10) of the part of a
+// call KTBatch reports as one result set. Reset by
+// ResetSetMessage (KTBatch, before each set); written only by
+// MessageHandler.
+extern SetMessageRecord SetMessage;
 
 // ==== Arguments and the result string ====
 
@@ -282,10 +299,13 @@ class StemName {
 // ErrorCount (server/) nor any REXX variable.
 void ResetErrors();
 
-// Records an error the package itself found, as a DB-Library error would be:
-// the number into dbErr, the pieces of text one behind the other (cut at 255
-// bytes on a character boundary) into dbErrStr; osErr and osErrStr emptied.
-void NotePackageError(std::int32_t number, std::initializer_list<std::string_view> text);
+// Whether a server message of `newSeverity` replaces one of `heldSeverity`
+// captured earlier in the same call: always, except that an informational
+// message (severity 10 or less) never replaces an error.
+bool ReplacesMessage(std::int32_t heldSeverity, std::int32_t newSeverity);
+
+// Empties SetMessage.
+void ResetSetMessage();
 
 // Sets the eight KT.! variables from CapturedErrors, in the order SEVERITY,
 // DBERR, OSERR, DBERRSTR, OSERRSTR, MSGNO, MSGSTATE, MSGTEXT. Stops at the

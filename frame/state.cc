@@ -11,5 +11,6 @@ std::array<char, kValueBufferSize> ValueBuffer = {};
 std::array<char, kStemBufferSize> StemBuffer = {};
 std::array<char, kRowStemBufferSize> RowStemBuffer = {};
 ErrorStem CapturedErrors = {};
+SetMessageRecord SetMessage = {};
 
 }  // namespace ktdb

@@ -1,6 +1,8 @@
 // The DB-Library error and message handlers: they record what DB-Library and
 // the server report into CapturedErrors, inside the DB-Library call that met
 // the condition.
+#include <cstring>
+
 #include "server/server.h"
 
 namespace ktdb {
@@ -13,6 +15,19 @@ bool NoOperatingSystemError(int oserr) {
   return oserr == 0 || oserr == DBNOERR;
 }
 
+// The DB-Library errors that FreeTDS raises as the consequence of an
+// earlier one within the same call: a login that failed for a time-out, a
+// read or write failure or a closed connection ends with "connection
+// failed" (20002); a connection that died that way answers every later
+// request with "dead or not enabled" (20047).
+bool IsConsequence(std::int32_t cause, int consequence) {
+  const bool connectionLost = cause == SYBETIME || cause == SYBEREAD || cause == SYBEWRIT ||
+                              cause == SYBESEOF || cause == SYBECONN;
+  if (consequence == SYBEFCON) return connectionLost;
+  if (consequence == SYBEDDNE) return connectionLost || cause == SYBEFCON;
+  return false;
+}
+
 }  // namespace
 
 int ErrorHandler(DBPROCESS* /*dbproc*/, int /*severity*/, int dberr, int oserr, char* dberrstr,
@@ -23,11 +38,14 @@ int ErrorHandler(DBPROCESS* /*dbproc*/, int /*severity*/, int dberr, int oserr, 
   // count the message twice. DB-Library ignores the answer to it.
   if (dberr == SYBESMSG) return INT_CANCEL;
 
-  CapturedErrors.dbErr = dberr;
-  if (dberrstr != nullptr) CopyCut(CapturedErrors.dbErrStr, dberrstr);
-  CapturedErrors.osErr = oserr;
-  if (oserrstr != nullptr && !NoOperatingSystemError(oserr)) {
-    CopyCut(CapturedErrors.osErrStr, oserrstr);
+  // A consequence keeps its cause, which tells the script what happened.
+  if (!IsConsequence(CapturedErrors.dbErr, dberr)) {
+    CapturedErrors.dbErr = dberr;
+    if (dberrstr != nullptr) CopyCut(CapturedErrors.dbErrStr, dberrstr);
+    CapturedErrors.osErr = oserr;
+    if (oserrstr != nullptr && !NoOperatingSystemError(oserr)) {
+      CopyCut(CapturedErrors.osErrStr, oserrstr);
+    }
   }
   ++ErrorCount;
 
@@ -42,13 +60,45 @@ int ErrorHandler(DBPROCESS* /*dbproc*/, int /*severity*/, int dberr, int oserr, 
 
 int MessageHandler(DBPROCESS* /*dbproc*/, DBINT msgno, int msgstate, int severity, char* msgtext,
                    char* /*srvname*/, char* /*proc*/, int /*line*/) {
-  CapturedErrors.msgNo = msgno;
-  CapturedErrors.msgState = msgstate;
-  CapturedErrors.severity = severity;
-  CopyCut(CapturedErrors.msgText, msgtext);
+  // An informational message that follows an error (SQL Server's 3621 "The
+  // statement has been terminated" after a duplicate key) does not hide it.
+  if (ReplacesMessage(CapturedErrors.severity, severity)) {
+    CapturedErrors.msgNo = msgno;
+    CapturedErrors.msgState = msgstate;
+    CapturedErrors.severity = severity;
+    CopyCut(CapturedErrors.msgText, msgtext);
+  }
+  if (severity > kInformationalSeverity) {
+    SetMessage.msgNo = msgno;
+    SetMessage.severity = severity;
+    CopyCut(SetMessage.text, msgtext);
+  }
   ErrorCount += 2;
   // DB-Library's documented answer for a message handler.
   return 0;
+}
+
+void NotePackageError(std::int32_t number, std::initializer_list<std::string_view> text) {
+  std::array<char, kErrorTextSize> joined{};
+  std::size_t length = 0;
+  for (const std::string_view piece : text) {
+    const std::size_t room = joined.size() - 1 - length;
+    std::size_t take = piece.size();
+    if (take > room) {
+      // Cut on the start of a UTF-8 sequence; nothing follows a cut piece.
+      take = room;
+      while (take > 0 && (static_cast<unsigned char>(piece[take]) & 0xC0) == 0x80) --take;
+    }
+    std::memcpy(joined.data() + length, piece.data(), take);
+    length += take;
+    if (take < piece.size()) break;
+  }
+  joined[length] = '\0';
+  CapturedErrors.dbErr = number;
+  CapturedErrors.osErr = 0;
+  CopyCut(CapturedErrors.dbErrStr, joined.data());
+  CapturedErrors.osErrStr[0] = '\0';
+  ++ErrorCount;
 }
 
 }  // namespace ktdb

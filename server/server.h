@@ -83,6 +83,11 @@ extern std::int32_t ErrorCount;
 // convert a file's text from it.
 extern std::array<char, kLoginTextSize> ClientCharset;
 
+// Records an error the package itself found, as a DB-Library error would be
+// (counted in ErrorCount): the number into dbErr, the pieces of text one behind the other (cut at 255
+// bytes on a character boundary) into dbErrStr; osErr and osErrStr emptied.
+void NotePackageError(std::int32_t number, std::initializer_list<std::string_view> text);
+
 // ---- The DB-Library wrapper ----
 
 // Installs MessageHandler with dbmsghandle, then ErrorHandler with

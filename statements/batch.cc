@@ -3,8 +3,10 @@
 //
 // For the result stem R and result set n: R||n.0.0 holds its column count
 // ("0" until a row was read), R||n.r.j the values of row r ("(null)" for
-// NULL), R||n.0 dbcount after its rows, R||n its status (1 or 0), and R||0
-// the number of result sets.
+// NULL), R||n.0 dbcount after its rows, R||n.!MSGNO, R||n.!SEVERITY and
+// R||n.!MSGTEXT the server's error for the set (0, 0 and empty without one),
+// R||n its status (1, or 0 when the statement failed), and R||0 the number
+// of result sets.
 #include <algorithm>
 #include <cstring>
 
@@ -92,9 +94,33 @@ bool AppendStatement(StemName& statements, std::int32_t i) {
   return true;
 }
 
-// Reports the result the batch stands at as set n with the status `status`:
-// its rows, dbcount and status. Answers false when a variable cannot be set;
-// `broken` tells whether reading the rows failed.
+// The severity of SQL Server's syntax errors: a batch failed with one was
+// rejected as a whole, before any statement of it ran.
+constexpr std::int32_t kSyntaxErrorSeverity = 15;
+
+// Sets R n.!MSGNO, R n.!SEVERITY and R n.!MSGTEXT from the error of set n.
+bool ReportSetMessage(StemName& results, std::int32_t n, const SetMessageRecord& message) {
+  const auto set = [&](std::string_view word, std::string_view value) {
+    Tail tail = MakeTail(n);
+    // A number of at most 11 characters and the longest word fit the tail.
+    std::copy(word.begin(), word.end(), tail.text.begin() + tail.length);
+    tail.length += word.size();
+    return SetStemText(results, tail, value);
+  };
+  return set(".!MSGNO", Decimal(message.msgNo).View()) &&
+         set(".!SEVERITY", Decimal(message.severity).View()) &&
+         set(".!MSGTEXT", std::string_view(message.text.data()));
+}
+
+// Whether a set failed: DB-Library said so, or the server reported an error
+// for it (a select whose rows end in an error succeeds in dbresults).
+bool SetFailed(RETCODE status, const SetMessageRecord& message) {
+  return status != SUCCEED || message.msgNo != 0 || message.severity != 0;
+}
+
+// Reports the result the batch stands at as set n, whose dbresults answered
+// `status`: its rows, dbcount, message and status. Answers false when a
+// variable cannot be set; `broken` tells whether reading the rows failed.
 bool ReportResultSet(StemName& results, std::int32_t n, RETCODE status, bool& broken) {
   if (!SetStemNumber(results, MakeTail(n, 0, 0), 0)) return false;
   std::int32_t columns = 0;
@@ -115,31 +141,37 @@ bool ReportResultSet(StemName& results, std::int32_t n, RETCODE status, bool& br
   }
   broken = answer == FAIL;
   return SetStemNumber(results, MakeTail(n, 0), dbcount(MainConnection)) &&
-         SetStemNumber(results, MakeTail(n), status == SUCCEED ? 1 : 0);
+         ReportSetMessage(results, n, SetMessage) &&
+         SetStemNumber(results, MakeTail(n), SetFailed(status, SetMessage) ? 0 : 1);
 }
 
 // Sends the batch and reports its result sets. Answers the number of sets,
-// or nothing when a variable cannot be set.
+// or nothing when a variable cannot be set. The messages the server sends
+// for a set arrive during the dbresults that opens it (for the first set,
+// during dbsqlexec) and while its rows are read.
 std::optional<std::int32_t> RunBatch(StemName& results) {
   std::int32_t n = 0;
   RETCODE status;
+  ResetSetMessage();
   if (dbsqlexec(MainConnection) == SUCCEED) {
     status = dbresults(MainConnection);
   } else {
-    // dbsqlexec fails when the first statement fails. A batch the server
-    // rejected as a whole has nothing more to report; but when the server
-    // went on with the later statements, their results are pending, and the
-    // failed first statement is reported as a set of its own in front of
-    // them so that no statement that ran goes unreported.
+    // dbsqlexec fails when the first statement fails, and when the server
+    // rejected the batch as a whole (a syntax error: nothing ran). Only the
+    // latter reports no set. A failed first statement is a set of its own,
+    // in front of whatever the server ran after it.
     if (dbdead(MainConnection)) {
       NoteSilentLoss(MainConnection);
       return n;
     }
+    const SetMessageRecord first = SetMessage;
+    ResetSetMessage();
     status = dbresults(MainConnection);
-    if (status == NO_MORE_RESULTS) return n;
+    if (status == NO_MORE_RESULTS && first.severity == kSyntaxErrorSeverity) return n;
     ++n;
     if (!SetStemNumber(results, MakeTail(n, 0, 0), 0) ||
-        !SetStemNumber(results, MakeTail(n, 0), -1) || !SetStemNumber(results, MakeTail(n), 0)) {
+        !SetStemNumber(results, MakeTail(n, 0), -1) || !ReportSetMessage(results, n, first) ||
+        !SetStemNumber(results, MakeTail(n), 0)) {
       return std::nullopt;
     }
   }
@@ -150,6 +182,7 @@ std::optional<std::int32_t> RunBatch(StemName& results) {
     // A failed set is followed by the rest of the batch, unless the
     // connection broke: then every further dbresults would fail too.
     if (broken || (status == FAIL && dbdead(MainConnection))) break;
+    ResetSetMessage();
     status = dbresults(MainConnection);
   }
   return n;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "frame/frame.h"
+#include "server/dblib.h"
 
 namespace ktdb {
 

@@ -37,6 +37,15 @@ case $name in
     got=$work/fruit.csv ;;
   run_sql)
     rexx ./run_sql.rexx "$KTDB_SERVER" ktdb secret report.sql >"$work/run_sql.txt" || exit 1
+    # A failed statement is named with its error, and the batch goes on.
+    printf "insert into fruit (id, name) values (1, 'dup')\nprint 'after'\ngo\n" >"$work/bad.sql"
+    if rexx ./run_sql.rexx "$KTDB_SERVER" ktdb secret "$work/bad.sql" >"$work/bad.txt"; then
+      echo "FAIL: run_sql.rexx did not fail for a duplicate key"
+      exit 1
+    fi
+    grep -q "set 1: failed: error 2627 (severity 14): Violation of PRIMARY KEY" "$work/bad.txt" &&
+      grep -q "set 2: -1 rows, 0 columns" "$work/bad.txt" ||
+      { echo "FAIL: run_sql.rexx did not name the failed statement:"; cat "$work/bad.txt"; exit 1; }
     got=$work/run_sql.txt ;;
   load_files)
     # Every byte value, an empty file, and a file far beyond one 512-byte

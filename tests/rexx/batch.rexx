@@ -40,7 +40,7 @@ call Check 'failed in the middle', KTBatch('f.', 'fr.'), '1'
 call Check 'failed in the middle: sets', fr.0, '3'
 call Check 'failed in the middle: statuses', fr.1 fr.2 fr.3, '1 0 1'
 call Check 'failed in the middle: values', fr.1.1.1 fr.3.1.1, '1 3'
-call Check 'failed in the middle: last message 3621', kt.!msgno, '3621'
+call Check 'failed in the middle: the error, not 3621', kt.!msgno, '2627'
 
 /* A batch the server rejects as a whole: "1", no sets, the reason in KT.!. */
 x.0 = 2; x.1 = 'select 1'; x.2 = 'select from where'

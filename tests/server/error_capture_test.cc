@@ -113,6 +113,74 @@ TEST_F(ErrorCapture, APackageErrorJoinsItsPiecesAndCutsOnACharacterBoundary) {
   EXPECT_EQ(Held(ktdb::CapturedErrors.dbErrStr), "ab" + std::string(251, 'N'));
 }
 
+TEST_F(ErrorCapture, AnInformationalMessageDoesNotHideAnError) {
+  const struct {
+    int firstSeverity;
+    int secondSeverity;
+    int keptNumber;  // 1: the first message, 2: the second
+  } cases[] = {
+      {14, 0, 1},   // 2627 then 3621: the duplicate key stays
+      {16, 10, 1},  // severity 10 is informational
+      {16, 11, 2},  // a later error replaces an error
+      {0, 0, 2},    // informational messages replace each other
+      {10, 16, 2},  // an error replaces an informational message
+  };
+  for (const auto& c : cases) {
+    ktdb::ResetErrors();
+    ktdb::MessageHandler(nullptr, 1, 1, c.firstSeverity, Text("first"), nullptr, nullptr, 0);
+    ktdb::MessageHandler(nullptr, 2, 2, c.secondSeverity, Text("second"), nullptr, nullptr, 0);
+    const bool first = c.keptNumber == 1;
+    EXPECT_EQ(ktdb::CapturedErrors.msgNo, c.keptNumber) << c.firstSeverity << c.secondSeverity;
+    EXPECT_EQ(ktdb::CapturedErrors.msgState, c.keptNumber);
+    EXPECT_EQ(ktdb::CapturedErrors.severity, first ? c.firstSeverity : c.secondSeverity);
+    EXPECT_EQ(Held(ktdb::CapturedErrors.msgText), first ? "first" : "second");
+  }
+  EXPECT_EQ(ktdb::ErrorCount, 2 * 2 * 5);
+}
+
+TEST_F(ErrorCapture, AConsequenceKeepsItsCause) {
+  const struct {
+    int cause;
+    int consequence;
+    bool kept;
+  } cases[] = {
+      {SYBETIME, SYBEFCON, true},  // login time-out, then "connection failed"
+      {SYBEREAD, SYBEFCON, true},  // read failed during the login
+      {SYBESEOF, SYBEFCON, true},  // the server closed the connection during it
+      {SYBEWRIT, SYBEFCON, true},  // write failed during it
+      {SYBECONN, SYBEFCON, true},  // (with "tds version = auto")
+      {SYBESEOF, SYBEDDNE, true},  // the connection died, then "dead"
+      {SYBEREAD, SYBEDDNE, true},  {SYBETIME, SYBEDDNE, true},
+      {SYBEFCON, SYBEDDNE, true},  {SYBECOFL, SYBEFCON, false},  // unrelated errors: the later one
+      {SYBEDDNE, SYBESEOF, false}, {SYBETIME, SYBECOFL, false},
+  };
+  for (const auto& c : cases) {
+    ktdb::ResetErrors();
+    ktdb::ErrorHandler(nullptr, 9, c.cause, 111, Text("cause"), Text("os cause"));
+    ktdb::ErrorHandler(nullptr, 9, c.consequence, 0, Text("consequence"), Text("Success"));
+    EXPECT_EQ(ktdb::CapturedErrors.dbErr, c.kept ? c.cause : c.consequence)
+        << c.cause << " " << c.consequence;
+    EXPECT_EQ(Held(ktdb::CapturedErrors.dbErrStr), c.kept ? "cause" : "consequence");
+    EXPECT_EQ(ktdb::CapturedErrors.osErr, c.kept ? 111 : 0);
+  }
+}
+
+TEST_F(ErrorCapture, TheSetMessageHoldsTheLastErrorOnly) {
+  ktdb::ResetSetMessage();
+  ktdb::MessageHandler(nullptr, 5701, 1, 0, Text("context"), nullptr, nullptr, 0);
+  EXPECT_EQ(ktdb::SetMessage.msgNo, 0);
+  ktdb::MessageHandler(nullptr, 2627, 1, 14, Text("duplicate"), nullptr, nullptr, 0);
+  ktdb::MessageHandler(nullptr, 3621, 0, 0, Text("terminated"), nullptr, nullptr, 0);
+  EXPECT_EQ(ktdb::SetMessage.msgNo, 2627);
+  EXPECT_EQ(ktdb::SetMessage.severity, 14);
+  EXPECT_STREQ(ktdb::SetMessage.text.data(), "duplicate");
+  ktdb::MessageHandler(nullptr, 8134, 1, 16, Text("divide"), nullptr, nullptr, 0);
+  EXPECT_EQ(ktdb::SetMessage.msgNo, 8134);
+  ktdb::ResetSetMessage();
+  EXPECT_EQ(ktdb::SetMessage.msgNo, 0);
+  EXPECT_STREQ(ktdb::SetMessage.text.data(), "");
+}
+
 TEST_F(ErrorCapture, ResetErrorsLeavesErrorCountAndTheVariablesAlone) {
   ktdb::MessageHandler(nullptr, 1, 2, 3, Text("m"), nullptr, nullptr, 0);
   ktdb::ErrorHandler(nullptr, 1, SYBECSYN, 4, Text("e"), Text("o"));
