@@ -87,9 +87,15 @@ extern State PackageState;
 // writes it. Read by every entry guard.
 extern std::int32_t ConnectedFlag;
 
-// RequestBlock: the one SHVBLOCK of the package, never chained. SetVariable
-// and FetchVariable fill it anew before each pool call.
+// RequestBlock: the SHVBLOCK of every set and fetch. SetVariable and
+// FetchVariable fill it anew before each pool call. Chained only during a set
+// of a compound variable, to CountingFetchBlock.
 extern SHVBLOCK RequestBlock;
+
+// CountingFetchBlock: a fetch of the name just set, chained behind the set
+// of a compound variable by SetVariable (see there); meaningful only during
+// that pool call.
+extern SHVBLOCK CountingFetchBlock;
 
 // NameBuffer: names of variables to fetch and statement texts. Written by the
 // statement functions during their call; holds nothing between calls.

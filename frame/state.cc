@@ -6,6 +6,7 @@ namespace ktdb {
 State PackageState = State::kUnloaded;
 std::int32_t ConnectedFlag = 0;
 SHVBLOCK RequestBlock = {};
+SHVBLOCK CountingFetchBlock = {};
 std::array<char, kNameBufferSize> NameBuffer = {};
 std::array<char, kValueBufferSize> ValueBuffer = {};
 std::array<char, kStemBufferSize> StemBuffer = {};

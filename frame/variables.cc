@@ -8,6 +8,15 @@ bool SymbolCharacter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '?' || c == '_';
 }
 
+// The one byte the counting fetch may write (it is offered none).
+char CountingSink = 0;
+
+// Whether a name is compound: a period with a tail behind it.
+bool IsCompound(std::string_view name) {
+  const std::size_t period = name.find('.');
+  return period != std::string_view::npos && period + 1 < name.size();
+}
+
 }  // namespace
 
 bool IsVariableName(std::string_view name) {
@@ -38,7 +47,27 @@ bool SetVariable(std::string_view name, std::string_view value) {
   RequestBlock.shvvaluelen = value.size();
   RequestBlock.shvcode = RXSHV_SET;
   RequestBlock.shvret = 0;
-  const ApiAnswer answer = RexxVariablePool(&RequestBlock);
+  if (IsCompound(name)) {
+    // Regina 3.6 counts a set of a compound variable on the wrong table, so
+    // that the stem's tail table is reorganised over and over as it grows
+    // (quadratic in the number of tails). A fetch of the same name counts
+    // where it should. Chained behind the set, in the same pool call, it
+    // keeps the tail table's counters right. It is offered no room: nothing
+    // is copied, and its answer (truncated) is not looked at.
+    CountingFetchBlock.shvnext = nullptr;
+    CountingFetchBlock.shvname = RequestBlock.shvname;
+    CountingFetchBlock.shvnamelen = RequestBlock.shvnamelen;
+    CountingFetchBlock.shvvalue.strptr = &CountingSink;
+    CountingFetchBlock.shvvalue.strlength = 0;
+    CountingFetchBlock.shvvaluelen = 0;
+    CountingFetchBlock.shvcode = RXSHV_FETCH;
+    CountingFetchBlock.shvret = 0;
+    RequestBlock.shvnext = &CountingFetchBlock;
+  }
+  const ApiAnswer combined = RexxVariablePool(&RequestBlock);
+  // The set's own answer; alone in the call it is the call's answer.
+  const ApiAnswer answer = RequestBlock.shvnext != nullptr ? RequestBlock.shvret : combined;
+  RequestBlock.shvnext = nullptr;
   return answer == RXSHV_OK || answer == RXSHV_NEWV;
 }
 

@@ -6,6 +6,9 @@
  *                                  to text as the package does; prints seconds
  *   dblib_bench SERVER one N       N round trips of "select 1", value
  *                                  converted; prints seconds
+ *   dblib_bench SERVER wide N      fetch every row of wN (100,000 values in
+ *                                  N = 5, 16 or 50 columns), each value
+ *                                  converted; prints seconds
  *
  * Logs in as bench/bench with TDS 7.0 and UTF-8, like the package. */
 #include <stdio.h>
@@ -75,6 +78,34 @@ static long ConvertAll(DBPROCESS* dbproc) {
   return values;
 }
 
+/* The wide tables: wN has N columns (odd ones int, even ones varchar) and
+ * 100,000 / N rows, numbered from 0 in n. */
+static const int kWidths[] = {5, 16, 50};
+
+static int FillWide(DBPROCESS* dbproc, int width) {
+  static char sql[65536];
+  int at = snprintf(sql, sizeof sql, "create table w%d (", width);
+  for (int j = 1; j <= width; ++j) {
+    at += snprintf(sql + at, sizeof sql - (size_t)at, "%sc%d %s", j > 1 ? ", " : "", j,
+                   j % 2 == 1 ? "int" : "varchar(20)");
+  }
+  snprintf(sql + at, sizeof sql - (size_t)at, ")");
+  if (!Run(dbproc, sql)) return 0;
+  const char* n = "(a.n + 10*b2.n + 100*c.n + 1000*e.n + 10000*f.n)";
+  at = snprintf(sql, sizeof sql, "insert into w%d select ", width);
+  for (int j = 1; j <= width; ++j) {
+    if (j % 2 == 1) {
+      at += snprintf(sql + at, sizeof sql - (size_t)at, "%s%s * 100 + %d", j > 1 ? ", " : "", n, j);
+    } else {
+      at += snprintf(sql + at, sizeof sql - (size_t)at, "%s'v%d.' + cast(%s as varchar(10))",
+                     j > 1 ? ", " : "", j, n);
+    }
+  }
+  snprintf(sql + at, sizeof sql - (size_t)at,
+           " from d a, d b2, d c, d e, d f where %s < %d", n, 100000 / width);
+  return Run(dbproc, sql);
+}
+
 int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: %s SERVER fill|select|one N\n", argv[0]);
@@ -110,6 +141,9 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
       if (!Run(dbproc, steps[i])) return 1;
     }
+    for (size_t i = 0; i < sizeof kWidths / sizeof kWidths[0]; ++i) {
+      if (!FillWide(dbproc, kWidths[i])) return 1;
+    }
   } else if (strcmp(mode, "select") == 0) {
     const double start = Now();
     if (dbcmd(dbproc, "select id, name, x, at, amount from b") != SUCCEED ||
@@ -119,6 +153,18 @@ int main(int argc, char** argv) {
     const long values = ConvertAll(dbproc);
     const double seconds = Now() - start;
     if (values != 500000) fprintf(stderr, "dblib_bench: %ld values\n", values);
+    printf("%.6f\n", seconds);
+  } else if (strcmp(mode, "wide") == 0 && argc > 3) {
+    const int width = atoi(argv[3]);
+    char sql[64];
+    snprintf(sql, sizeof sql, "select * from w%d", width);
+    const double start = Now();
+    if (dbcmd(dbproc, sql) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 1;
+    const long values = ConvertAll(dbproc);
+    const double seconds = Now() - start;
+    if (width <= 0 || values != 100000 / width * width) {
+      fprintf(stderr, "dblib_bench: %ld values\n", values);
+    }
     printf("%.6f\n", seconds);
   } else if (strcmp(mode, "one") == 0 && argc > 3) {
     const long rounds = atol(argv[3]);

@@ -65,3 +65,26 @@ awk -v sd="$select_data" -v c="$c_loop" -v a="$assignments" -v havep="$have_pyms
   }
   printf "KTSelectOne(\"select 1\"): %.0f calls/s; C db-lib round trip: %.0f/s; ratio %.2f\n", n / so, n / co, (n / so) / (n / co)
 }'
+
+# Wide results: the same 100,000 values in 5, 16 and 50 columns, each beside
+# its floor (the C loop's fetch and conversion plus the same number of REXX
+# stem assignments).
+echo "Wide results, 100,000 values each, nanoseconds per value (best of three):"
+printf "  %-7s %12s %9s %9s %14s %13s %15s %13s\n" columns KTSelectData KTBatch floor \
+  "Select/floor" "Batch/floor" "Select/5 cols" "Batch/5 cols"
+base_select=
+base_batch=
+for width in 5 16 50; do
+  ws=$(best "$regina" "$here/wide.rexx" "$server" select "$width")
+  wb=$(best "$regina" "$here/wide.rexx" "$server" batch "$width")
+  wc=$(best "$dblib" "$server" wide "$width")
+  wa=$(best "$regina" "$here/wide_assignments.rexx" "$width")
+  values=$((100000 / width * width))
+  [ -z "$base_select" ] && base_select=$ws && base_batch=$wb
+  awk -v w="$width" -v s="$ws" -v b="$wb" -v c="$wc" -v a="$wa" -v n="$values" \
+      -v s5="$base_select" -v b5="$base_batch" 'BEGIN {
+    f = c + a
+    printf "  %-7d %12.0f %9.0f %9.0f %14.2f %13.2f %15.2f %13.2f\n", w, s / n * 1e9, b / n * 1e9,
+      f / n * 1e9, s / f, b / f, (s / n) / (s5 / 100000), (b / n) / (b5 / 100000)
+  }'
+done

@@ -21,8 +21,11 @@ else do
   ok = r.0 = 1 & r.1.0 = rows & r.1.0.0 = width
   last = r.1.rows.width
 end
-/* The last value must be exactly what the table holds. */
-n = rows - 1
+/* The last value of the last row must be exactly what the table holds for
+   that row, whose number n its first value tells (n * 100 + 1). */
+if how = 'select' then first = r.rows.1
+else first = r.1.rows.1
+n = (first - 1) % 100
 expected = n * 100 + width
 if width // 2 = 0 then expected = 'v'width'.'n
 if \ ok | last \== expected then do

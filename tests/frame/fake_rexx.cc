@@ -13,8 +13,12 @@ std::map<std::string, std::string> variables;
 int failingSet = -1;
 std::vector<Registration> registered;
 std::vector<std::string> deregistered;
+int fetches = 0;
+
+ktdb::ApiAnswer Serve(ktdb::PSHVBLOCK block);
 
 void Reset() {
+  fetches = 0;
   sets.clear();
   variables.clear();
   failingSet = -1;
@@ -22,18 +26,8 @@ void Reset() {
   deregistered.clear();
 }
 
-}  // namespace fake_rexx
-
-using ktdb::ApiAnswer;
-using ktdb::PCSZ;
-
-extern "C" {
-
-ApiAnswer RexxVariablePool(ktdb::PSHVBLOCK block) {
-  using namespace fake_rexx;
+ktdb::ApiAnswer Serve(ktdb::PSHVBLOCK block) {
   using namespace ktdb;
-  // The package never chains requests.
-  if (block->shvnext != nullptr) return RXSHV_BADF;
   const std::string name(block->shvname.strptr, block->shvname.strlength);
   // As in REXX, a name with a blank is not a variable name.
   if (name.empty() || name.find(' ') != std::string::npos) return RXSHV_BADN;
@@ -47,11 +41,12 @@ ApiAnswer RexxVariablePool(ktdb::PSHVBLOCK block) {
     return isNew ? RXSHV_NEWV : RXSHV_OK;
   }
   if (block->shvcode == RXSHV_FETCH) {
+    ++fetches;
     const auto found = variables.find(name);
     // A variable without a value has its own name as value.
     const std::string value = found == variables.end() ? name : found->second;
     const std::size_t length = std::min<std::size_t>(value.size(), block->shvvaluelen);
-    std::memcpy(block->shvvalue.strptr, value.data(), length);
+    if (length > 0) std::memcpy(block->shvvalue.strptr, value.data(), length);
     block->shvvalue.strlength = length;
     block->shvvaluelen = length;
     ApiAnswer answer = found == variables.end() ? RXSHV_NEWV : RXSHV_OK;
@@ -59,6 +54,25 @@ ApiAnswer RexxVariablePool(ktdb::PSHVBLOCK block) {
     return answer;
   }
   return RXSHV_BADF;
+}
+
+}  // namespace fake_rexx
+
+using ktdb::ApiAnswer;
+using ktdb::PCSZ;
+
+extern "C" {
+
+ApiAnswer RexxVariablePool(ktdb::PSHVBLOCK chain) {
+  using namespace fake_rexx;
+  // A chain of requests is served in order; each block gets its own answer,
+  // the call answers them all combined.
+  ApiAnswer combined = 0;
+  for (ktdb::PSHVBLOCK block = chain; block != nullptr; block = block->shvnext) {
+    block->shvret = static_cast<unsigned char>(Serve(block));
+    combined |= block->shvret;
+  }
+  return combined;
 }
 
 ApiAnswer RexxRegisterFunctionDll(PCSZ name, PCSZ module, PCSZ entry) {

@@ -24,6 +24,8 @@ extern std::map<std::string, std::string> variables;
 extern int failingSet;
 extern std::vector<Registration> registered;
 extern std::vector<std::string> deregistered;
+// Every fetch request since Reset, chained ones included.
+extern int fetches;
 
 void Reset();
 

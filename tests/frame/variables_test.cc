@@ -113,4 +113,38 @@ TEST_F(Variables, FetchTellsAnUnsetVariableFromASetOne) {
   }
 }
 
+TEST_F(Variables, ACompoundSetIsFollowedByAFetchInTheSameCall) {
+  const struct {
+    const char* name;
+    int fetches;  // chained behind the set
+  } cases[] = {{"ROWS.1.2", 1}, {"KT.!DBERR", 1}, {"SIMPLE", 0}, {"STEM.", 0}};
+  for (const auto& c : cases) {
+    fake_rexx::Reset();
+    ASSERT_TRUE(ktdb::SetVariable(c.name, "value")) << c.name;
+    EXPECT_EQ(fake_rexx::fetches, c.fetches) << c.name;
+    EXPECT_EQ(fake_rexx::variables[c.name], "value") << c.name;
+    // The set itself was made once, and nothing stays chained.
+    EXPECT_EQ(fake_rexx::sets.size(), 1u) << c.name;
+    EXPECT_EQ(ktdb::RequestBlock.shvnext, nullptr) << c.name;
+  }
+}
+
+TEST_F(Variables, TheSetsOwnAnswerDecidesNotTheChainedFetch) {
+  // A set that fails while its fetch succeeds (the old value is there).
+  fake_rexx::variables["R.1"] = "old";
+  fake_rexx::failingSet = 0;
+  EXPECT_FALSE(ktdb::SetVariable("R.1", "new"));
+  EXPECT_EQ(fake_rexx::variables["R.1"], "old");
+  // A bad compound name fails as before.
+  EXPECT_FALSE(ktdb::SetVariable("A B.1", "v"));
+  // A new and an existing compound variable succeed although the fetch,
+  // offered no room, answers truncated.
+  EXPECT_TRUE(ktdb::SetVariable("R.2", "v"));
+  EXPECT_TRUE(ktdb::SetVariable("R.2", "w"));
+  EXPECT_EQ(fake_rexx::variables["R.2"], "w");
+  // An empty value stays empty.
+  EXPECT_TRUE(ktdb::SetVariable("R.3", ""));
+  EXPECT_EQ(fake_rexx::variables.at("R.3"), "");
+}
+
 }  // namespace

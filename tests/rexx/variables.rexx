@@ -48,12 +48,45 @@ call Check 'stem variable', rows.1.2, 'cell'
 call Check 'mixed-case stem', ProbeStem('Kt.!', 'LONGRESULT', 'long'), 'KT.!LONGRESULT'
 call Check 'stem variable', kt.!longresult, 'long'
 
+/* Compound variables are set with a fetch of the same name chained behind
+   the set. The values must be exactly those set, a stem's default must
+   stay, no NOVALUE may be raised, and answers stay those of a plain set. */
+signal on novalue name NoValueRaised
+wide. = 'default'
+do r = 1 to 300
+  do c = 1 to 20
+    if ProbeSet('WIDE.'r'.'c, r*1000 + c) \= 1 then call Check 'wide set' r c, 0, 1
+  end
+end
+bad = 0
+do r = 1 to 300
+  do c = 1 to 20
+    if wide.r.c \== r*1000 + c then bad = bad + 1
+  end
+end
+call Check 'wide values read back', bad, 0
+call Check 'stem default kept', wide.301.1 wide.0, 'default default'
+call Check 'empty compound value', ProbeSet('WIDE.EMPTY', '') || '['wide.empty']', '1[]'
+drop fresh.
+call Check 'new compound variable', ProbeSet('FRESH.1', 'v') fresh.1, '1 v'
+call Check 'bad compound name', ProbeSet('A B.1', 'v'), 0
+call Check 'exposed stem', SetExposed(), 'inside'
+signal off novalue
+
 if failures > 0 then do
   say failures 'check(s) failed'
   exit 1
 end
 say 'all checks passed'
 exit 0
+
+SetExposed: procedure expose shared.
+  call ProbeSet 'SHARED.7', 'inside'
+  return shared.7
+
+NoValueRaised:
+  say 'FAIL a NOVALUE condition was raised for' condition('D')
+  exit 1
 
 Check: procedure expose failures
   parse arg what, actual, expected
