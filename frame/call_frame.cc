@@ -6,6 +6,43 @@
 #include "frame/frame.h"
 
 namespace ktdb {
+namespace {
+
+// The SIGINT disposition a call found, put back when it ends.
+struct sigaction SavedInterruptAction;
+bool InterruptWatched = false;
+
+void OnInterrupt(int /*signal*/) {
+  Interrupted = 1;
+}
+
+// Catches SIGINT for the call, without SA_RESTART, so that a wait for the
+// server ends at once and the interrupt check runs. A SIGINT the process
+// ignores stays ignored.
+void WatchInterrupt() {
+  Interrupted = 0;
+  struct sigaction current {};
+  if (sigaction(SIGINT, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  InterruptWatched = sigaction(SIGINT, &action, &SavedInterruptAction) == 0;
+}
+
+// Puts the call's SIGINT disposition back; a SIGINT met during the call is
+// raised again for the interpreter (Regina then raises HALT in the script).
+void UnwatchInterrupt() {
+  if (!InterruptWatched) return;
+  sigaction(SIGINT, &SavedInterruptAction, nullptr);
+  InterruptWatched = false;
+  if (Interrupted != 0) {
+    Interrupted = 0;
+    raise(SIGINT);
+  }
+}
+
+}  // namespace
 
 std::string_view Arguments::Text(unsigned i) const {
   if (i == 0 || i > count_ || argv_ == nullptr) return {};
@@ -69,6 +106,7 @@ bool EnterCall(Admission admission, Refusal refusal, Result& result) {
     return false;
   }
   PackageState = State::kBusy;
+  WatchInterrupt();
   return true;
 }
 
@@ -76,6 +114,7 @@ APIRET LeaveCall(APIRET code) {
   // Only an admitted call ever reaches its end.
   assert(PackageState == State::kBusy);
   PackageState = State::kIdle;
+  UnwatchInterrupt();
   return code;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -123,6 +124,14 @@ extern ErrorStem CapturedErrors;
 // ResetSetMessage (KTBatch, before each set); written only by
 // MessageHandler.
 extern SetMessageRecord SetMessage;
+
+// Interrupted: 0 when the library is mapped and whenever a call is admitted.
+// Set to 1 by the package's SIGINT handler, which is in force while a call
+// is Busy (EnterCall installs it unless SIGINT is ignored; LeaveCall puts
+// back what was there and then raises the signal again, so that the
+// interpreter sees it as it would have). Read by the server's interrupt
+// check, which cancels the statement in progress.
+extern volatile std::sig_atomic_t Interrupted;
 
 // ==== Arguments and the result string ====
 

@@ -12,6 +12,7 @@ std::array<char, kValueBufferSize> ValueBuffer = {};
 std::array<char, kStemBufferSize> StemBuffer = {};
 std::array<char, kRowStemBufferSize> RowStemBuffer = {};
 ErrorStem CapturedErrors = {};
+volatile std::sig_atomic_t Interrupted = 0;
 SetMessageRecord SetMessage = {};
 
 }  // namespace ktdb

@@ -94,6 +94,7 @@ APIRET Connect(const Arguments& args, Result& result) {
     DBSETLCHARSET(login, kClientCharset);
   }
 
+  CancelAsked = false;
   LoginInProgress = true;
   MainConnection = dbopen(login, server);
   // The second connection only beside a main one: a second attempt after a
@@ -101,6 +102,8 @@ APIRET Connect(const Arguments& args, Result& result) {
   // against the account, and its connection would be left open unused.
   SecondConnection = MainConnection != nullptr ? dbopen(login, server) : nullptr;
   LoginInProgress = false;
+  WatchInterrupts(MainConnection);
+  WatchInterrupts(SecondConnection);
   dbloginfree(login);
 
   // Should FreeTDS still have chosen a version without encryption (a setting

@@ -55,7 +55,15 @@ int ErrorHandler(DBPROCESS* /*dbproc*/, int /*severity*/, int dberr, int oserr, 
   // ended instead. Every other error fails the DB-Library call in progress.
   // No other answer is safe: FreeTDS ends the process on INT_EXIT, and on
   // INT_CONTINUE for most errors.
-  return dberr == SYBETIME && !LoginInProgress ? INT_TIMEOUT : INT_CANCEL;
+  if (dberr != SYBETIME || LoginInProgress) return INT_CANCEL;
+  // The first time-out of a call cancels the statement and keeps the
+  // connection: DB-Library sends the cancel and waits for the server's
+  // answer. When that answer does not come either, waiting on would never
+  // end: the connection is given up.
+  if (CancelAsked) return INT_CANCEL;
+  CancelAsked = true;
+  CancelAskedAt = std::chrono::steady_clock::now();
+  return INT_TIMEOUT;
 }
 
 int MessageHandler(DBPROCESS* /*dbproc*/, DBINT msgno, int msgstate, int severity, char* msgtext,

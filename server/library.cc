@@ -22,9 +22,33 @@ bool EnsureLibrary() {
   return true;
 }
 
+namespace {
+
+// DB-Library's interrupt check: TRUE asks HandleInterrupt what to do. An
+// interrupt asks for the statement to be cancelled once; a cancel the
+// server has not answered within kCancelGrace asks again, which then ends
+// the connection (ErrorHandler).
+int CheckInterrupt(void* /*dbproc*/) {
+  if (!CancelAsked) return Interrupted != 0 ? TRUE : FALSE;
+  return std::chrono::steady_clock::now() - CancelAskedAt >= kCancelGrace ? TRUE : FALSE;
+}
+
+// INT_CANCEL ends DB-Library's wait as a time-out (SYBETIME reaches
+// ErrorHandler, which sends the cancel or gives the connection up).
+int HandleInterrupt(void* /*dbproc*/) {
+  return INT_CANCEL;
+}
+
+}  // namespace
+
+void WatchInterrupts(DBPROCESS* dbproc) {
+  if (dbproc != nullptr) dbsetinterrupt(dbproc, CheckInterrupt, HandleInterrupt);
+}
+
 void StatementPreamble() {
   // Only a connected call reaches a statement.
   assert(ConnectedFlag == 1);
+  CancelAsked = false;
   // While connected the library is initialised: this only installs the
   // handlers.
   EnsureLibrary();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -84,9 +85,24 @@ extern std::int32_t ErrorCount;
 extern std::array<char, kLoginTextSize> ClientCharset;
 
 // Records an error the package itself found, as a DB-Library error would be
-// (counted in ErrorCount): the number into dbErr, the pieces of text one behind the other (cut at 255
-// bytes on a character boundary) into dbErrStr; osErr and osErrStr emptied.
+// (counted in ErrorCount): the number into dbErr, the pieces of text one behind the other (cut at
+// 255 bytes on a character boundary) into dbErrStr; osErr and osErrStr emptied.
 void NotePackageError(std::int32_t number, std::initializer_list<std::string_view> text);
+
+// CancelAsked, CancelAskedAt: false at the start of every statement call
+// (StatementPreamble) and of KTConnect. ErrorHandler sets them when it
+// answers a time-out by cancelling the statement (a query time-out, or an
+// interrupt, which the interrupt check turns into one); a second time-out in
+// the same call, or a cancel unanswered for kCancelGrace, gives the
+// connection up instead of waiting on.
+extern bool CancelAsked;
+extern std::chrono::steady_clock::time_point CancelAskedAt;
+inline constexpr std::chrono::seconds kCancelGrace{5};
+
+// Lets DB-Library's network wait on dbproc notice an interrupt (Ctrl-C)
+// and an unanswered cancel: dbsetinterrupt with the package's check, which
+// DB-Library runs once a second and when a signal ends the wait.
+void WatchInterrupts(DBPROCESS* dbproc);
 
 // ---- The DB-Library wrapper ----
 

@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fault_proxy.h"
@@ -188,6 +192,72 @@ TEST_F(FaultTest, ConnectionClosedBeforeALargeObjectCallIsReported) {
   EXPECT_EQ(answer.result, "0");
   EXPECT_THAT(harness::Variable("KT.!DBERR"), ::testing::AnyOf("20017", "20047", "20004", "20006"));
   ExpectRecovers("closed before KTLOB2File");
+}
+
+// A freetds.conf section for the proxy with a query time-out of 2 seconds,
+// in force (FREETDSCONF) while the object lives.
+class SlowSection {
+ public:
+  explicit SlowSection(int port) : path_(::testing::TempDir() + "ktdb_fault_freetds.conf") {
+    std::ofstream out(path_);
+    out << "[slowproxy]\n  host = 127.0.0.1\n  port = " << port << "\n  timeout = 2\n";
+    out.close();
+    setenv("FREETDSCONF", path_.c_str(), 1);
+  }
+  ~SlowSection() {
+    unsetenv("FREETDSCONF");
+    std::remove(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+};
+
+// A server that stops answering in the middle of a statement: with a
+// time-out of 2 seconds the call returns with 20003. When the traffic flows
+// again (here half a second after the time-out) the cancel is answered and
+// the same connection serves the next call; when it never does, the call
+// gives the connection up after the cancel went unanswered, and
+// KTConnectReset and KTConnect recover.
+TEST_F(FaultTest, AStalledStatementTimesOutAndTheConnectionRecovers) {
+  Disconnect();
+  const SlowSection section(proxy_->Port());
+  proxy_->Arm({});
+  ASSERT_EQ(Call("KTConnect", {"ktdb", "secret", "slowproxy", "2"}).result, "1");
+  ASSERT_EQ(Call("KTSelectOne", {"select 41"}).result, "41");
+
+  for (const bool resumes : {true, false}) {
+    const std::string what = resumes ? "resumed" : "stalled for good";
+    proxy_->Arm({fault::Kind::kStall, fault::Direction::kToClient, 0});
+    std::thread resume;
+    if (resumes) {
+      resume = std::thread([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        proxy_->Arm({});
+      });
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const Answer answer = Call("KTSelectData", {"select a from t", "r."});
+    const auto took = std::chrono::steady_clock::now() - started;
+    if (resume.joinable()) resume.join();
+    EXPECT_EQ(answer.code, 0u) << what;
+    EXPECT_EQ(answer.result, "1") << what;
+    EXPECT_EQ(harness::Variable("R.0"), "0") << what;
+    EXPECT_EQ(harness::Variable("KT.!DBERR"), "20003") << what;
+    EXPECT_GE(took, std::chrono::milliseconds(1500)) << what;
+    EXPECT_LT(took, std::chrono::seconds(30)) << what;
+    EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
+    proxy_->Arm({});
+    if (resumes) {
+      EXPECT_EQ(Call("KTSelectOne", {"select 42"}).result, "42") << what << ": next call";
+    } else {
+      EXPECT_EQ(Call("KTConnectReset", {}).result, "1") << what;
+      ASSERT_EQ(Call("KTConnect", {"ktdb", "secret", "slowproxy", "2"}).result, "1") << what;
+      EXPECT_EQ(Call("KTSelectOne", {"select 43"}).result, "43") << what << ": after reconnect";
+    }
+  }
+  Disconnect();
+  ASSERT_TRUE(ConnectThroughProxy());
 }
 
 }  // namespace

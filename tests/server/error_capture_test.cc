@@ -85,9 +85,20 @@ TEST_F(ErrorCapture, TheServerMessageRepeatedAsAnErrorIsNotASecondError) {
 }
 
 TEST_F(ErrorCapture, ATimeOutIsCancelledWithoutClosingTheConnection) {
+  ktdb::CancelAsked = false;
   EXPECT_EQ(ktdb::ErrorHandler(nullptr, 6, SYBETIME, 0, Text("timed out"), nullptr), INT_TIMEOUT);
   EXPECT_EQ(ktdb::CapturedErrors.dbErr, SYBETIME);
   EXPECT_EQ(ktdb::ErrorCount, 1);
+  EXPECT_TRUE(ktdb::CancelAsked);
+  // A second time-out in the same call: the cancel went unanswered, and the
+  // connection is given up rather than waited on for ever.
+  EXPECT_EQ(ktdb::ErrorHandler(nullptr, 6, SYBETIME, 0, Text("timed out"), nullptr), INT_CANCEL);
+  // During a login a time-out always ends the attempt.
+  ktdb::CancelAsked = false;
+  ktdb::LoginInProgress = true;
+  EXPECT_EQ(ktdb::ErrorHandler(nullptr, 6, SYBETIME, 0, Text("timed out"), nullptr), INT_CANCEL);
+  ktdb::LoginInProgress = false;
+  ktdb::CancelAsked = false;
 }
 
 TEST_F(ErrorCapture, LongTextsAreCutAt255BytesOnACharacterBoundary) {
