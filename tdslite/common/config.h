@@ -12,7 +12,7 @@ struct ServerConfig {
   std::string database_path;  // SQLite file; empty: a private temporary file
   std::string database_name = "master";
   std::string server_name;  // @@servername
-  std::string file_root = ".";
+  std::string file_root;    // empty: web tasks are refused
   bool verbose = false;
 };
 

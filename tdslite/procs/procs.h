@@ -26,6 +26,8 @@ constexpr int kMaxNestingLevel = 32;
 // stored but will only run through sp_runwebtask. tdslite's own number, in
 // the user message range like its other tdslite-only messages.
 constexpr int kWebTaskNotScheduledNumber = 50110;
+// The error for a web task on a server started without --file-root.
+constexpr int kNoFileRootNumber = 50111;
 
 // One argument of a procedure call, as the session evaluated it.
 struct ProcArgument {

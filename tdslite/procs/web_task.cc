@@ -482,8 +482,7 @@ class CaptureSink : public ResultSink {
       templ.replace(templ.find(kTemplateMarker), kTemplateMarker.size(), HtmlEscape(text));
       content = std::move(templ);
     }
-    FileHandle file = CreateInRoot(file_root_, name);
-    if (!file.valid() || !file.WriteAll(content) || !file.Close()) {
+    if (WriteInRoot(file_root_, name, content) != WriteResult::kOk) {
       blob_failed = true;
       return "";
     }
@@ -504,10 +503,15 @@ class CaptureSink : public ResultSink {
 
 // Writes one page file; answers 0 or the Web Assistant error number.
 int WritePage(const std::string& root, const std::string& name, const std::string& page) {
-  FileHandle file = CreateInRoot(root, name);
-  if (!file.valid()) return kCannotOpenOutput;
-  if (!file.WriteAll(page) || !file.Close()) return kCannotWriteOutput;
-  return 0;
+  switch (WriteInRoot(root, name, page)) {
+    case WriteResult::kOk:
+      return 0;
+    case WriteResult::kCannotOpen:
+      return kCannotOpenOutput;
+    case WriteResult::kCannotWrite:
+      break;
+  }
+  return kCannotWriteOutput;
 }
 
 // Runs a stored (or just made) task: its query, its hyperlink query, and
@@ -684,7 +688,21 @@ int CheckTask(const Values& t) {
   return 0;
 }
 
+// Web tasks write files only where the administrator allowed it: a server
+// started without --file-root refuses them before anything is stored or
+// written. Answers true when the call was refused.
+bool RefusedWithoutFileRoot(Call& call) {
+  if (!call.host().Config().file_root.empty()) return false;
+  call.Send(MakeMessage(kNoFileRootNumber, 1, 16,
+                        "Web tasks are disabled: tdslite writes web pages only under the folder "
+                        "given with --file-root DIR, and was started without it."),
+            1);
+  call.FailWithSent(1);
+  return true;
+}
+
 int MakeWebTask(std::span<const ProcArgument> args, Call& call) {
+  if (RefusedWithoutFileRoot(call)) return call.last_error();
   Values t;
   std::vector<bool> supplied;
   if (!Bind(kMakeParams, args, call, &t, &supplied)) return call.last_error();
@@ -735,6 +753,7 @@ int MakeWebTask(std::span<const ProcArgument> args, Call& call) {
 }
 
 int RunOrDropWebTask(std::span<const ProcArgument> args, Call& call, bool drop) {
+  if (!drop && RefusedWithoutFileRoot(call)) return call.last_error();
   Values keys;
   std::vector<bool> supplied;
   if (!Bind(kKeyParams, args, call, &keys, &supplied)) return call.last_error();

@@ -39,7 +39,7 @@ class WebTaskTest : public ::testing::Test {
     ServerConfig config;
     config.server_name = "TESTSRV";
     config.database_path = (dir_ / "tasks.db").string();
-    config.file_root = root_.string();
+    config.file_root = with_root_ ? root_.string() : std::string();
     std::string error;
     engine_ = Engine::Open(config, &error);
     ASSERT_TRUE(engine_) << error;
@@ -54,6 +54,12 @@ class WebTaskTest : public ::testing::Test {
     engine_->Flush();
     engine_.reset();
     Open();
+  }
+
+  // Reopens the engine as a server started without --file-root.
+  void WithoutFileRoot() {
+    with_root_ = false;
+    Reopen();
   }
 
   std::string Run(std::string_view sql) { return test_support::RunBatch(*session_, sql); }
@@ -80,6 +86,7 @@ class WebTaskTest : public ::testing::Test {
 
   std::filesystem::path dir_;
   std::filesystem::path root_;
+  bool with_root_ = true;
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<Session> session_;
 };

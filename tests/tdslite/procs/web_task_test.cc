@@ -257,7 +257,14 @@ TEST_F(WebTaskTest, FileRootEscapesAreRefused) {
       "file_link.htm",
       "nodir/x.htm",
       "sub",
+      ".bashrc",
+      ".ssh/authorized_keys",
+      "sub/.hidden.htm",
+      "./dot.htm",
+      "hard.htm",
   };
+  Write(outside / "victim", "secret");
+  ASSERT_EQ(::link((outside / "victim").c_str(), (root_ / "hard.htm").c_str()), 0);
   for (const std::string& name : names) {
     EXPECT_EQ(Run("sp_makewebtask @outputfile='" + name + "', @query='select 1'"), refused) << name;
   }
@@ -265,6 +272,19 @@ TEST_F(WebTaskTest, FileRootEscapesAreRefused) {
   EXPECT_FALSE(fs::exists(outside / "absolute.htm"));
   EXPECT_FALSE(fs::exists(outside / "through_link.htm"));
   EXPECT_FALSE(fs::exists(outside / "target.htm"));
+  EXPECT_FALSE(fs::exists(root_ / ".bashrc"));
+  EXPECT_FALSE(fs::exists(root_ / "sub" / ".hidden.htm"));
+  EXPECT_EQ(Read(outside / "victim"), "secret");
+  // Dot names are refused in a template and in a @blobfmt file too.
+  Write(root_ / ".tpl.htm", "<%insert_data_here%>");
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='t.htm', @query='select 1', @templatefile='.tpl.htm'")
+                .substr(0, 9),
+            "msg 16822");
+  EXPECT_EQ(Run("sp_makewebtask @outputfile='t.htm', @query='select 1', "
+              "@blobfmt='%1% FILE=.profile'")
+                .substr(0, 9),
+            "msg 16821");
+  EXPECT_FALSE(fs::exists(root_ / ".profile1"));
   // Templates outside the root are not read either.
   EXPECT_EQ(
       Run("sp_makewebtask @outputfile='t.htm', @query='select 1', @templatefile='link/tpl.htm'")
@@ -284,6 +304,31 @@ TEST_F(WebTaskTest, FileRootEscapesAreRefused) {
     EXPECT_EQ(Read(root_ / "ro.htm"), "old");
     EXPECT_EQ(Run("sp_dropwebtask 'ro'").substr(0, 9), "msg 16802");
   }
+}
+
+// A server started without --file-root writes no file and stores no task.
+TEST_F(WebTaskTest, WithoutAFileRootNothingIsWritten) {
+  ASSERT_EQ(Run("sp_makewebtask @outputfile='kept.htm', @query='select 1', @procname='kept'"),
+            "status 0\ndone E0");
+  fs::remove(root_ / "kept.htm");
+  WithoutFileRoot();
+  const std::string refused =
+      "msg 50111/16/1: Web tasks are disabled: tdslite writes web pages only under the folder "
+      "given with --file-root DIR, and was started without it.\ndone 0 error\nstatus 1\n"
+      "done E0";
+  const std::string calls[] = {
+      "sp_makewebtask @outputfile='x.htm', @query='select 1'",
+      "sp_makewebtask @outputfile='x.htm', @query='select 1', @whentype=5, @procname='later'",
+      "sp_makewebtask @outputfile='" + (root_ / "abs.htm").string() + "', @query='select 1'",
+      "sp_runwebtask @procname='kept'",
+      "sp_runwebtask @outputfile='kept.htm'",
+  };
+  for (const std::string& call : calls) EXPECT_EQ(Run(call), refused) << call;
+  EXPECT_TRUE(fs::is_empty(root_ / "sub"));
+  for (const auto& e : fs::directory_iterator(root_)) EXPECT_TRUE(e.is_directory()) << e.path();
+  // Dropping a task writes nothing: still allowed.
+  EXPECT_EQ(Run("sp_dropwebtask 'kept'"), "status 0\ndone E0");
+  EXPECT_EQ(Run("sp_dropwebtask 'later'").substr(0, 9), "msg 16802");
 }
 
 TEST_F(WebTaskTest, ScheduledTasksRunOnDemandAndSurviveARestart) {
