@@ -1,10 +1,13 @@
 // One client connection: PRELOGIN, LOGIN7, then requests until the client
 // leaves. Results are streamed through WireSink while the socket is watched
 // for an ATTENTION.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <strings.h>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -113,7 +116,9 @@ class ProcedureSink final : public ResultSink {
 class Connection {
  public:
   Connection(int fd, Engine& engine, const ServerOptions& options, uint16_t spid)
-      : link_(fd), engine_(engine), options_(options), spid_(spid), writer_(link_, spid) {}
+      : link_(fd), engine_(engine), options_(options), spid_(spid), writer_(link_, spid) {
+    link_.set_send_timeout_ms(options.send_timeout_ms);
+  }
 
   void Run();
 
@@ -147,8 +152,14 @@ class Connection {
   // Skips ALL_HEADERS (7.2+); false when they are malformed.
   bool SkipAllHeaders(ByteReader& reader);
   void Log(const char* what) const;
+  // The client's address without the port ("" when unknown).
+  std::string PeerAddress() const;
+  bool KnownLogin(const Login7& login);
 
   Link link_;
+  // Until the login is done the client has a total deadline and a small
+  // allowance for what it sends, whatever it sends.
+  ReadLimits before_login_;
   std::unique_ptr<TlsSession> tls_;
   Engine& engine_;
   const ServerOptions& options_;
@@ -323,9 +334,16 @@ void Connection::Log(const char* what) const {
 }
 
 void Connection::Run() {
+  before_login_ = {.deadline = DeadlineIn(options_.login_timeout_ms),
+                   .max_bytes = 0,
+                   .before_login = true,
+                   .stop_fd = options_.stop_fd};
   RequestMessage message;
-  ReadResult r = ReadMessage(link_, &message);
-  if (r != ReadResult::kOk) return;
+  ReadResult r = ReadMessage(link_, &message, before_login_);
+  if (r != ReadResult::kOk) {
+    if (r == ReadResult::kMalformed) Log("malformed or oversized packet before the login");
+    return;
+  }
   if (message.type == kPacketPrelogin) {
     RequestMessage login;
     if (!PreLogin(message, &login)) return;
@@ -345,7 +363,9 @@ void Connection::Run() {
       if (!ReceiveBulk(std::move(write))) return;
       continue;
     }
-    r = ReadMessage(link_, &message);
+    // A stopping server lets the request in progress finish, then closes
+    // connections that wait for their next one.
+    r = ReadMessage(link_, &message, {.stop_fd = options_.stop_fd});
     if (r != ReadResult::kOk) {
       if (r == ReadResult::kMalformed) Log("malformed packet");
       return;
@@ -367,11 +387,12 @@ bool Connection::PreLogin(const RequestMessage& prelogin, RequestMessage* login)
   if (writer_.failed()) return false;
   switch (choice.mode) {
     case EncryptionMode::kNone:
-      return ReadMessage(link_, login) == ReadResult::kOk;
+      return ReadMessage(link_, login, before_login_) == ReadResult::kOk;
     case EncryptionMode::kRefuse:
       // A client that said it cannot encrypt either gives up now or logs in
       // in plain text and is told why it cannot.
-      if (ReadMessage(link_, login) == ReadResult::kOk && login->type == kPacketLogin7) {
+      if (ReadMessage(link_, login, before_login_) == ReadResult::kOk &&
+          login->type == kPacketLogin7) {
         RefuseUnencrypted(*login);
       } else {
         Log("client cannot encrypt; encryption is required");
@@ -392,7 +413,12 @@ bool Connection::StartTls(EncryptionMode mode, RequestMessage* login) {
       Log("TLS handshake does not end");
       return false;
     }
-    if (ReadMessage(link_, &message) != ReadResult::kOk) return false;
+    // Handshake messages are larger than a PRELOGIN, but keep to the
+    // login's deadline.
+    ReadLimits handshake = before_login_;
+    handshake.before_login = false;
+    handshake.max_bytes = kMaxHandshakeMessage;
+    if (ReadMessage(link_, &message, handshake) != ReadResult::kOk) return false;
     if (message.type != kPacketPrelogin) {
       Log("expected a TLS handshake in a PRELOGIN message");
       return false;
@@ -415,19 +441,21 @@ bool Connection::StartTls(EncryptionMode mode, RequestMessage* login) {
   link_.set_channel(tls_.get());
   if (mode == EncryptionMode::kFull) {
     Log("session encrypted");
-    return ReadMessage(link_, login) == ReadResult::kOk;
+    return ReadMessage(link_, login, before_login_) == ReadResult::kOk;
   }
   // Login-only: the client encrypts the first packet of LOGIN7 and nothing
   // after it.
   uint8_t type = 0;
   uint8_t status = 0;
   std::string body;
-  ReadResult r = ReadPacket(link_, &type, &status, &body, -1);
+  const Deadline left = std::max<Deadline>(0, before_login_.deadline - NowMs());
+  ReadResult r = ReadPacket(link_, &type, &status, &body, static_cast<int>(left));
   link_.set_channel(nullptr);
   tls_.reset();
   if (r != ReadResult::kOk) return false;
   Log("login encrypted");
-  return ReadMessageRest(link_, type, status, std::move(body), login) == ReadResult::kOk;
+  return ReadMessageRest(link_, type, status, std::move(body), login, before_login_) ==
+         ReadResult::kOk;
 }
 
 void Connection::RefuseUnencrypted(const RequestMessage& login) {
@@ -467,17 +495,7 @@ bool Connection::Login(const RequestMessage& first) {
                    .procedure = {},
                    .line = 1};
   };
-  bool known = false;
-  if (!login.integrated_security()) {
-    if (options_.logins.empty()) {
-      known = login.user_name == "sa" && login.password.empty();
-    } else {
-      for (const auto& l : options_.logins) {
-        if (l.name == login.user_name && l.password == login.password) known = true;
-      }
-    }
-  }
-  if (!known) {
+  if (!KnownLogin(login)) {
     Log("login failed");
     Message m = failed(login.user_name);
     SendLoginFailure({&m, 1});
@@ -530,6 +548,41 @@ bool Connection::Login(const RequestMessage& first) {
     Log((std::string("logged in, TDS ") + (index < 5 ? kNames[index] : "?")).c_str());
   }
   return !writer_.failed();
+}
+
+std::string Connection::PeerAddress() const {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(link_.fd(), reinterpret_cast<sockaddr*>(&peer), &length) != 0) return "";
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* address =
+      peer.ss_family == AF_INET6
+          ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr)
+          : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&peer)->sin_addr);
+  if (::inet_ntop(peer.ss_family, address, text, sizeof text) == nullptr) return "";
+  return text;
+}
+
+bool Connection::KnownLogin(const Login7& login) {
+  if (login.integrated_security()) return false;
+  // An address that failed too often lately is refused before its password
+  // is looked at.
+  const std::string address = PeerAddress();
+  if (options_.throttle != nullptr && !options_.throttle->Allowed(address, NowMs())) {
+    Log("login refused: too many failed logins from this address");
+    return false;
+  }
+  bool known = false;
+  if (options_.logins.empty()) {
+    known = login.user_name == "sa" && login.password.empty();
+  } else {
+    // Every account is compared, each password in constant time.
+    for (const auto& l : options_.logins) {
+      known |= (l.name == login.user_name) & SamePassword(login.password, l.password);
+    }
+  }
+  if (!known && options_.throttle != nullptr) options_.throttle->Failed(address, NowMs());
+  return known;
 }
 
 bool Connection::SkipAllHeaders(ByteReader& reader) {

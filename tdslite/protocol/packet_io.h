@@ -44,6 +44,9 @@ class Link {
   explicit Link(int fd) : fd_(fd) {}
   int fd() const { return fd_; }
   void set_channel(ByteChannel* channel) { channel_ = channel; }
+  // A client that takes none of what is written for this long is given up:
+  // each Write must be taken whole within it.
+  void set_send_timeout_ms(int ms);
   ssize_t Read(char* data, size_t n);
   bool Write(std::string_view data);
   bool Buffered() const { return channel_ != nullptr && channel_->Buffered(); }
@@ -51,13 +54,15 @@ class Link {
  private:
   int fd_;
   ByteChannel* channel_ = nullptr;
+  int send_timeout_ms_ = -1;  // -1: none
 };
 
 enum class ReadResult {
   kOk,
   kClosed,     // orderly end of stream before a packet began
   kMalformed,  // a bad header, a type change mid-message, an oversized message
-  kError,      // a socket error, or the peer vanished mid-packet
+  kError,      // a socket error, the peer vanished mid-packet, or a deadline passed
+  kStopped,    // the server is stopping: no request had begun
 };
 
 struct RequestMessage {
@@ -66,22 +71,48 @@ struct RequestMessage {
   bool ignored = false;  // the client set IGNORE: discard the request
 };
 
+// A point on the monotonic clock, in milliseconds; kNoDeadline: none.
+using Deadline = int64_t;
+constexpr Deadline kNoDeadline = -1;
+Deadline NowMs();
+Deadline DeadlineIn(int64_t milliseconds);
+
+// How long and how much a read may take.
+struct ReadLimits {
+  // Everything must have arrived by then, the first byte included.
+  Deadline deadline = kNoDeadline;
+  // The largest message accepted (kMalformed beyond it).
+  size_t max_bytes = 0;  // 0: kMaxRequestBytes
+  // Before a login the message size is capped by its type: a PRELOGIN at
+  // kMaxPreloginBytes, anything else at kMaxLoginBytes.
+  bool before_login = false;
+  // While the first byte is awaited, this descriptor becoming readable ends
+  // the wait with kStopped (-1: none).
+  int stop_fd = -1;
+};
+
 // Reads one packet header+body. `timeout_ms` < 0 waits for the first byte
-// forever; once a packet has begun its remainder must arrive within
-// kPacketTimeoutMs.
+// forever; once a packet has begun the whole of it must arrive within
+// kPacketTimeoutMs (a total, not per read).
 ReadResult ReadPacket(Link& link, uint8_t* type, uint8_t* status, std::string* body,
                       int timeout_ms);
 
 // Reads packets up to the one carrying EOM. A request message larger than
-// kMaxRequestBytes is refused as malformed: no client sends batches that big.
-ReadResult ReadMessage(Link& link, RequestMessage* message);
+// the limit is refused as malformed: no client sends batches that big.
+ReadResult ReadMessage(Link& link, RequestMessage* message, const ReadLimits& limits = {});
 // The same, the message's first packet (type, status, body) already read.
 ReadResult ReadMessageRest(Link& link, uint8_t type, uint8_t status, std::string body,
-                           RequestMessage* message);
+                           RequestMessage* message, const ReadLimits& limits = {});
 
-// Seconds a half-received packet may stall before the connection is dropped.
+// Milliseconds a begun packet may take to arrive in full before the
+// connection is dropped.
 constexpr int kPacketTimeoutMs = 30000;
 constexpr size_t kMaxRequestBytes = 256u << 20;
+// What a client may send before it has logged in.
+constexpr size_t kMaxPreloginBytes = 4096;
+constexpr size_t kMaxLoginBytes = 128 * 1024;
+// Milliseconds a reply packet may wait for the client to take it.
+constexpr int kDefaultSendTimeoutMs = 60000;
 
 // Builds one reply message: bytes are appended, full packets go out as soon
 // as more data follows them, and End() sends the rest with EOM.

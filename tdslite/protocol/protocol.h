@@ -8,15 +8,11 @@
 #include <vector>
 
 #include "tdslite/exec/session.h"
+#include "tdslite/protocol/login_guard.h"
 
 namespace tdslite::protocol {
 
 class TlsContext;
-
-struct Login {
-  std::string name;
-  std::string password;
-};
 
 struct ServerOptions {
   std::string host = "127.0.0.1";
@@ -24,7 +20,17 @@ struct ServerOptions {
   // The logins accepted; empty means the single login `sa` with an empty
   // password.
   std::vector<Login> logins;
+  // Connections served at once; one more is closed as soon as it comes.
+  int max_connections = 256;
+  // A connection must have logged in this long after it came.
+  int login_timeout_ms = 30000;
+  // A reply packet the client does not take within this drops the client.
+  int send_timeout_ms = kDefaultSendTimeoutMs;
   ServerConfig engine;
+  // Set by the server: readable once it is stopping (-1: never).
+  int stop_fd = -1;
+  // Failed logins per client address; shared by all connections.
+  LoginThrottle* throttle = nullptr;
   // The certificate TDS 7.1+ clients are offered TLS with; null: the server
   // answers that it cannot encrypt.
   std::shared_ptr<const TlsContext> tls;

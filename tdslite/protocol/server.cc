@@ -1,11 +1,13 @@
 // The server process: command line, listening socket, one thread per
-// connection, orderly stop on SIGINT/SIGTERM.
+// connection (at most --max-connections), orderly stop on SIGINT/SIGTERM:
+// requests in progress get a few seconds to finish before connections close.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,8 @@ constexpr int kReapIntervalMs = 500;
 // SPIDs of user connections start at 51, as in SQL Server.
 constexpr uint16_t kFirstSpid = 51;
 constexpr uint16_t kLastSpid = 32767;
+// How long a stopping server lets requests in progress run on.
+constexpr int kStopGraceMs = 5000;
 
 struct ParsedArgs {
   ServerOptions options;
@@ -96,7 +100,9 @@ ParsedArgs ParseArgs(int argc, char** argv) {
       continue;
     }
     if (name != "--host" && name != "--port" && name != "--database" && name != "--dbname" &&
-        name != "--user" && name != "--file-root" && name != "--tls-cert" && name != "--tls-key") {
+        name != "--user" && name != "--users-file" && name != "--file-root" &&
+        name != "--tls-cert" && name != "--tls-key" && name != "--max-connections" &&
+        name != "--login-timeout" && name != "--send-timeout") {
       return fail("unknown option '" + name + "'");
     }
     if (!take()) return fail("option " + name + " needs a value");
@@ -121,6 +127,19 @@ ParsedArgs ParseArgs(int argc, char** argv) {
         return fail("option --user: '" + value + "' is not NAME:PASSWORD");
       }
       o.logins.push_back({value.substr(0, colon), value.substr(colon + 1)});
+    } else if (name == "--users-file") {
+      std::string error;
+      if (!ReadUsersFile(value, &o.logins, &error)) return fail("option --users-file: " + error);
+    } else if (name == "--max-connections") {
+      if (!ParseInt(value, 1, 100000, &o.max_connections)) {
+        return fail("option --max-connections: '" + value + "' is not a number (1-100000)");
+      }
+    } else if (name == "--login-timeout" || name == "--send-timeout") {
+      int seconds = 0;
+      if (!ParseInt(value, 1, 86400, &seconds)) {
+        return fail("option " + name + ": '" + value + "' is not a number of seconds (1-86400)");
+      }
+      (name == "--login-timeout" ? o.login_timeout_ms : o.send_timeout_ms) = seconds * 1000;
     } else if (name == "--file-root") {
       struct stat st {};
       if (value.empty() || ::stat(value.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -136,6 +155,19 @@ ParsedArgs ParseArgs(int argc, char** argv) {
     return fail("options --tls-cert and --tls-key go together");
   }
   return parsed;
+}
+
+bool IsLoopback(const sockaddr* address) {
+  if (address->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+    return (ntohl(in->sin_addr.s_addr) >> 24) == 127;
+  }
+  if (address->sa_family == AF_INET6) {
+    const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&a)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127;
+  }
+  return false;
 }
 
 // A connection's thread and the descriptor it serves. The descriptor is
@@ -158,6 +190,9 @@ class Listener {
   int Open();
   // Accepts until the stop pipe becomes readable.
   void Loop(int stop_fd);
+  // Stops listening, lets the requests in progress finish (up to
+  // kStopGraceMs), then closes every connection.
+  void Drain();
 
  private:
   void Reap(bool all);
@@ -185,6 +220,18 @@ int Listener::Open() {
     return 2;
   }
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, ::freeaddrinfo);
+  // Beyond this machine, the default login (sa, no password) is no guard.
+  if (options_.logins.empty()) {
+    for (addrinfo* a = found; a; a = a->ai_next) {
+      if (!IsLoopback(a->ai_addr)) {
+        std::fprintf(stderr,
+                     "tdslite: option --host: '%s' is reachable from other machines; give the "
+                     "logins with --users-file (or --user)\n",
+                     options_.host.c_str());
+        return 2;
+      }
+    }
+  }
   std::string last_error = "no address";
   for (addrinfo* a = found; a; a = a->ai_next) {
     int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -233,6 +280,13 @@ void Listener::Loop(int stop_fd) {
       if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 100);
       continue;  // otherwise the client left already
     }
+    if (clients_.size() >= static_cast<size_t>(options_.max_connections)) {
+      Reap(false);
+      if (clients_.size() >= static_cast<size_t>(options_.max_connections)) {
+        ::close(fd);  // full: the newcomer is turned away at once
+        continue;
+      }
+    }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
     Client& client = clients_.emplace_back();
@@ -259,6 +313,19 @@ void Listener::Reap(bool all) {
       ++it;
     }
   }
+}
+
+void Listener::Drain() {
+  listen_.reset();
+  // Idle connections see the stop at once and end; busy ones end after the
+  // request they are serving.
+  const Deadline deadline = DeadlineIn(kStopGraceMs);
+  for (;;) {
+    Reap(false);
+    if (clients_.empty() || NowMs() >= deadline) break;
+    ::poll(nullptr, 0, 20);
+  }
+  StopAll();
 }
 
 void Listener::StopAll() {
@@ -336,6 +403,16 @@ int RunServer(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  options.stop_fd = stop_read.fd();
+  LoginThrottle throttle;
+  options.throttle = &throttle;
+  // One descriptor per connection: let the server use all it may.
+  struct rlimit files {};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+
   std::string error;
   std::unique_ptr<Engine> engine = Engine::Open(options.engine, &error);
   if (!engine) {
@@ -353,6 +430,7 @@ int RunServer(int argc, char** argv) {
     Listener listener(options, *engine);
     if (int status = listener.Open(); status != 0) return status;
     listener.Loop(stop_read.fd());
+    listener.Drain();
   }  // every connection closed and its thread joined
   engine->Flush();
   engine.reset();

@@ -31,6 +31,11 @@ def main():
         (["--dbname", ""], "--dbname"),
         (["--host", "no.such.host.invalid", "--port", "0"], "--host"),
         (["--file-root", "/no/such/dir"], "--file-root"),
+        (["--max-connections", "0"], "--max-connections"),
+        (["--login-timeout", "-1"], "--login-timeout"),
+        (["--send-timeout", "x"], "--send-timeout"),
+        (["--users-file", "/no/such/file"], "--users-file"),
+        (["--host", "0.0.0.0", "--port", "0"], "--host"),
     ]
     if "--engine" in sys.argv[2:]:
         bad.append((["--port", "0", "--database", "/no/such/dir/x.db"], "--database"))

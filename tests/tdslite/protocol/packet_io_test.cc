@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "tdslite/protocol/codec.h"
 #include "tdslite/protocol/packet_io.h"
@@ -116,6 +117,72 @@ TEST_F(SocketPair, OrderlyCloseBeforeAPacketIsNotAnError) {
   RequestMessage m;
   ::shutdown(client_->fd(), SHUT_WR);
   EXPECT_EQ(ReadMessage(link, &m), ReadResult::kClosed);
+}
+
+// Before a login: a PRELOGIN above 4 KiB or a LOGIN7 above 128 KiB is
+// refused as soon as it passes the limit; after it, a batch may be larger.
+TEST_F(SocketPair, MessagesBeforeTheLoginAreSmall) {
+  const ReadLimits before{
+      .deadline = DeadlineIn(60000), .max_bytes = 0, .before_login = true, .stop_fd = -1};
+  struct Case {
+    uint8_t type;
+    size_t bytes;
+    const ReadLimits* limits;
+    ReadResult expected;
+  } cases[] = {
+      {kPacketPrelogin, kMaxPreloginBytes, &before, ReadResult::kOk},
+      {kPacketPrelogin, kMaxPreloginBytes + 1, &before, ReadResult::kMalformed},
+      {kPacketLogin7, kMaxLoginBytes, &before, ReadResult::kOk},
+      {kPacketLogin7, kMaxLoginBytes + 1, &before, ReadResult::kMalformed},
+      {kPacketSqlBatch, kMaxLoginBytes + 1, &before, ReadResult::kMalformed},
+      {kPacketSqlBatch, kMaxLoginBytes + 1, nullptr, ReadResult::kOk},
+  };
+  for (const Case& c : cases) {
+    SetUp();  // a fresh pair: a refused message leaves the stream unread
+    std::thread writer([&] {
+      for (size_t sent = 0; sent < c.bytes;) {
+        const size_t n = std::min<size_t>(4000, c.bytes - sent);
+        sent += n;
+        const std::string p = Packet(c.type, sent == c.bytes ? kStatusEom : 0, std::string(n, 'x'));
+        if (::send(client_->fd(), p.data(), p.size(), MSG_NOSIGNAL) != ssize_t(p.size())) break;
+      }
+    });
+    RequestMessage m;
+    Link link(server_->fd());
+    const ReadResult r = c.limits ? ReadMessage(link, &m, *c.limits) : ReadMessage(link, &m);
+    EXPECT_EQ(r, c.expected) << int(c.type) << " " << c.bytes;
+    server_.reset();  // the writer may be blocked on a full socket
+    writer.join();
+  }
+}
+
+// A deadline is a total: a client that sends a byte now and then does not
+// move it. A stop ends the wait for a request, not a request under way.
+TEST_F(SocketPair, DeadlinesAreTotalsAndAStopEndsOnlyTheWait) {
+  RequestMessage m;
+  const std::string p = Packet(kPacketPrelogin, kStatusEom, "abcdefgh");
+  std::thread trickle([&] {
+    for (char c : p) {
+      if (::send(client_->fd(), &c, 1, MSG_NOSIGNAL) != 1) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  const Deadline start = NowMs();
+  Link trickled(server_->fd());
+  EXPECT_EQ(ReadMessage(trickled, &m, {.deadline = DeadlineIn(500)}), ReadResult::kError);
+  EXPECT_LT(NowMs() - start, 2500);  // not the 3.2 s the trickle takes
+  trickle.join();
+
+  SetUp();
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  Socket stop_read(stop[0]), stop_write(stop[1]);
+  ASSERT_EQ(::write(stop[1], "s", 1), 1);
+  Link link(server_->fd());
+  EXPECT_EQ(ReadMessage(link, &m, {.stop_fd = stop[0]}), ReadResult::kStopped);
+  ClientSends(p);
+  EXPECT_EQ(ReadMessage(link, &m, {.stop_fd = stop[0]}), ReadResult::kOk);
+  EXPECT_EQ(m.payload, "abcdefgh");
 }
 
 }  // namespace
