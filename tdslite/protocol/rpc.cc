@@ -2,6 +2,7 @@
 // T-SQL literal, where the statement names it; every other procedure is
 // refused.
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 #include "tdslite/protocol/codec.h"
@@ -101,8 +102,9 @@ bool ReadPlp(ByteReader& r, std::string* out, bool* is_null) {
 }
 
 // The literal for one value of a fixed-size or length-prefixed numeric,
-// date or money type whose data bytes are `data`.
-bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal) {
+// date or money type whose data bytes are `data`. A float that is not a
+// number or infinite has no literal: *error says so.
+bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std::string* error) {
   uint64_t raw = LittleEndian(data);
   switch (type) {
     case 0x30:  // tinyint (unsigned)
@@ -122,6 +124,10 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal) {
       uint32_t bits = static_cast<uint32_t>(raw);
       static_assert(sizeof f == sizeof bits);
       __builtin_memcpy(&f, &bits, sizeof f);
+      if (!std::isfinite(f)) {
+        *error = "a real parameter that is not a finite number (NaN or infinity) is refused";
+        return false;
+      }
       char b[64];
       std::snprintf(b, sizeof b, "%.9gE0", static_cast<double>(f));
       *literal = b;
@@ -130,6 +136,10 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal) {
     case 0x3E: {  // float
       double f;
       __builtin_memcpy(&f, &raw, sizeof f);
+      if (!std::isfinite(f)) {
+        *error = "a float parameter that is not a finite number (NaN or infinity) is refused";
+        return false;
+      }
       char b[64];
       std::snprintf(b, sizeof b, "%.17gE0", f);
       *literal = b;
@@ -216,7 +226,7 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
   size_t fixed = 0;
   if (IsFixedLength(type, &fixed)) {
     std::string_view data = r.Bytes(fixed);
-    return r.ok() && FixedLiteral(type, data, literal);
+    return r.ok() && FixedLiteral(type, data, literal, error);
   }
   switch (type) {
     case 0x26:
@@ -232,7 +242,7 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
       }
       std::string_view data = r.Bytes(length);
       uint8_t fixed_type = FixedTypeFor(type, length);
-      return r.ok() && fixed_type && FixedLiteral(fixed_type, data, literal);
+      return r.ok() && fixed_type && FixedLiteral(fixed_type, data, literal, error);
     }
     case 0x6A:
     case 0x6C: {

@@ -90,6 +90,72 @@ TEST(Rpc, DecodesExecuteSqlParameters) {
   EXPECT_EQ(complete, 4);
 }
 
+// sp_executesql 'select @f' with one float parameter of `bytes` (FLTN).
+std::string FloatRequest(std::string_view bytes) {
+  std::string r;
+  PutU16(r, 0xFFFF);
+  PutU16(r, 10);
+  PutU16(r, 0);
+  std::string stmt = Utf8ToUtf16("select @f");
+  PutBVarchar(r, "");
+  PutU8(r, 0);
+  PutU8(r, 0xE7);
+  PutU16(r, 8000);
+  r.append("\x09\x04\xd0\x00\x34", 5);
+  PutU16(r, static_cast<uint16_t>(stmt.size()));
+  r += stmt;
+  std::string decl = Utf8ToUtf16("@f float");
+  PutBVarchar(r, "");
+  PutU8(r, 0);
+  PutU8(r, 0xE7);
+  PutU16(r, 8000);
+  r.append("\x09\x04\xd0\x00\x34", 5);
+  PutU16(r, static_cast<uint16_t>(decl.size()));
+  r += decl;
+  PutBVarchar(r, "@f");
+  PutU8(r, 0);
+  PutU8(r, 0x6D);
+  PutU8(r, static_cast<uint8_t>(bytes.size()));
+  PutU8(r, static_cast<uint8_t>(bytes.size()));
+  r += bytes;
+  return r;
+}
+
+// A NaN or an infinity has no literal: refused with a message, never turned
+// into a name such as nanE0.
+TEST(Rpc, NonFiniteFloatParametersAreRefused) {
+  auto bits = [](auto v) {
+    std::string out(sizeof v, '\0');
+    __builtin_memcpy(out.data(), &v, sizeof v);
+    return out;
+  };
+  const double inf = __builtin_inf();
+  const struct {
+    std::string bytes;
+    const char* literal;  // nullptr: refused
+  } cases[] = {
+      {bits(1.5), "select 1.5E0"},
+      {bits(-0.25f), "select -0.25E0"},
+      {bits(__builtin_nan("")), nullptr},
+      {bits(-__builtin_nan("")), nullptr},
+      {bits(inf), nullptr},
+      {bits(-inf), nullptr},
+      {bits(__builtin_nanf("")), nullptr},
+      {bits(__builtin_inff()), nullptr},
+  };
+  for (const auto& c : cases) {
+    RpcCall call;
+    RpcParseResult result = ParseRpc(FloatRequest(c.bytes), TdsVersion::k74, &call);
+    if (c.literal != nullptr) {
+      ASSERT_EQ(result, RpcParseResult::kOk) << c.literal;
+      EXPECT_EQ(SubstituteParameters(call.sql, call.parameters), c.literal);
+    } else {
+      EXPECT_EQ(result, RpcParseResult::kUnsupported) << c.bytes.size();
+      EXPECT_NE(call.error.find("NaN or infinity"), std::string::npos) << call.error;
+    }
+  }
+}
+
 TEST(Rpc, RefusesOtherProceduresByName) {
   std::string r;
   PutUsVarchar(r, "sp_who");
