@@ -28,23 +28,33 @@ class Stmt {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// A key's column names in one text: separated by \x1f; a \x1e or \x1f
+// inside a name is preceded by \x1e, so any name comes back whole.
+constexpr char kSeparator = '\x1f';
+constexpr char kEscape = '\x1e';
+
 std::string Join(const std::vector<std::string>& parts) {
   std::string out;
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) out += '\x1f';
-    out += parts[i];
+    if (i > 0) out += kSeparator;
+    for (char c : parts[i]) {
+      if (c == kSeparator || c == kEscape) out += kEscape;
+      out += c;
+    }
   }
   return out;
 }
 
 std::vector<std::string> Split(const std::string& s) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (;;) {
-    size_t at = s.find('\x1f', start);
-    out.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
+  std::vector<std::string> out(1);
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == kEscape && i + 1 < s.size()) {
+      out.back() += s[++i];
+    } else if (s[i] == kSeparator) {
+      out.emplace_back();
+    } else {
+      out.back() += s[i];
+    }
   }
   return out;
 }

@@ -58,6 +58,43 @@ TEST(CatalogTest, TablesRoundTrip) {
   sqlite3_close(db);
 }
 
+// Key column names come back whole whatever bytes they hold, the key
+// separator included.
+TEST(CatalogTest, KeyColumnNamesRoundTripWhole) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  std::string error;
+  ASSERT_TRUE(EnsureCatalog(db, &error)) << error;
+  const std::vector<std::vector<std::string>> keys = {
+      {"a\x1f"
+       "b"},
+      {"a", "b\x1f", "\x1f"},
+      {"\x1e", "x\x1e\x1fy", ""},
+      {"plain", "two words"},
+  };
+  CatalogTable t;
+  t.name = "t";
+  for (const auto& names : keys) {
+    for (const std::string& n : names) {
+      CatalogColumn c;
+      c.name = n;
+      c.type = IntType(TypeId::kInt);
+      t.columns.push_back(c);
+    }
+    CatalogKey k;
+    k.name = "k" + std::to_string(t.keys.size());
+    k.kind = 'U';
+    k.columns = names;
+    t.keys.push_back(k);
+  }
+  ASSERT_TRUE(AddTable(db, t, &error)) << error;
+  auto found = LookupTable(db, "t");
+  ASSERT_TRUE(found);
+  ASSERT_EQ(found->keys.size(), keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(found->keys[i].columns, keys[i]) << i;
+  sqlite3_close(db);
+}
+
 TEST(CatalogTest, Quoting) {
   EXPECT_EQ(QuoteIdent("a\"b"), "\"a\"\"b\"");
   EXPECT_TRUE(EqualsNoCase("AbC", "aBc"));
