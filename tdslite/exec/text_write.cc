@@ -137,24 +137,51 @@ std::string Cp1252ToUtf8(std::string_view in) {
   return out;
 }
 
-std::string Ucs2ToUtf8(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
-  for (size_t i = 0; i + 1 < in.size(); i += 2) {
-    uint32_t u = static_cast<unsigned char>(in[i]) | (static_cast<unsigned char>(in[i + 1]) << 8);
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < in.size()) {
-      uint32_t lo =
-          static_cast<unsigned char>(in[i + 2]) | (static_cast<unsigned char>(in[i + 3]) << 8);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        i += 2;
+// UCS-2/UTF-16LE to UTF-8 for data that arrives in pieces: an odd byte or
+// a high surrogate at the end of a piece waits for the next one. Converts
+// U+FFFD replaces a lone surrogate.
+class Ucs2Decoder {
+ public:
+  void Feed(std::string_view in, std::string& out) {
+    for (char c : in) {
+      if (!have_odd_) {
+        odd_ = static_cast<unsigned char>(c);
+        have_odd_ = true;
         continue;
       }
+      have_odd_ = false;
+      Unit(odd_ | (static_cast<uint32_t>(static_cast<unsigned char>(c)) << 8), out);
     }
-    PutUtf8(out, u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
   }
-  return out;
-}
+  // The data ended: a high surrogate without its partner is U+FFFD; an odd
+  // last byte is dropped.
+  void End(std::string& out) {
+    if (high_ != 0) PutUtf8(out, 0xFFFD);
+    high_ = 0;
+  }
+
+ private:
+  void Unit(uint32_t u, std::string& out) {
+    if (high_ != 0) {
+      const uint32_t high = high_;
+      high_ = 0;
+      if (u >= 0xDC00 && u < 0xE000) {
+        PutUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+        return;
+      }
+      PutUtf8(out, 0xFFFD);
+    }
+    if (u >= 0xD800 && u < 0xDC00) {
+      high_ = u;
+      return;
+    }
+    PutUtf8(out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
+  }
+
+  uint32_t odd_ = 0;
+  bool have_odd_ = false;
+  uint32_t high_ = 0;
+};
 
 class BlobLobSource final : public LobSource {
  public:
@@ -194,16 +221,24 @@ std::optional<std::string> CurrentTimestamp(sqlite3* db, const std::string& tabl
   return stamp;
 }
 
+// A transfer keeps what has arrived (converted to UTF-8 for text and
+// ntext) in pieces in a temporary table of the session's own connection, and
+// builds the value only once the whole message is in: nothing is allocated
+// or written for bytes announced but not sent.
+constexpr size_t kStagePiece = 1024 * 1024;
+constexpr const char* kStageTable = "temp.tdslite_writetext";
+
 class TextWriteImpl final : public TextWrite {
  public:
   TextWriteImpl(sqlite3* db, std::string table, std::string column, TypeId type, int64_t rowid,
-                std::string stamp)
+                std::string stamp, uint64_t max_bytes)
       : db_(db),
         table_(std::move(table)),
         column_(std::move(column)),
         type_(type),
         rowid_(rowid),
-        stamp_(std::move(stamp)) {}
+        stamp_(std::move(stamp)),
+        max_bytes_(max_bytes) {}
 
   ~TextWriteImpl() override { Abandon(); }
 
@@ -218,6 +253,7 @@ class TextWriteImpl final : public TextWrite {
       for (int i = 3; i >= 0; --i)
         size = (size << 8) | static_cast<unsigned char>(prefix_[static_cast<size_t>(i)]);
       if (size > 0x7FFFFFFFu) return Fail(SizeError(size, 0));
+      if (size > max_bytes_) return Fail(TooLargeError());
       size_ = size;
       if (!Begin()) return false;
     }
@@ -226,21 +262,23 @@ class TextWriteImpl final : public TextWrite {
       received_ += bytes.size();
       return Fail(SizeError(size_, received_));
     }
-    if (type_ == TypeId::kImage) {
-      if (sqlite3_blob_write(blob_, bytes.data(), static_cast<int>(bytes.size()),
-                             static_cast<int>(received_)) != SQLITE_OK)
-        return Fail(SqliteError());
-    } else {
-      data_.append(bytes);
-    }
     received_ += bytes.size();
+    if (type_ == TypeId::kImage) {
+      piece_.append(bytes);
+    } else if (type_ == TypeId::kNText) {
+      ucs2_.Feed(bytes, piece_);
+    } else {
+      piece_ += Cp1252ToUtf8(bytes);
+    }
+    if (piece_.size() >= kStagePiece && !Stage()) return false;
     return true;
   }
 
   void Finish(ResultSink& sink) override {
     if (!failed_ && prefix_.size() < kSizePrefix) Fail(SizeError(0, 0));
     if (!failed_ && received_ != size_) Fail(SizeError(size_, received_));
-    if (!failed_) Store();
+    if (!failed_ && type_ == TypeId::kNText) ucs2_.End(piece_);
+    if (!failed_ && Stage()) Store();
     Done done;
     if (failed_) {
       sink.Send(error_);
@@ -257,6 +295,12 @@ class TextWriteImpl final : public TextWrite {
                      " bytes).");
   }
 
+  Message TooLargeError() {
+    return Error(7119, 1,
+                 "Attempting to grow LOB beyond maximum allowed size of " +
+                     std::to_string(max_bytes_) + " bytes.");
+  }
+
   Message SqliteError() { return Error(50000, 1, std::string("SQLite: ") + sqlite3_errmsg(db_)); }
 
   bool Fail(Message m) {
@@ -266,64 +310,116 @@ class TextWriteImpl final : public TextWrite {
     return false;
   }
 
-  bool Exec(const char* sql) {
-    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  bool Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+
+  // Runs one statement with `bind` applied; answers its final step result.
+  template <typename Bind>
+  int Run(const std::string& sql, Bind bind) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+      bind(st);
+      rc = sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    return rc;
   }
 
   // Opens the savepoint, checks the timestamp once more (another connection
-  // may have written since the statement) and, for image, makes room.
+  // may have written since the statement) and readies the staging table.
   bool Begin() {
     if (!Exec("SAVEPOINT tdslite_writetext")) return Fail(SqliteError());
     open_ = true;
     std::optional<std::string> now = CurrentTimestamp(db_, table_, column_, rowid_);
     if (!now) return Fail(Error(7123, 1, "Invalid text, ntext, or image pointer value."));
     if (*now != stamp_) return Fail(StaleError());
-    if (type_ != TypeId::kImage) return true;
-    std::string update = "UPDATE " + sql::QuoteIdent(table_) + " SET " + sql::QuoteIdent(column_) +
-                         " = zeroblob(?1) WHERE rowid = ?2";
-    sqlite3_stmt* st = nullptr;
-    int rc = sqlite3_prepare_v2(db_, update.c_str(), -1, &st, nullptr);
-    if (rc == SQLITE_OK) {
-      sqlite3_bind_int64(st, 1, static_cast<sqlite3_int64>(size_));
-      sqlite3_bind_int64(st, 2, rowid_);
-      rc = sqlite3_step(st);
-    }
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE) return Fail(SqliteError());
-    if (sqlite3_blob_open(db_, "main", table_.c_str(), column_.c_str(), rowid_, 1, &blob_) !=
-        SQLITE_OK)
+    if (!Exec(std::string("CREATE TABLE IF NOT EXISTS ") + kStageTable +
+              "(seq INTEGER PRIMARY KEY, data BLOB NOT NULL)") ||
+        !Exec(std::string("DELETE FROM ") + kStageTable)) {
       return Fail(SqliteError());
+    }
     return true;
   }
 
+  // Moves the piece in memory to the staging table.
+  bool Stage() {
+    if (piece_.empty()) return true;
+    if (staged_ + piece_.size() > max_bytes_) return Fail(TooLargeError());
+    int rc = Run(std::string("INSERT INTO ") + kStageTable + "(data) VALUES (?1)",
+                 [&](sqlite3_stmt* st) {
+                   sqlite3_bind_blob64(st, 1, piece_.data(), piece_.size(), SQLITE_STATIC);
+                 });
+    if (rc != SQLITE_DONE) return Fail(SqliteError());
+    staged_ += piece_.size();
+    piece_.clear();
+    return true;
+  }
+
+  // Calls `use` with each staged piece in order; false when a read fails.
+  template <typename Use>
+  bool ForEachPiece(Use use) {
+    sqlite3_stmt* st = nullptr;
+    const std::string select = std::string("SELECT data FROM ") + kStageTable + " ORDER BY seq";
+    if (sqlite3_prepare_v2(db_, select.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(st);
+      return false;
+    }
+    int rc;
+    bool ok = true;
+    while (ok && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+      const char* data = static_cast<const char*>(sqlite3_column_blob(st, 0));
+      ok = use(std::string_view(data == nullptr ? "" : data,
+                                static_cast<size_t>(sqlite3_column_bytes(st, 0))));
+    }
+    sqlite3_finalize(st);
+    return ok && rc == SQLITE_DONE;
+  }
+
   void Store() {
-    if (type_ != TypeId::kImage) {
-      std::string text = type_ == TypeId::kNText ? Ucs2ToUtf8(data_) : Cp1252ToUtf8(data_);
-      std::string().swap(data_);
-      std::string update = "UPDATE " + sql::QuoteIdent(table_) + " SET " +
-                           sql::QuoteIdent(column_) + " = ?1 WHERE rowid = ?2";
-      sqlite3_stmt* st = nullptr;
-      int rc = sqlite3_prepare_v2(db_, update.c_str(), -1, &st, nullptr);
-      if (rc == SQLITE_OK) {
+    const std::string target = "UPDATE " + sql::QuoteIdent(table_) + " SET " +
+                               sql::QuoteIdent(column_) + " = ?1 WHERE rowid = ?2";
+    int rc;
+    if (type_ == TypeId::kImage) {
+      // Room for what arrived, then the pieces written into it.
+      rc = Run(target, [&](sqlite3_stmt* st) {
+        sqlite3_bind_zeroblob64(st, 1, staged_);
+        sqlite3_bind_int64(st, 2, rowid_);
+      });
+      if (rc != SQLITE_DONE) return (void)Fail(SqliteError());
+      if (staged_ > 0) {
+        sqlite3_blob* blob = nullptr;
+        if (sqlite3_blob_open(db_, "main", table_.c_str(), column_.c_str(), rowid_, 1, &blob) !=
+            SQLITE_OK) {
+          sqlite3_blob_close(blob);
+          return (void)Fail(SqliteError());
+        }
+        int64_t at = 0;
+        bool ok = ForEachPiece([&](std::string_view piece) {
+          bool written = sqlite3_blob_write(blob, piece.data(), static_cast<int>(piece.size()),
+                                            static_cast<int>(at)) == SQLITE_OK;
+          at += static_cast<int64_t>(piece.size());
+          return written;
+        });
+        if (sqlite3_blob_close(blob) != SQLITE_OK || !ok) return (void)Fail(SqliteError());
+      }
+    } else {
+      // A text value is bound whole: its converted size, once, at the end.
+      std::string text;
+      text.reserve(staged_);
+      if (!ForEachPiece([&](std::string_view piece) {
+            text.append(piece);
+            return true;
+          }))
+        return (void)Fail(SqliteError());
+      rc = Run(target, [&](sqlite3_stmt* st) {
         sqlite3_bind_text64(st, 1, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
         sqlite3_bind_int64(st, 2, rowid_);
-        rc = sqlite3_step(st);
-      }
-      sqlite3_finalize(st);
-      if (rc != SQLITE_DONE) {
-        Fail(SqliteError());
-        return;
-      }
+      });
+      if (rc != SQLITE_DONE) return (void)Fail(SqliteError());
     }
-    if (blob_ != nullptr) {
-      int rc = sqlite3_blob_close(blob_);
-      blob_ = nullptr;
-      if (rc != SQLITE_OK) {
-        Fail(SqliteError());
-        return;
-      }
-    }
-    if (!Exec("RELEASE tdslite_writetext")) {
+    if (!Exec(std::string("DELETE FROM ") + kStageTable) || !Exec("RELEASE tdslite_writetext")) {
       Fail(SqliteError());
       return;
     }
@@ -334,18 +430,14 @@ class TextWriteImpl final : public TextWrite {
     return Error(7129, 2, "Synchronization time stamp does not agree with text data page values.");
   }
 
-  // Drops whatever was written: the old value stays.
+  // Drops whatever was staged or written: the old value stays.
   void Abandon() {
-    if (blob_ != nullptr) {
-      sqlite3_blob_close(blob_);
-      blob_ = nullptr;
-    }
     if (open_) {
       Exec("ROLLBACK TO tdslite_writetext");
       Exec("RELEASE tdslite_writetext");
       open_ = false;
     }
-    std::string().swap(data_);
+    std::string().swap(piece_);
   }
 
   sqlite3* db_;
@@ -354,11 +446,13 @@ class TextWriteImpl final : public TextWrite {
   TypeId type_;
   int64_t rowid_;
   std::string stamp_;
+  uint64_t max_bytes_;
   std::string prefix_;
   uint64_t size_ = 0;
   uint64_t received_ = 0;
-  std::string data_;  // text/ntext: the bytes so far
-  sqlite3_blob* blob_ = nullptr;
+  uint64_t staged_ = 0;  // bytes of the value in the staging table
+  std::string piece_;    // the value's bytes not yet staged
+  Ucs2Decoder ucs2_;
   bool open_ = false;
   bool failed_ = false;
   Message error_;
@@ -424,7 +518,8 @@ bool IsWriteTextBulk(std::string_view sql) {
          EqualsNoCaseAscii(words[1], "bulk");
 }
 
-std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error) {
+std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error,
+                                          uint64_t max_value_bytes) {
   std::vector<std::string> w = Words(sql);
   // writetext bulk <object> 0x<ptr> timestamp = 0x<ts> [with log]
   bool shape = w.size() >= 7 && EqualsNoCaseAscii(w[4], "timestamp") && w[5] == "=";
@@ -481,7 +576,7 @@ std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Mes
     return nullptr;
   }
   return std::make_unique<TextWriteImpl>(db, table->name, col.name, col.type.id, parsed.rowid,
-                                         *stamp);
+                                         *stamp, max_value_bytes);
 }
 
 namespace text_words {

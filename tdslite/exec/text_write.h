@@ -41,10 +41,15 @@ std::string LobTimestamp(LobSource& source);
 // True when the batch is a `writetext bulk ...` statement.
 bool IsWriteTextBulk(std::string_view sql);
 
+// The largest value a transfer may store unless the server says otherwise.
+constexpr uint64_t kDefaultMaxValueBytes = uint64_t{1} << 30;
+
 // Checks a `writetext bulk <table.column> 0x<pointer> timestamp = 0x<ts>
 // [with log]` statement against the database. Answers the transfer waiting
-// for the BULK message, or null with *error set.
-std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error);
+// for the BULK message, or null with *error set. A value announced or
+// converted larger than `max_value_bytes` fails with error 7119.
+std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error,
+                                          uint64_t max_value_bytes = kDefaultMaxValueBytes);
 
 // The statement helpers WRITETEXT and READTEXT share.
 namespace text_words {

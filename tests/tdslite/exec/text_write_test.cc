@@ -1,5 +1,6 @@
 // WRITETEXT BULK at the session boundary: the transfer is fed the BULK
 // message in arbitrary pieces, and every refusal leaves the old value.
+#include <fstream>
 #include <string>
 
 #include "session_fixture.h"
@@ -102,6 +103,7 @@ TEST_F(TextWriteTest, RefusalsLeaveTheOldValue) {
       {"too many bytes", "tw.i", pointer, stamp, SizePrefix(2) + "abc", "7124"},
       {"no size", "tw.i", pointer, stamp, "ab", "7124"},
       {"size beyond 2 GiB", "tw.i", pointer, stamp, std::string("\xff\xff\xff\xff", 4), "7124"},
+      {"beyond the value limit", "tw.i", pointer, stamp, SizePrefix(0x50000000) + "x", "7119"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Write(c.object, c.pointer, c.stamp, c.message, 2), c.expected) << c.what;
@@ -144,6 +146,69 @@ TEST_F(TextWriteTest, TextPointerFindsItsRowInUpdateAndDelete) {
   EXPECT_EQ(Stored("datalength(i)"), "row 0");
   EXPECT_EQ(Run("delete from tw where textptr(i) = " + HexOf(PointerOf("i", 2).first)),
             Run("delete from tw where 1 = 0"));
+}
+
+// Bytes written by this process so far (the kernel's count).
+uint64_t BytesWritten() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "wchar:") return value;
+  }
+  return 0;
+}
+
+// A client that announces 900 MB and sends four bytes costs the server
+// four bytes, not 900 MB of zeros on disk.
+TEST_F(TextWriteTest, BytesNotSentAreNeitherAllocatedNorWritten) {
+  auto [pointer, stamp] = PointerOf("i", 1);
+  const std::string before = Stored("i");
+  RecordingSink sink;
+  session_->ExecuteBatch("writetext bulk tw.i " + HexOf(pointer) + " timestamp = " + HexOf(stamp),
+                         sink);
+  std::unique_ptr<TextWrite> write = session_->TakeTextWrite();
+  ASSERT_TRUE(write);
+  const uint64_t start = BytesWritten();
+  write->Append(SizePrefix(900000000) + "abcd");
+  RecordingSink done;
+  write->Finish(done);
+  const uint64_t written = BytesWritten() - start;
+  EXPECT_LT(written, 16u << 20) << written << " bytes written for 4 sent";
+  ASSERT_EQ(done.messages.size(), 1u);
+  EXPECT_EQ(done.messages[0].number, 7124);
+  EXPECT_EQ(Stored("i"), before);
+}
+
+// ntext arrives as UTF-16 in pieces that may split a character or a
+// surrogate pair anywhere; text as Windows-1252. Both are converted piece by
+// piece, as the whole would be.
+TEST_F(TextWriteTest, TextAndNTextConvertedInPieces) {
+  R("create table nt (id int not null primary key, n ntext null, t text null)");
+  R("insert into nt values (1, N'old', 'old')");
+  auto pointer_of = [&](const char* column) {
+    RecordingSink sink;
+    session_->ExecuteBatch("select " + std::string(column) + " from nt where id = 1", sink);
+    return std::make_pair(sink.rows[0][0].text_pointer, sink.rows[0][0].text_timestamp);
+  };
+  auto stored = [&](const char* column) {
+    std::string all = R("select " + std::string(column) + " from nt where id = 1");
+    size_t start = all.find("\nrow ");
+    return all.substr(start + 1, all.find('\n', start + 1) - start - 1);
+  };
+  // "a", U+20AC, U+1F600 (a surrogate pair), a lone high surrogate, "z".
+  const std::string utf16("a\0\xac\x20\x3d\xd8\x00\xde\x3d\xd8z\0", 12);
+  const std::string cp1252("a\x80\xe9z" + std::string(3 << 20, 'x'));  // past one stage piece
+  for (size_t piece : {1u, 2u, 3u, 5u, 4096u}) {
+    auto [np, ns] = pointer_of("n");
+    EXPECT_EQ(Write("nt.n", np, ns, SizePrefix(utf16.size()) + utf16, piece), "ok") << piece;
+    EXPECT_EQ(stored("n"), "row 'a\u20ac\U0001F600\ufffdz'") << piece;
+    if (piece < 4096) continue;
+    auto [tp, ts] = pointer_of("t");
+    EXPECT_EQ(Write("nt.t", tp, ts, SizePrefix(cp1252.size()) + cp1252, piece), "ok");
+    EXPECT_EQ(stored("substring(t, 1, 5)"), "row 'a\u20ac\u00e9zx'");
+    EXPECT_EQ(stored("datalength(t)"), "row " + std::to_string(cp1252.size()));
+  }
 }
 
 TEST_F(TextWriteTest, TextColumnsTakeWindows1252) {
