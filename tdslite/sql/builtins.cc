@@ -10,21 +10,23 @@ using namespace function_detail;
 using K = BuiltinKind;
 using R = BuiltinRule;
 
-SqliteFunction Scalar(const char* name, int args,
-                      void (*fn)(sqlite3_context*, int, sqlite3_value**)) {
+// Each function runs inside Guarded: no exception reaches SQLite.
+template <void (*F)(sqlite3_context*, int, sqlite3_value**)>
+SqliteFunction Scalar(const char* name, int args) {
   SqliteFunction f;
   f.name = name;
   f.args = args;
-  f.scalar = fn;
+  f.scalar = Guarded<F>;
   return f;
 }
 
-SqliteFunction Aggregate(const char* name, void (*final)(sqlite3_context*)) {
+template <void (*Final)(sqlite3_context*)>
+SqliteFunction Aggregate(const char* name) {
   SqliteFunction f;
   f.name = name;
   f.args = 1;
-  f.step = DecimalStep;
-  f.final = final;
+  f.step = Guarded<DecimalStep>;
+  f.final = GuardedFinal<Final>;
   return f;
 }
 
@@ -53,7 +55,7 @@ Builtin Refused(std::string_view name) {
 }
 
 SqliteFunction GetDate() {
-  SqliteFunction f = Scalar("tds_getdate", 0, GetDateFunc);
+  SqliteFunction f = Scalar<GetDateFunc>("tds_getdate", 0);
   f.per_statement = true;
   return f;
 }
@@ -86,40 +88,40 @@ const std::vector<Builtin>& Table() {
       Fn("nullif", R::kNullIf, 2, 2),
       // Strings and binary values.
       Fn("len", R::kLen, 1, 1),
-      Fn("datalength", R::kDataLength, 1, 1, Scalar("tds_datalength", 2, DataLengthFunc)),
-      Fn("textptr", R::kTextPtr, 1, 1, Scalar("tds_textptr", 4, TextPtrFunc)),
-      Fn("upper", R::kUpperLower, 1, 1, Scalar("tds_upper", 1, UpperFunc)),
-      Fn("lower", R::kUpperLower, 1, 1, Scalar("tds_lower", 1, LowerFunc)),
+      Fn("datalength", R::kDataLength, 1, 1, Scalar<DataLengthFunc>("tds_datalength", 2)),
+      Fn("textptr", R::kTextPtr, 1, 1, Scalar<TextPtrFunc>("tds_textptr", 4)),
+      Fn("upper", R::kUpperLower, 1, 1, Scalar<UpperFunc>("tds_upper", 1)),
+      Fn("lower", R::kUpperLower, 1, 1, Scalar<LowerFunc>("tds_lower", 1)),
       Fn("ltrim", R::kTrim, 1, 1),
       Fn("rtrim", R::kTrim, 1, 1),
-      Fn("substring", R::kSubstring, 3, 3, Scalar("tds_substring", 3, SubstringFunc)),
-      Fn("left", R::kLeftRight, 2, 2, Scalar("tds_left", 2, LeftFunc)),
-      Fn("right", R::kLeftRight, 2, 2, Scalar("tds_right", 2, RightFunc)),
-      Fn("replace", R::kReplace, 3, 3, Scalar("tds_replace", 3, ReplaceFunc)),
-      Fn("charindex", R::kCharIndex, 2, 3, Scalar("tds_charindex", 2, CharIndexFunc),
-         Scalar("tds_charindex", 3, CharIndexFunc)),
-      Fn("space", R::kSpace, 1, 1, Scalar("tds_space", 1, SpaceFunc)),
-      Fn("reverse", R::kReverse, 1, 1, Scalar("tds_reverse", 1, ReverseFunc)),
-      Fn("ascii", R::kAscii, 1, 1, Scalar("tds_ascii", 1, AsciiFunc)),
+      Fn("substring", R::kSubstring, 3, 3, Scalar<SubstringFunc>("tds_substring", 3)),
+      Fn("left", R::kLeftRight, 2, 2, Scalar<LeftFunc>("tds_left", 2)),
+      Fn("right", R::kLeftRight, 2, 2, Scalar<RightFunc>("tds_right", 2)),
+      Fn("replace", R::kReplace, 3, 3, Scalar<ReplaceFunc>("tds_replace", 3)),
+      Fn("charindex", R::kCharIndex, 2, 3, Scalar<CharIndexFunc>("tds_charindex", 2),
+         Scalar<CharIndexFunc>("tds_charindex", 3)),
+      Fn("space", R::kSpace, 1, 1, Scalar<SpaceFunc>("tds_space", 1)),
+      Fn("reverse", R::kReverse, 1, 1, Scalar<ReverseFunc>("tds_reverse", 1)),
+      Fn("ascii", R::kAscii, 1, 1, Scalar<AsciiFunc>("tds_ascii", 1)),
       Fn("unicode", R::kAscii, 1, 1),
-      Fn("char", R::kChar, 1, 1, Scalar("tds_char", 1, CharFunc)),
-      Fn("nchar", R::kChar, 1, 1, Scalar("tds_nchar", 1, NCharFunc)),
+      Fn("char", R::kChar, 1, 1, Scalar<CharFunc>("tds_char", 1)),
+      Fn("nchar", R::kChar, 1, 1, Scalar<NCharFunc>("tds_nchar", 1)),
       // Numbers.
-      Fn("abs", R::kMath, 1, 1, Scalar("tds_abs", 2, AbsFunc)),
-      Fn("sign", R::kMath, 1, 1, Scalar("tds_sign", 2, SignFunc)),
-      Fn("floor", R::kMath, 1, 1, Scalar("tds_floor", 2, FloorFunc)),
-      Fn("ceiling", R::kMath, 1, 1, Scalar("tds_ceiling", 2, CeilingFunc)),
-      Fn("round", R::kMath, 2, 3, Scalar("tds_round", 4, RoundFunc)),
+      Fn("abs", R::kMath, 1, 1, Scalar<AbsFunc>("tds_abs", 2)),
+      Fn("sign", R::kMath, 1, 1, Scalar<SignFunc>("tds_sign", 2)),
+      Fn("floor", R::kMath, 1, 1, Scalar<FloorFunc>("tds_floor", 2)),
+      Fn("ceiling", R::kMath, 1, 1, Scalar<CeilingFunc>("tds_ceiling", 2)),
+      Fn("round", R::kMath, 2, 3, Scalar<RoundFunc>("tds_round", 4)),
       // Dates.
-      Fn("year", R::kDatePart, 1, 1, Scalar("tds_datepart", 2, DatePartFunc)),
+      Fn("year", R::kDatePart, 1, 1, Scalar<DatePartFunc>("tds_datepart", 2)),
       Fn("month", R::kDatePart, 1, 1),
       Fn("day", R::kDatePart, 1, 1),
       // Aggregates.
       Agg("count", R::kCount),
       Agg("min", R::kMinMax),
       Agg("max", R::kMinMax),
-      Agg("sum", R::kSum, Aggregate("tds_dsum", DecimalSumFinal)),
-      Agg("avg", R::kAvg, Aggregate("tds_davg", DecimalAvgFinal)),
+      Agg("sum", R::kSum, Aggregate<DecimalSumFinal>("tds_dsum")),
+      Agg("avg", R::kAvg, Aggregate<DecimalAvgFinal>("tds_davg")),
       // SQL Server's, not evaluated by tdslite.
       Refused("dateadd"),
       Refused("datediff"),

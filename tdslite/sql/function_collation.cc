@@ -94,62 +94,106 @@ uint32_t FoldAscii(uint32_t c) {
   return c >= 'A' && c <= 'Z' ? c + 32 : c;
 }
 
+// One element of a LIKE pattern: `%`, or something that matches exactly one
+// character (`_`, a literal, an escaped character, a [set] or [^set]).
+struct LikeToken {
+  enum Kind : uint8_t { kAnyString, kAnyChar, kChar, kSet } kind;
+  bool negate = false;
+  uint32_t c = 0;    // kChar, folded
+  size_t first = 0;  // kSet: the set's elements are p[first, last)
+  size_t last = 0;
+};
+
 // SQL Server LIKE: % _ [set] [^set] [a-z], case-insensitive, optional escape.
-bool LikeMatch(const std::vector<uint32_t>& p, size_t pi, const std::vector<uint32_t>& s, size_t si,
-               int64_t escape, int* budget) {
-  while (pi < p.size()) {
-    if (--*budget < 0) return false;
-    uint32_t c = p[pi];
+std::vector<LikeToken> LikeTokens(const std::vector<uint32_t>& p, int64_t escape) {
+  std::vector<LikeToken> tokens;
+  for (size_t pi = 0; pi < p.size();) {
+    const uint32_t c = p[pi];
     if (escape >= 0 && c == static_cast<uint32_t>(escape) && pi + 1 < p.size()) {
-      if (si >= s.size() || Fold(s[si]) != Fold(p[pi + 1])) return false;
+      tokens.push_back({LikeToken::kChar, false, Fold(p[pi + 1]), 0, 0});
       pi += 2;
-      ++si;
       continue;
     }
     if (c == '%') {
-      while (pi < p.size() && p[pi] == '%') ++pi;
-      if (pi == p.size()) return true;
-      for (size_t k = si; k <= s.size(); ++k) {
-        if (LikeMatch(p, pi, s, k, escape, budget)) return true;
-        if (*budget < 0) return false;
+      if (tokens.empty() || tokens.back().kind != LikeToken::kAnyString) {
+        tokens.push_back({LikeToken::kAnyString, false, 0, 0, 0});
       }
-      return false;
-    }
-    if (si >= s.size()) return false;
-    if (c == '_') {
       ++pi;
-      ++si;
+      continue;
+    }
+    if (c == '_') {
+      tokens.push_back({LikeToken::kAnyChar, false, 0, 0, 0});
+      ++pi;
       continue;
     }
     if (c == '[') {
       size_t close = pi + 1;
       while (close < p.size() && p[close] != ']') ++close;
       if (close < p.size()) {
-        size_t k = pi + 1;
-        bool negate = k < close && p[k] == '^';
-        if (negate) ++k;
-        bool found = false;
-        uint32_t ch = Fold(s[si]);
-        while (k < close) {
-          if (k + 2 < close && p[k + 1] == '-') {
-            if (ch >= Fold(p[k]) && ch <= Fold(p[k + 2])) found = true;
-            k += 3;
-          } else {
-            if (ch == Fold(p[k])) found = true;
-            ++k;
-          }
-        }
-        if (found == negate) return false;
+        const bool negate = pi + 1 < close && p[pi + 1] == '^';
+        tokens.push_back({LikeToken::kSet, negate, 0, pi + 1 + (negate ? 1 : 0), close});
         pi = close + 1;
-        ++si;
         continue;
       }
     }
-    if (Fold(c) != Fold(s[si])) return false;
+    tokens.push_back({LikeToken::kChar, false, Fold(c), 0, 0});
     ++pi;
-    ++si;
   }
-  return si == s.size();
+  return tokens;
+}
+
+bool LikeOne(const LikeToken& t, const std::vector<uint32_t>& p, uint32_t ch) {
+  switch (t.kind) {
+    case LikeToken::kAnyChar:
+      return true;
+    case LikeToken::kChar:
+      return t.c == Fold(ch);
+    case LikeToken::kSet: {
+      const uint32_t folded = Fold(ch);
+      bool found = false;
+      for (size_t k = t.first; k < t.last;) {
+        if (k + 2 < t.last && p[k + 1] == '-') {
+          if (folded >= Fold(p[k]) && folded <= Fold(p[k + 2])) found = true;
+          k += 3;
+        } else {
+          if (folded == Fold(p[k])) found = true;
+          ++k;
+        }
+      }
+      return found != t.negate;
+    }
+    case LikeToken::kAnyString:
+      break;
+  }
+  return false;
+}
+
+// Matches without recursion: each `%` is remembered, and a mismatch moves
+// back to the last one, which then takes one more character. Every other
+// token matches a single character, so taking the leftmost match of what
+// follows a `%` is always right, and the work is at most the value's length
+// times the longest run between two `%`.
+bool LikeMatch(const std::vector<LikeToken>& t, const std::vector<uint32_t>& p,
+               const std::vector<uint32_t>& s) {
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t ti = 0, si = 0;
+  size_t star = kNone, star_si = 0;
+  while (si < s.size()) {
+    if (ti < t.size() && t[ti].kind == LikeToken::kAnyString) {
+      star = ti++;
+      star_si = si;
+    } else if (ti < t.size() && LikeOne(t[ti], p, s[si])) {
+      ++ti;
+      ++si;
+    } else if (star != kNone) {
+      ti = star + 1;
+      si = ++star_si;
+    } else {
+      return false;
+    }
+  }
+  while (ti < t.size() && t[ti].kind == LikeToken::kAnyString) ++ti;
+  return ti == t.size();
 }
 
 std::vector<uint32_t> CodePoints(std::string_view s) {
@@ -179,9 +223,7 @@ void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     }
     escape = e[0];
   }
-  // Pathological patterns ('%a%a%a...') are bounded rather than left to run.
-  int budget = 10000000;
-  sqlite3_result_int(ctx, LikeMatch(p, 0, s, 0, escape, &budget) ? 1 : 0);
+  sqlite3_result_int(ctx, LikeMatch(LikeTokens(p, escape), p, s) ? 1 : 0);
 }
 
 }  // namespace tdslite::sql::function_detail

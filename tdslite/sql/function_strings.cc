@@ -65,10 +65,11 @@ void SubstringFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     Fail(ctx, Error(537, 3, 16, "Invalid length parameter passed to the substring function."));
     return;
   }
-  // Characters before position 1 count against the length.
+  // Characters before position 1 count against the length. Wide enough
+  // that no start and length overflow.
+  const __int128 end = static_cast<__int128>(start) + length;  // exclusive
   int64_t first = start < 1 ? 1 : start;
-  int64_t last = start + length;  // exclusive
-  if (start < 1 && length > 0 && start + length < 1) last = 1;
+  int64_t last = end > INT64_MAX ? INT64_MAX : end < 1 ? 1 : static_cast<int64_t>(end);
   int64_t count = last > first ? last - first : 0;
   if (sqlite3_value_type(argv[0]) == SQLITE_BLOB) {
     std::string b = ValueBlob(argv[0]);
@@ -142,7 +143,17 @@ void ReplaceFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     ResultText(ctx, s);
     return;
   }
+  // The result's size is known before it is built: one beyond the value
+  // limit is refused without being allocated.
+  uint64_t matches = 0;
+  for (size_t at = FindCi(s, from, 0); at != std::string::npos;
+       at = FindCi(s, from, at + from.size())) {
+    ++matches;
+  }
+  const uint64_t size = s.size() - matches * from.size() + matches * to.size();
+  if (!FitsValueLimit(ctx, size)) return;
   std::string out;
+  out.reserve(size);
   size_t pos = 0;
   for (;;) {
     size_t at = FindCi(s, from, pos);

@@ -1,3 +1,6 @@
+#include <exception>
+#include <new>
+
 #include "builtins.h"
 #include "functions_internal.h"
 
@@ -169,6 +172,25 @@ uint32_t NextCodePoint(std::string_view s, size_t* i) {
   return cp;
 }
 
+bool FitsValueLimit(sqlite3_context* ctx, uint64_t bytes) {
+  const int limit = sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1);
+  if (bytes <= static_cast<uint64_t>(limit)) return true;
+  sqlite3_result_error_toobig(ctx);
+  return false;
+}
+
+void ReportException(sqlite3_context* ctx) noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_toobig(ctx);
+  } catch (const std::exception& e) {
+    sqlite3_result_error(ctx, e.what(), -1);
+  } catch (...) {
+    sqlite3_result_error(ctx, "unknown failure", -1);
+  }
+}
+
 bool AnyNull(int argc, sqlite3_value** argv) {
   for (int k = 0; k < argc; ++k) {
     if (sqlite3_value_type(argv[k]) == SQLITE_NULL) return true;
@@ -188,11 +210,11 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
     if (rc == SQLITE_OK)
       rc = sqlite3_create_function(db, name, args, flags, nullptr, fn, nullptr, nullptr);
   };
-  add("tds_cvt", 5, CvtFunc);
-  add("tds_op", 4, OpFunc);
-  add("tds_neg", 2, NegFunc);
-  add("tds_like", 2, LikeFunc);
-  add("tds_like", 3, LikeFunc);
+  add("tds_cvt", 5, Guarded<CvtFunc>);
+  add("tds_op", 4, Guarded<OpFunc>);
+  add("tds_neg", 2, Guarded<NegFunc>);
+  add("tds_like", 2, Guarded<LikeFunc>);
+  add("tds_like", 3, Guarded<LikeFunc>);
   // What the built-in functions compile to.
   for (const Builtin& b : Builtins()) {
     for (const SqliteFunction& f : b.runtime) {

@@ -131,10 +131,6 @@ uint32_t Fold(uint32_t c);
 // For byte-wise searches in UTF-8: only ASCII letters fold.
 uint32_t FoldAscii(uint32_t c);
 
-// SQL Server LIKE: % _ [set] [^set] [a-z], case-insensitive, optional escape.
-bool LikeMatch(const std::vector<uint32_t>& p, size_t pi, const std::vector<uint32_t>& s, size_t si,
-               int64_t escape, int* budget);
-
 std::vector<uint32_t> CodePoints(std::string_view s);
 
 void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
@@ -205,6 +201,32 @@ void NCharFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 // tds_textptr(rowid, table, column, length): the text pointer of a value,
 // NULL for a NULL value (length NULL).
 void TextPtrFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// False, with the call failed as too big, when a value of `bytes` would
+// pass the connection's limit on a value's size.
+bool FitsValueLimit(sqlite3_context* ctx, uint64_t bytes);
+
+// No C++ exception may cross SQLite's C frames: one out of a function (an
+// allocation that failed, above all) becomes that call's error.
+void ReportException(sqlite3_context* ctx) noexcept;
+
+template <void (*F)(sqlite3_context*, int, sqlite3_value**)>
+void Guarded(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcept {
+  try {
+    F(ctx, argc, argv);
+  } catch (...) {
+    ReportException(ctx);
+  }
+}
+
+template <void (*F)(sqlite3_context*)>
+void GuardedFinal(sqlite3_context* ctx) noexcept {
+  try {
+    F(ctx);
+  } catch (...) {
+    ReportException(ctx);
+  }
+}
 
 }  // namespace function_detail
 }  // namespace tdslite::sql

@@ -179,6 +179,59 @@ TEST_F(FunctionsTest, LikePatterns) {
   EXPECT_EQ(Eval("SELECT tds_like('" + s + "', '%a%a%a%a%a%a%a%a%b')"), "0");
 }
 
+// Long values and patterns with many `%`: answered (rightly) without deep
+// recursion, in time near the product of their lengths at worst.
+TEST_F(FunctionsTest, LikeOnLongValuesAndPatterns) {
+  auto repeat = [](std::string_view unit, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += unit;
+    return out;
+  };
+  const std::string a160k(160000, 'a');
+  struct Case {
+    std::string value, pattern;
+    const char* expected;
+  } cases[] = {
+      {a160k, repeat("%a", 160000), "1"},  // a recursion per '%' overflowed the stack here
+      {a160k, repeat("%a", 160001), "0"},
+      {a160k, repeat("%", 100000) + "b", "0"},
+      {a160k + "b", repeat("%a", 50000) + "%b", "1"},
+      {a160k, repeat("%a", 1000) + "%[^a]%", "0"},
+      {repeat("ab", 50000), repeat("%a_", 50000), "1"},
+      {repeat("ab", 50000), repeat("%a_", 50000) + "_", "0"},
+      {"xaybzc", "%a%b%c", "1"},
+      {"xaybzc", "%a%c%b", "0"},
+      {"abcabd", "%abd", "1"},
+      {"aab", "%ab", "1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Eval("SELECT tds_like('" + c.value + "', '" + c.pattern + "')"), c.expected)
+        << c.value.substr(0, 20) << " / " << c.pattern.substr(0, 20) << " (" << c.pattern.size()
+        << ")";
+  }
+}
+
+// A value the functions would build beyond the connection's limit fails as
+// too big before it is allocated; starts and lengths never overflow.
+TEST_F(FunctionsTest, ValueLimitsAndExtremeArguments) {
+  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, 100000);
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"SELECT length(tds_replace(tds_space(8000), ' ', 'ab'))", "16000"},
+      {"SELECT length(tds_replace(tds_replace(tds_space(8000), ' ', tds_space(8000)), ' ', "
+       "tds_space(100)))",
+       "sqlite: string or blob too big"},
+      {"SELECT tds_substring('abc', 2, 9223372036854775807)", "bc"},
+      {"SELECT tds_substring('abc', 0, 9223372036854775807)", "abc"},
+      {"SELECT tds_substring('abc', -9223372036854775807, 9223372036854775807)", ""},
+      {"SELECT tds_substring('abc', 9223372036854775807, 9223372036854775807)", ""},
+      {"SELECT tds_substring(X'010203', 3, 9223372036854775807)", "0x03"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
+}
+
 TEST_F(FunctionsTest, Collations) {
   ASSERT_EQ(sqlite3_exec(db_,
                          "CREATE TABLE c (s TEXT COLLATE TDSCI, d TEXT COLLATE TDSDEC);"
