@@ -13,6 +13,8 @@ struct ServerConfig {
   std::string database_name = "master";
   std::string server_name;  // @@servername
   std::string file_root;    // empty: web tasks are refused
+  // The largest value (string or binary) the engine builds or stores.
+  uint64_t max_value_bytes = uint64_t{1} << 30;
   bool verbose = false;
 };
 

@@ -1,6 +1,8 @@
 // A client's session: runs batches statement by statement over its own
 // SQLite connection and reports results, messages and DONEs as SQL Server
 // would.
+#include <algorithm>
+
 #include "session_impl.h"
 
 namespace tdslite::session_detail {
@@ -66,7 +68,8 @@ void SessionImpl::Transaction(TransactionEvent event, ResultSink& sink) {
 // `writetext bulk ...`: checks the target and waits for the BULK message.
 void SessionImpl::StartWriteText(std::string_view text, ResultSink& sink) {
   Message error;
-  text_write_ = tdslite::StartWriteText(db_, text, &error);
+  text_write_ = tdslite::StartWriteText(
+      db_, text, &error, static_cast<uint64_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)));
   Done d;
   if (!text_write_) {
     sink.Send(error);
@@ -225,6 +228,18 @@ Message SessionImpl::SqliteError(int rc) {
   if (primary == SQLITE_INTERRUPT) {
     return MakeMessage(3980, 1, 16, "The request failed to run because the batch is aborted.");
   }
+  if (primary == SQLITE_TOOBIG) {
+    // A value (a function's result, a concatenation, a converted text)
+    // would pass the server's limit on a value's size.
+    return MakeMessage(7119, 1, 16,
+                       "Attempting to grow LOB beyond maximum allowed size of " +
+                           std::to_string(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) + " bytes.");
+  }
+  if (primary == SQLITE_NOMEM) {
+    return MakeMessage(701, 1, 17,
+                       "There is insufficient system memory in resource pool 'default' to run "
+                       "this query.");
+  }
   if (primary == SQLITE_FULL) {
     return MakeMessage(1105, 2, 17,
                        "Could not allocate space for object in database '" + database_ +
@@ -339,6 +354,11 @@ std::unique_ptr<Session> OpenSession(std::shared_ptr<EngineState> state, const S
     return nullptr;
   }
   sqlite3_busy_timeout(db, 10000);
+  // Every value the connection builds (strings, blobs, function results) is
+  // kept within the server's limit; SQLite lowers it further to its own.
+  const uint64_t max_value = state->config.max_value_bytes;
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH,
+                static_cast<int>(std::min<uint64_t>(max_value, 0x7FFFFFFF)));
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   auto session = std::make_unique<SessionImpl>(std::move(state), info, db);
   if (!sql::RegisterFunctions(db, session->function_context())) {

@@ -102,7 +102,7 @@ ParsedArgs ParseArgs(int argc, char** argv) {
     if (name != "--host" && name != "--port" && name != "--database" && name != "--dbname" &&
         name != "--user" && name != "--users-file" && name != "--file-root" &&
         name != "--tls-cert" && name != "--tls-key" && name != "--max-connections" &&
-        name != "--login-timeout" && name != "--send-timeout") {
+        name != "--login-timeout" && name != "--send-timeout" && name != "--max-value-bytes") {
       return fail("unknown option '" + name + "'");
     }
     if (!take()) return fail("option " + name + " needs a value");
@@ -127,6 +127,15 @@ ParsedArgs ParseArgs(int argc, char** argv) {
         return fail("option --user: '" + value + "' is not NAME:PASSWORD");
       }
       o.logins.push_back({value.substr(0, colon), value.substr(colon + 1)});
+    } else if (name == "--max-value-bytes") {
+      uint64_t bytes = 0;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), bytes);
+      if (ec != std::errc() || end != value.data() + value.size() || bytes < 1024 ||
+          bytes > 0x7FFFFFFFu) {
+        return fail("option --max-value-bytes: '" + value +
+                    "' is not a number of bytes (1024-2147483647)");
+      }
+      o.engine.max_value_bytes = bytes;
     } else if (name == "--users-file") {
       std::string error;
       if (!ReadUsersFile(value, &o.logins, &error)) return fail("option --users-file: " + error);

@@ -35,6 +35,7 @@ def main():
         (["--login-timeout", "-1"], "--login-timeout"),
         (["--send-timeout", "x"], "--send-timeout"),
         (["--users-file", "/no/such/file"], "--users-file"),
+        (["--max-value-bytes", "10"], "--max-value-bytes"),
         (["--host", "0.0.0.0", "--port", "0"], "--host"),
     ]
     if "--engine" in sys.argv[2:]:

@@ -137,5 +137,24 @@ TEST_F(SessionTest, Extremes) {
   EXPECT_EQ(sink.rows[0][0].bytes.size(), 9000u);
 }
 
+// Statements that would build a value beyond the server's limit fail with a
+// clear error, and the session goes on; a LIKE that recursed once per '%'
+// killed the server.
+TEST_F(SessionTest, HugeValuesAndPatternsFailCleanly) {
+  const std::string too_big =
+      "msg 7119/16/1: Attempting to grow LOB beyond maximum allowed size of ";
+  std::string out = Run("select len(replace(replace(space(8000),' ',space(8000)),' ',space(100)))");
+  EXPECT_NE(out.find(too_big), std::string::npos) << out;
+  EXPECT_EQ(out.find("internal"), std::string::npos) << out;
+  Check({
+      {"select 1 where replace(replace(space(400),' ',space(400)),' ','a') like "
+       "replace(replace(space(400),' ',space(400)),' ','%a')",
+       "cols :int!\nrow 1\ndone C1 count=1"},
+      {"select substring('abc', 2, 9223372036854775807)",
+       "cols :varchar(3)!\nrow 'bc'\ndone C1 count=1"},
+      {"select 1", "cols :int!\nrow 1\ndone C1 count=1"},
+  });
+}
+
 }  // namespace
 }  // namespace tdslite

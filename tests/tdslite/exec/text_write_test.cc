@@ -184,15 +184,15 @@ TEST_F(TextWriteTest, BytesNotSentAreNeitherAllocatedNorWritten) {
 // surrogate pair anywhere; text as Windows-1252. Both are converted piece by
 // piece, as the whole would be.
 TEST_F(TextWriteTest, TextAndNTextConvertedInPieces) {
-  R("create table nt (id int not null primary key, n ntext null, t text null)");
-  R("insert into nt values (1, N'old', 'old')");
+  Run("create table nt (id int not null primary key, n ntext null, t text null)");
+  Run("insert into nt values (1, N'old', 'old')");
   auto pointer_of = [&](const char* column) {
     RecordingSink sink;
     session_->ExecuteBatch("select " + std::string(column) + " from nt where id = 1", sink);
     return std::make_pair(sink.rows[0][0].text_pointer, sink.rows[0][0].text_timestamp);
   };
   auto stored = [&](const char* column) {
-    std::string all = R("select " + std::string(column) + " from nt where id = 1");
+    std::string all = Run("select " + std::string(column) + " from nt where id = 1");
     size_t start = all.find("\nrow ");
     return all.substr(start + 1, all.find('\n', start + 1) - start - 1);
   };
