@@ -92,7 +92,7 @@ LoginThrottle::Bucket& LoginThrottle::Refill(const std::string& address, Deadlin
     if (buckets_.size() >= kMaxAddresses) {
       for (auto b = buckets_.begin(); b != buckets_.end();) {
         const double tokens = b->second.tokens + (now - b->second.updated) * rate_ / 1000.0;
-        b = tokens >= rate_ ? buckets_.erase(b) : std::next(b);
+        b = tokens >= rate_ ? buckets_.erase(b) : std::next(b);  // back at a full allowance
       }
       if (buckets_.size() >= kMaxAddresses) buckets_.clear();
     }
@@ -106,7 +106,11 @@ LoginThrottle::Bucket& LoginThrottle::Refill(const std::string& address, Deadlin
 
 bool LoginThrottle::Allowed(const std::string& address, Deadline now) {
   std::lock_guard lock(mutex_);
-  return Refill(address, now).tokens >= 1.0;
+  Bucket& b = Refill(address, now);
+  if (b.tokens >= 1.0) return true;
+  // The debt is bounded: a second's worth of allowance.
+  b.tokens = std::max(-rate_, b.tokens - 1.0);
+  return false;
 }
 
 void LoginThrottle::Failed(const std::string& address, Deadline now) {

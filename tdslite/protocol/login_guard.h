@@ -30,11 +30,13 @@ bool ReadUsersFile(const std::string& path, std::vector<Login>* logins, std::str
 
 // At most `per_second` failed logins a second per client address (after a
 // first burst of as many): beyond that, an address's logins are refused
-// without their password being looked at.
+// without their password being looked at, and each refused one counts as a
+// failure too, so that an address that keeps guessing faster stays refused
+// (until it has been quiet for up to two seconds).
 class LoginThrottle {
  public:
   explicit LoginThrottle(double per_second = 10) : rate_(per_second) {}
-  // True when the address may try a password now.
+  // True when the address may try a password now; a refusal is counted.
   bool Allowed(const std::string& address, Deadline now);
   void Failed(const std::string& address, Deadline now);
 

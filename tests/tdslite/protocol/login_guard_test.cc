@@ -80,36 +80,34 @@ TEST(LoginGuard, UsersFile) {
 TEST(LoginGuard, FailedLoginsPerAddress) {
   LoginThrottle throttle(10);
   Deadline t = 1000000;
-  int allowed = 0;
-  // A burst of failures: ten are looked at, then none.
-  for (int i = 0; i < 50; ++i) {
-    if (throttle.Allowed("10.0.0.1", t)) {
-      ++allowed;
-      throttle.Failed("10.0.0.1", t);
+  // Tries a wrong password every `step` ms for `ms` ms; answers how many
+  // were looked at.
+  auto guess = [&](const std::string& address, int step, int ms) {
+    int looked_at = 0;
+    for (int at = 0; at < ms; at += step) {
+      if (throttle.Allowed(address, t + at)) {
+        ++looked_at;
+        throttle.Failed(address, t + at);
+      }
     }
-  }
-  EXPECT_EQ(allowed, 10);
-  EXPECT_TRUE(throttle.Allowed("10.0.0.2", t));  // another address is not affected
-  // Then one every 100 ms: over ten seconds of hammering, about a hundred.
-  allowed = 0;
-  for (int ms = 1; ms <= 10000; ++ms) {
-    if (throttle.Allowed("10.0.0.1", t + ms)) {
-      ++allowed;
-      throttle.Failed("10.0.0.1", t + ms);
-    }
-  }
-  EXPECT_GE(allowed, 99);
-  EXPECT_LE(allowed, 101);
-  // Quiet for a second: the full allowance again, never more.
-  t += 10000 + 5000;
-  allowed = 0;
-  for (int i = 0; i < 50; ++i) {
-    if (throttle.Allowed("10.0.0.1", t)) {
-      ++allowed;
-      throttle.Failed("10.0.0.1", t);
-    }
-  }
-  EXPECT_EQ(allowed, 10);
+    t += ms;
+    return looked_at;
+  };
+  // A burst: ten are looked at, then none; another address is not affected.
+  EXPECT_EQ(guess("10.0.0.1", 0 + 1, 50), 10);
+  EXPECT_TRUE(throttle.Allowed("10.0.0.2", t));
+  // Guessing on faster than ten a second: nothing more is looked at, and a
+  // right password meanwhile is refused too.
+  EXPECT_EQ(guess("10.0.0.1", 5, 10000), 0);
+  EXPECT_FALSE(throttle.Allowed("10.0.0.1", t));
+  // Quiet for a second: still owed. Two more: the allowance is back.
+  t += 1000;
+  EXPECT_FALSE(throttle.Allowed("10.0.0.1", t));
+  t += 2000;
+  EXPECT_TRUE(throttle.Allowed("10.0.0.1", t));
+  // Failing at ten a second or slower is always looked at.
+  EXPECT_EQ(guess("10.0.0.1", 100, 10000), 100);
+  EXPECT_EQ(guess("10.0.0.3", 250, 10000), 40);
   // Many addresses: memory stays bounded and new ones still get in.
   for (int i = 0; i < 30000; ++i) throttle.Failed("a" + std::to_string(i), t);
   EXPECT_TRUE(throttle.Allowed("fresh", t));
