@@ -577,9 +577,12 @@ bool Connection::KnownLogin(const Login7& login) {
     known = login.user_name == "sa" && login.password.empty();
   } else {
     // Every account is compared, each password in constant time.
+    unsigned matches = 0;
     for (const auto& l : options_.logins) {
-      known |= (l.name == login.user_name) & SamePassword(login.password, l.password);
+      matches |= static_cast<unsigned>(l.name == login.user_name) &
+                 static_cast<unsigned>(SamePassword(login.password, l.password));
     }
+    known = matches != 0;
   }
   if (!known && options_.throttle != nullptr) options_.throttle->Failed(address, NowMs());
   return known;
