@@ -136,6 +136,12 @@ void StatementPreamble();
 // call that publishes must not then look like one that merely found no rows.
 void NoteSilentLoss(DBPROCESS* dbproc);
 
+// dbnextrow's answers that end the rows: the end itself, and the failures of
+// a connection that broke while rows were read.
+inline bool EndOfRows(STATUS answer) {
+  return answer == NO_MORE_ROWS || answer == FAIL || answer == BUF_FULL;
+}
+
 // ---- Login helpers (exposed for their unit tests) ----
 
 // Copies a login text (user name or password) into its field. Answers false

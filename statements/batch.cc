@@ -30,10 +30,6 @@ std::optional<std::string_view> BatchStem(std::string_view argument) {
   return argument;
 }
 
-bool EndOfRows(STATUS answer) {
-  return answer == NO_MORE_ROWS || answer == FAIL || answer == BUF_FULL;
-}
-
 // The most bytes of statement text one batch may hold: SQL Server's limit,
 // 65,536 network packets of the default 4,096 bytes.
 constexpr std::uint64_t kMaxBatchBytes = std::uint64_t{65536} * 4096;

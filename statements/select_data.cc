@@ -18,12 +18,6 @@ constexpr std::size_t kLongestTail = 2 * (kDecimalTextSize - 1) + 1;
 // The rows stored when the caller gives no usable maximum.
 constexpr std::int32_t kDefaultMaximumRows = 1;
 
-// dbnextrow's answers that end the rows: the end itself, and the failures of
-// a connection that broke while rows were read.
-bool EndOfRows(STATUS answer) {
-  return answer == NO_MORE_ROWS || answer == FAIL || answer == BUF_FULL;
-}
-
 }  // namespace
 
 APIRET SelectData(const Arguments& args, Result& result) {

@@ -29,10 +29,6 @@ constexpr std::string_view kDefaultHeadingFill = "_";
 // keep working.
 constexpr std::int32_t kDefaultSixthArgument = 50;
 
-bool EndOfRows(STATUS answer) {
-  return answer == NO_MORE_ROWS || answer == FAIL || answer == BUF_FULL;
-}
-
 // Records a text of the call's own in the KT.! error variables, under
 // DB-Library's number for data that did not fit.
 void NoteOverflow(std::string_view before, std::int32_t number, std::string_view after) {

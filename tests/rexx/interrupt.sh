@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a REXX script and interrupts it as Ctrl-C would: SIGINT to the
 # interpreter once the script has created the file "waiting" in the current
-# folder, then SIGCONT to KTDB_SERVER_PID (which the script may have
+# folder and the interpreter waits on the server, then SIGCONT to KTDB_SERVER_PID (which the script may have
 # stopped) a second later. Exits with the interpreter's status.
 #
 # Usage: with_tdslite.sh TDSLITE interrupt.sh REXX SCRIPT
@@ -17,7 +17,16 @@ for _ in $(seq 200); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.05
 done
-sleep 1
+# Then until the interpreter waits in poll(2) (syscall 7, or ppoll 271):
+# the call is under way. At most 10 seconds.
+for _ in $(seq 200); do
+  case $(cat "/proc/$pid/syscall" 2>/dev/null) in
+    "7 "* | "271 "*) break ;;
+  esac
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.05
+done
+sleep 0.2
 kill -INT "$pid" 2>/dev/null
 sleep 1
 kill -CONT "$KTDB_SERVER_PID" 2>/dev/null
