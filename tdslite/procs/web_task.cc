@@ -725,9 +725,16 @@ int MakeWebTask(std::span<const ProcArgument> args, Call& call) {
   // The query always runs as the caller: tdslite has one user per login,
   // and SQL Server itself replaces @username by the caller's name.
   t[kUserName].reset();
-  if (!t[kProcName]) t[kProcName] = GeneratedProcName(host.Spid());
   sqlite3* db = host.Database();
   if (!EnsureTaskTable(db)) return call.Fail(kQueryFailed, kQueryFailed);
+  if (!t[kProcName]) {
+    // Names made in the same second by the same spid differ only in their
+    // random digits: draw again on a clash rather than fail the caller.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      t[kProcName] = GeneratedProcName(host.Spid());
+      if (!TaskExists(db, *t[kProcName])) break;
+    }
+  }
   if (TaskExists(db, *t[kProcName])) {
     call.Send(
         MakeMessage(2714, 6, 16,
