@@ -418,7 +418,11 @@ bool Connection::StartTls(EncryptionMode mode, RequestMessage* login) {
     ReadLimits handshake = before_login_;
     handshake.before_login = false;
     handshake.max_bytes = kMaxHandshakeMessage;
-    if (ReadMessage(link_, &message, handshake) != ReadResult::kOk) return false;
+    if (ReadMessage(link_, &message, handshake) != ReadResult::kOk) {
+      // A client that distrusts the certificate hangs up without an alert.
+      Log("TLS handshake failed: the client closed the connection or timed out");
+      return false;
+    }
     if (message.type != kPacketPrelogin) {
       Log("expected a TLS handshake in a PRELOGIN message");
       return false;

@@ -123,6 +123,9 @@ std::unique_ptr<TlsContext> TlsContext::Create(const std::string& cert_file,
   if (cert_file.empty() && key_file.empty()) {
     if (!MakeSelfSigned(ctx, error)) return nullptr;
   } else {
+    // A server must never stop to ask for a passphrase on a terminal: an
+    // encrypted key fails to load, and the start fails with it.
+    SSL_CTX_set_default_passwd_cb(ctx, [](char*, int, int, void*) { return 0; });
     if (SSL_CTX_use_certificate_chain_file(ctx, cert_file.c_str()) != 1) {
       *error = OpenSslError(("cannot load the certificate '" + cert_file + "'").c_str());
       return nullptr;

@@ -5,6 +5,9 @@ any encoding, the scrambled login form included) nor the selected data.
 Usage: tls_clients.py TDSLITE WORKDIR
 """
 import os
+import pty
+import select
+import signal
 import subprocess
 import sys
 import time
@@ -168,7 +171,41 @@ def main():
             " ".join(os.path.basename(a) for a in args), message, p.returncode,
             p.stderr.strip()), p.returncode == 2 and message in p.stderr)
 
+    # ---- a key protected by a passphrase fails at once, even on a terminal ----
+    locked = os.path.join(work, "locked.key")
+    subprocess.run(["openssl", "pkey", "-in", files["key"], "-out", locked, "-aes256",
+                    "-passout", "pass:secret"], check=True, capture_output=True, timeout=60)
+    status, said = run_on_terminal([tdslite, "--port", "0", "--tls-cert", files["cert"],
+                                    "--tls-key", locked], 20)
+    check.true("passphrase key on a terminal: status 2, no prompt (%s, %r)" % (status, said[-200:]),
+               status == 2 and "cannot load the private key" in said)
+
     check.done()
+
+
+def run_on_terminal(argv, seconds):
+    """Runs argv with a terminal as its controlling tty; answers its exit
+    status (None when it was still running after `seconds`) and its output."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(argv[0], argv)
+    out, deadline = b"", time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([fd], [], [], 0.2)
+        if ready:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                chunk = b""
+            out += chunk
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            os.close(fd)
+            return os.waitstatus_to_exitcode(status), out.decode(errors="replace")
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    os.close(fd)
+    return None, out.decode(errors="replace")
 
 
 if __name__ == "__main__":
