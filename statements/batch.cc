@@ -136,9 +136,13 @@ bool ReportResultSet(StemName& results, std::int32_t n, RETCODE status, bool& br
     }
   }
   broken = answer == FAIL;
+  // A connection that broke while rows were read is reported even when
+  // DB-Library said nothing (a TLS record that failed its check), and the
+  // set it cut short is not a success.
+  if (broken) NoteSilentLoss(MainConnection);
   return SetStemNumber(results, MakeTail(n, 0), dbcount(MainConnection)) &&
          ReportSetMessage(results, n, SetMessage) &&
-         SetStemNumber(results, MakeTail(n), SetFailed(status, SetMessage) ? 0 : 1);
+         SetStemNumber(results, MakeTail(n), broken || SetFailed(status, SetMessage) ? 0 : 1);
 }
 
 // Sends the batch and reports its result sets. Answers the number of sets,

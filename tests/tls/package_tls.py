@@ -185,6 +185,9 @@ def main():
         form = (a.get("FORM", "") + " ? ? ? ?").split()
         check.true("spoiled formatted result: reported (%s)" % a.get("FORM"),
                    form[1] != "32768" and form[2] not in ("0", "?") and float(form[3]) < 10)
+        batch = (a.get("BATCH", "") + " ? ? ? ? ?").split()
+        check.true("spoiled batch: its set failed and the loss is reported (%s)" % a.get("BATCH"),
+                   batch[2] == "0" and batch[3] != "32768" and batch[4] not in ("0", "?"))
         # The connection is gone: the next call says so (not "no rows").
         one = (a.get("ONE", "") + " ? ? ?").split()
         check.true("after the spoiled result: KTSelectOne reports the loss (%s)" % a.get("ONE"),

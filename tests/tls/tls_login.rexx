@@ -44,6 +44,13 @@ select
       n = KTSelectForm('select n from big order by n', 'f.', 100000)
       say 'FORM' n f.0 kt.!dberr format(time('E'), , 1)
     end
+    /* And once more as a batch: the broken set does not read as a success. */
+    call KTConnectReset
+    if KTConnect(user, password, server, 5) = 1 then do
+      b.0 = 1; b.1 = 'select n from big order by n'
+      n = KTBatch('b.', 'r.')
+      say 'BATCH' n r.0 r.1 r.1.0 kt.!dberr
+    end
   end
   otherwise nop
 end
