@@ -251,7 +251,8 @@ bool SetVariable(std::string_view name, std::string_view value);
 // value is no failure: REXX then hands back the variable's own name, and
 // `unset` (when given) is set to true; it is false for a variable with a
 // value.
-std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset = nullptr);
+std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset = nullptr,
+                                         bool* cut = nullptr);
 
 // ==== Argument helpers ====
 

@@ -71,7 +71,7 @@ bool SetVariable(std::string_view name, std::string_view value) {
   return answer == RXSHV_OK || answer == RXSHV_NEWV;
 }
 
-std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset) {
+std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset, bool* cut) {
   if (!IsVariableName(name)) return std::nullopt;
   RequestBlock.shvnext = nullptr;
   RequestBlock.shvname.strptr = const_cast<char*>(name.data());
@@ -88,6 +88,7 @@ std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset) {
   // fetch limit (RXSHV_TRUNC) are no failures.
   if ((answer & (RXSHV_BADN | RXSHV_MEMFL | RXSHV_BADF)) != 0) return std::nullopt;
   if (unset != nullptr) *unset = (answer & RXSHV_NEWV) != 0;
+  if (cut != nullptr) *cut = (answer & RXSHV_TRUNC) != 0;
   // The length of the text delivered is in shvvalue.strlength (Regina also
   // reports it in shvvaluelen). Bounded by what was offered all the same, so
   // that the terminator cannot land outside ValueBuffer whatever an
@@ -97,6 +98,5 @@ std::optional<std::size_t> FetchVariable(std::string_view name, bool* unset) {
   ValueBuffer[length] = '\0';
   return length;
 }
-
 
 }  // namespace ktdb

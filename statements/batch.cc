@@ -41,8 +41,13 @@ constexpr std::uint64_t kMaxBatchBytes = std::uint64_t{65536} * 4096;
 std::optional<std::size_t> FetchStatement(StemName& statements, std::int32_t i) {
   if (!statements.SetSuffix(MakeTail(i).View())) return std::nullopt;
   bool unset = false;
-  const std::optional<std::size_t> length = FetchVariable(statements.Name(), &unset);
+  bool cut = false;
+  const std::optional<std::size_t> length = FetchVariable(statements.Name(), &unset, &cut);
   if (!length) return std::nullopt;
+  if (cut) {
+    NoteStatementTooLong(statements.Name());
+    return std::nullopt;
+  }
   if (unset || *length == 0) {
     NoteNoStatement(statements.Name(), unset);
     return std::nullopt;

@@ -10,6 +10,13 @@ bool StatementArgumentFits(std::string_view argument) {
   return argument.size() < kNameBufferSize && argument.find('\0') == std::string_view::npos;
 }
 
+void NoteStatementTooLong(std::string_view name) {
+  // Sending the first 32765 bytes would run another statement than the
+  // script's (a delete without its where clause): nothing is sent.
+  NotePackageError(kValueCutError, {"The statement variable ", name,
+                                    " is longer than 32765 bytes: nothing was sent"});
+}
+
 void NoteNoStatement(std::string_view name, bool unset) {
   NotePackageError(kNoStatementError, {"The statement variable ", name,
                                        unset ? " is not set" : " is empty", ": nothing was sent"});
@@ -33,8 +40,13 @@ TakenStatement TakeStatement(std::string_view argument) {
   const std::string_view name(NameBuffer.data(), argument.size());
   if (!IsVariableName(name)) return kRefused;
   bool unset = false;
-  const std::optional<std::size_t> length = FetchVariable(name, &unset);
+  bool cut = false;
+  const std::optional<std::size_t> length = FetchVariable(name, &unset, &cut);
   if (!length) return kRefused;
+  if (cut) {
+    NoteStatementTooLong(name);
+    return {StatementTaken::kNotSet, 0};
+  }
   // An unset variable delivers its own name, which is no statement.
   if (unset || *length == 0) {
     NoteNoStatement(name, unset);

@@ -98,7 +98,7 @@ bool StatementArgumentFits(std::string_view argument);
 enum class StatementTaken {
   kTaken,    // the statement stands in NameBuffer
   kRefused,  // a stem name, a name REXX does not accept, a value with a NUL byte
-  kNotSet,   // the named variable is unset or empty (noted in the KT.! texts)
+  kNotSet,   // the named variable is unset, empty or too long (noted in the KT.! texts)
 };
 struct TakenStatement {
   StatementTaken outcome;
@@ -112,6 +112,8 @@ inline constexpr std::int32_t kNoStatementError = SYBENULP;
 // Records that the statement variable `name` is unset or empty and that
 // nothing was sent (kNoStatementError with a text naming the variable).
 void NoteNoStatement(std::string_view name, bool unset);
+// Notes that a statement variable holds more than the pool delivers.
+void NoteStatementTooLong(std::string_view name);
 
 // The statement argument: text with a blank (character 32) is the statement
 // itself; a single word names a REXX variable, upper-cased and fetched, whose

@@ -80,6 +80,22 @@ call Check 'set compound', KTSelectOne('q.1'), '42'
 drop q.; q. = 'select 43'
 call Check 'stem default', KTSelectOne('q.7'), '43'
 
+/* A statement variable longer than the 32765 bytes a fetch delivers is not
+   sent cut (a delete would lose its where clause): nothing is sent. */
+call Check 'long: two rows', KTSelectData('insert into t values (5) insert into t values (6)', 'r.'), '1'
+long = 'delete from t' || copies(' ', 32760) || 'where a = 5'
+call Check 'long KTSelectOne', KTSelectOne('long'), ''
+call Check 'long KTSelectOne: DBERR', kt.!dberr, '20049'
+call Check 'long KTSelectOne: named', pos('LONG is longer', kt.!dberrstr) > 0, '1'
+call Check 'long KTSelectData', KTSelectData('long', 'r.'), '0'
+drop s.
+s.0 = 1; s.1 = long
+call Check 'long KTBatch', KTBatch('s.', 'r.'), '0'
+call Check 'long KTBatch: named', pos('S.1 is longer', kt.!dberrstr) > 0, '1'
+call Check 'long: both rows kept', KTSelectOne('select count(*) from t'), '2'
+call Check 'long: clean up', KTSelectData('delete from t', 'r.'), '1'
+drop s.
+
 /* A constant symbol is no variable name: refused as a stem name is. */
 constants = '1abc|7|.5x|1e3'
 do while constants \= ''
