@@ -11,7 +11,9 @@ if work = '' then work = '.'
 parse var server host ':' port
 /* Regina runs a command from a child of its own: the parent of the
    command's parent is this interpreter. */
-address system 'ps -o ppid= -p $PPID' with output stem self.
+/* ps runs without the sanitizer runtime an instrumented run preloads: it
+   hangs under it. */
+address system 'LD_PRELOAD= ps -o ppid= -p $PPID' with output stem self.
 reginaPid = strip(self.1)
 
 /* A freetds.conf section with a time-out of 2 seconds. */
