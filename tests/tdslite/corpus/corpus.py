@@ -285,9 +285,9 @@ def load_groups():
     groups = []
     for path in sorted(glob.glob(os.path.join(HERE, "groups", "g*.py"))):
         name = os.path.splitext(os.path.basename(path))[0]
-        spec = importlib.util.spec_from_file_location(name, path)
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        found = importlib.util.spec_from_file_location(name, path)
+        mod = importlib.util.module_from_spec(found)
+        found.loader.exec_module(mod)
         for c in mod.CASES:
             c.feature = mod.FEATURE
         groups.append(mod)
