@@ -41,6 +41,7 @@ sys.path.insert(0, HERE)
 
 import pytds  # noqa: E402
 from pytds import tds_base  # noqa: E402
+from pytds import tds_types  # noqa: E402
 
 from harness import Server, tsql  # noqa: E402
 from casekit import OUT  # noqa: E402
@@ -58,10 +59,33 @@ SIZED = {167: "varchar", 39: "varchar", 175: "char", 47: "char", 231: "nvarchar"
 SCALED = {41: "time", 42: "datetime2", 43: "datetimeoffset"}
 
 
+# python3-tds reads char/binary/nchar columns with the serializers of their
+# variable-length kin and forgets the type on the wire: keep it.
+_FIXED_LENGTH_WIRE_TYPES = (175, 47, 173, 45, 239)
+_get_type_serializer = tds_types.SerializerFactory.get_type_serializer
+
+
+def _wire_type_serializer(self, tds_type_id):
+    cls = _get_type_serializer(self, tds_type_id)
+    if tds_type_id not in _FIXED_LENGTH_WIRE_TYPES:
+        return cls
+
+    class Tagged:
+        @staticmethod
+        def from_stream(r):
+            se = cls.from_stream(r)
+            se.wire_type_id = tds_type_id
+            return se
+    return Tagged
+
+
+tds_types.SerializerFactory.get_type_serializer = _wire_type_serializer
+
+
 def type_name(col):
     """The column's type as its metadata names it: int, decimal(11,4), ..."""
     se = col.serializer
-    tid = se.get_typeid()
+    tid = getattr(se, "wire_type_id", None) or se.get_typeid()
     cls = type(se).__name__
     if tid in (106, 108, 55, 63):
         return "decimal(%d,%d)" % (se.precision, se.scale)
