@@ -14,7 +14,7 @@ void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
   // The value READTEXT kept open holds a read transaction: every other
   // statement starts without it.
   read_text_.source.reset();
-  sql::ParseResult parsed = sql::ParseBatch(text);
+  sql::ParseResult parsed = sql::ParseBatch(text, state_->config.database_name);
   if (!parsed.ok()) {
     for (const sql::ParseError& e : parsed.errors) {
       Message m = MakeMessage(e.number, e.state, e.severity, e.text);
@@ -142,6 +142,7 @@ sql::SessionVars SessionImpl::Vars() const {
   v.error = last_error_;
   v.spid = info_.spid;
   v.textsize = textsize_;
+  v.datefirst = datefirst_;
   v.identity = identity_;
   v.database = database_;
   v.server = state_->config.server_name;

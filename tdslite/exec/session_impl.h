@@ -340,6 +340,7 @@ class SessionImpl : public Session {
   // SET options of this connection.
   bool nocount_ = false;
   int32_t textsize_;
+  int datefirst_ = 7;     // SET DATEFIRST: the first day of the week, 1 (Monday) to 7
   int64_t rowcount_ = 0;  // SET ROWCOUNT; 0 = no limit
   // @@ variables.
   int64_t last_rowcount_ = 0;

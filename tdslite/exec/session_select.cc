@@ -59,7 +59,8 @@ void SessionImpl::FillValue(sqlite3_stmt* st, int i, const ColumnDesc& col, Valu
       int n = sqlite3_column_bytes(st, i);
       v->bytes.assign(p != nullptr ? reinterpret_cast<const char*>(p) : "", static_cast<size_t>(n));
       if (col.type.id == TypeId::kChar || col.type.id == TypeId::kNChar) {
-        int64_t chars = sql::Utf8Length(v->bytes);
+        int64_t chars =
+            col.type.id == TypeId::kNChar ? sql::Utf16Length(v->bytes) : sql::Utf8Length(v->bytes);
         if (chars < col.type.length)
           v->bytes.append(static_cast<size_t>(col.type.length - chars), ' ');
       }

@@ -24,7 +24,19 @@ SessionImpl::Flow SessionImpl::RunSet(const Stmt& stmt, ResultSink& sink) {
     rowcount_ = v < 0 ? 0 : v;
     return Ok(sink, kCmdSet);
   }
-  if (name == "lock_timeout" || name == "datefirst" || name == "transaction isolation level") {
+  if (name == "datefirst") {
+    int64_t v = number();
+    if (v < 1 || v > 7) {
+      return Failed(sink, stmt,
+                    MakeMessage(sql::kNotSupportedNumber, 1, 16,
+                                "SET DATEFIRST " + std::to_string(v) +
+                                    " is not supported by tdslite (1 to 7 are)."),
+                    kCmdSet, false);
+    }
+    datefirst_ = static_cast<int>(v);
+    return Ok(sink, kCmdSet);
+  }
+  if (name == "lock_timeout" || name == "transaction isolation level") {
     return Ok(sink, kCmdSet);
   }
   if (name == "language") {

@@ -111,7 +111,7 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std
       *literal = std::to_string(raw);
       return true;
     case 0x32:  // bit
-      *literal = raw ? "1" : "0";
+      *literal = raw ? "cast(1 as bit)" : "cast(0 as bit)";
       return true;
     case 0x34:
     case 0x38:

@@ -57,6 +57,15 @@ enum class BuiltinRule : uint8_t {
   kMinMax,
   kSum,
   kAvg,
+  kIif,
+  kChoose,
+  kConcat,
+  kConcatWs,
+  kReplicate,
+  kStuff,
+  kQuoteName,
+  kStr,
+  kFloatMath,  // power, sqrt, square, exp, log, log10, pi
 };
 
 // A function tdslite adds to SQLite for a built-in's SQL to call: a scalar

@@ -51,6 +51,7 @@ struct SessionVars {
   int64_t error = 0;
   int32_t spid = 0;
   int32_t textsize = 4096;
+  int datefirst = 7;
   std::optional<int64_t> identity;  // scope_identity(), @@identity
   std::string database;
   std::string server;

@@ -17,6 +17,7 @@ Typed ExprCompiler::Convert(const Typed& e, const ColumnType& to, bool assign, i
   out.column_name.clear();
   out.identity = false;
   out.rowid_sql.clear();
+  out.literal_digits = 0;  // a converted literal has its target's type
   out.t.type = to;
   out.t.null_literal = false;
   if (e.t.null_literal) {

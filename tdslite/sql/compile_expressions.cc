@@ -42,7 +42,7 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
     case ExprKind::kString:
     case ExprKind::kNString: {
       const bool unicode = e.kind == ExprKind::kNString;
-      int64_t chars = Utf8Length(e.text);
+      int64_t chars = unicode ? Utf16Length(e.text) : Utf8Length(e.text);
       Typed t;
       t.sql = QuoteText(e.text);
       ColumnType type;
@@ -106,8 +106,11 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
         style = static_cast<int>(*v);
         (void)s;
       }
-      if (style >= 0 && !IsDateType(arg.t.type.id)) style = -1;
-      if (style >= 0 && !IsCharType(e.cast_type.id)) style = -1;
+      // Styles shape dates to and from strings and money to strings.
+      const bool date_to_text = IsDateType(arg.t.type.id) && IsCharType(e.cast_type.id);
+      const bool text_to_date = IsCharType(arg.t.type.id) && IsDateType(e.cast_type.id);
+      const bool money_to_text = IsMoneyType(arg.t.type.id) && IsCharType(e.cast_type.id);
+      if (!date_to_text && !text_to_date && !money_to_text) style = -1;
       if (IsDateType(arg.t.type.id) && IsCharType(e.cast_type.id) && e.args.size() > 1 &&
           style < 0) {
         // A negative style is refused like any other invalid one.
@@ -343,7 +346,9 @@ Typed ExprCompiler::Variable(const Expr& e) {
   if (n == "@@textsize")
     return Constant(std::to_string(vars_.textsize), IntType(TypeId::kInt), false);
   if (n == "@@max_precision") return Constant("38", IntType(TypeId::kTinyInt), false);
-  if (n == "@@datefirst") return Constant("7", IntType(TypeId::kTinyInt), false);
+  if (n == "@@datefirst") {
+    return Constant(std::to_string(vars_.datefirst), IntType(TypeId::kTinyInt), false);
+  }
   if (n == "@@langid") return Constant("0", IntType(TypeId::kSmallInt), false);
   if (n == "@@options") return Constant("0", IntType(TypeId::kInt), false);
   if (n == "@@version") {

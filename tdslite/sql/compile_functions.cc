@@ -80,6 +80,20 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       ArgCount(e, *b);
       return Identity();
     }
+    case R::kIif: {
+      // iif(condition, a, b) is CASE WHEN condition THEN a ELSE b END.
+      ArgCount(e, *b);
+      Typed cond = Condition(*e.args[0], scope, allow_aggregate);
+      Typed yes = Value(*e.args[1], scope, allow_aggregate);
+      Typed no = Value(*e.args[2], scope, allow_aggregate);
+      Typed out = Combine({&cond, &yes, &no});
+      const ColumnType t = Unify(yes, no);
+      out.t.type = t;
+      out.t.nullable = yes.t.nullable || no.t.nullable;
+      out.sql = "(CASE WHEN " + cond.sql + " THEN " + Convert(yes, t).sql + " ELSE " +
+                Convert(no, t).sql + " END)";
+      return out;
+    }
     default:
       break;
   }
@@ -153,7 +167,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       if (IsBinaryType(args[0].t.type.id)) {
         out.sql = "length(" + args[0].sql + ")";
       } else {
-        out.sql = "length(rtrim(" + AsString(args[0]).sql + ", ' '))";
+        out.sql = std::string(IsUnicodeType(args[0].t.type.id) ? "tds_ulen" : "length") +
+                  "(rtrim(" + AsString(args[0]).sql + ", ' '))";
       }
       return out;
     }
@@ -259,12 +274,6 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
         x = Convert(x, IntType(TypeId::kInt));
         t = x.t.type;
       }
-      if (f == "round" && IsDecimalType(t.id)) {
-        ColumnType r = DecimalType(std::min(38, t.precision + 1), t.scale);
-        r.id = t.id;
-        x = Convert(x, r);
-        t = r;
-      }
       if ((f == "floor" || f == "ceiling") && IsDecimalType(t.id)) {
         ColumnType r = DecimalType(std::min(38, std::max(1, t.precision - t.scale + 1)), 0);
         r.id = t.id;
@@ -286,6 +295,146 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       Typed d = Convert(args[0], IntType(TypeId::kDateTime));
       out.t.type = IntType(TypeId::kInt);
       out.sql = "tds_datepart('" + f.substr(0, 1) + "'," + d.sql + ")";
+      return out;
+    }
+    case R::kChoose: {
+      // choose(i, v1, v2, ...): the i-th value, NULL outside the list.
+      ArgCount(e, *b);
+      if (!IsIntegerType(args[0].t.type.id) && !args[0].t.null_literal) {
+        args[0] = Convert(args[0], IntType(TypeId::kInt));
+      }
+      Typed acc = args[1];
+      for (size_t i = 2; i < args.size(); ++i) {
+        acc.t.type = Unify(acc, args[i]);
+        acc.t.null_literal = acc.t.null_literal && args[i].t.null_literal;
+      }
+      out.t.type = acc.t.type;
+      out.t.nullable = true;
+      out.sql = "(CASE " + args[0].sql;
+      for (size_t i = 1; i < args.size(); ++i) {
+        out.sql += " WHEN " + std::to_string(i) + " THEN " + Convert(args[i], acc.t.type).sql;
+      }
+      out.sql += " END)";
+      return out;
+    }
+    case R::kConcat:
+    case R::kConcatWs: {
+      // Every value as a string; NULL counts as ''. The result is never NULL.
+      const bool ws = b->rule == R::kConcatWs;
+      bool unicode = false;
+      int64_t length = 0;
+      std::vector<std::string> parts;
+      for (size_t i = 0; i < args.size(); ++i) {
+        no_lob(i);
+        Typed a = AsString(args[i]);
+        unicode = unicode || IsUnicodeType(a.t.type.id);
+        const int64_t n = a.t.null_literal ? 0 : a.t.type.length;
+        length += ws && i == 0 ? n * static_cast<int64_t>(args.size() - 2) : n;
+        parts.push_back(a.t.null_literal ? "NULL" : a.sql);
+      }
+      const int64_t limit = unicode ? 4000 : 8000;
+      if (length > limit)
+        NotSupported("A " + f + "() result longer than " + std::to_string(limit) + " characters");
+      out.t.type = VarCharType(static_cast<int>(std::max<int64_t>(length, 1)), unicode);
+      out.t.nullable = false;
+      if (ws) {
+        out.sql = "tds_concat_ws(";
+        for (size_t i = 0; i < parts.size(); ++i) out.sql += (i ? "," : "") + parts[i];
+        out.sql += ")";
+      } else {
+        out.sql = "(";
+        for (size_t i = 0; i < parts.size(); ++i) {
+          out.sql += (i ? " || " : "") + std::string("coalesce(") + parts[i] + ",'')";
+        }
+        out.sql += ")";
+      }
+      return out;
+    }
+    case R::kReplicate: {
+      ArgCount(e, *b);
+      no_lob(0);
+      Typed s = AsString(args[0]);
+      const bool unicode = IsUnicodeType(s.t.type.id);
+      out.t.type = VarCharType(unicode ? 4000 : 8000, unicode);
+      out.sql = "tds_replicate(" + s.sql + "," + int_arg(1) + "," + (unicode ? "1" : "0") + ")";
+      return out;
+    }
+    case R::kStuff: {
+      ArgCount(e, *b);
+      no_lob(0);
+      no_lob(3);
+      Typed s = AsString(args[0]);
+      Typed insert = AsString(args[3]);
+      const bool unicode = IsUnicodeType(s.t.type.id) || IsUnicodeType(insert.t.type.id);
+      const int64_t limit = unicode ? 4000 : 8000;
+      const int64_t length = (s.t.null_literal ? 1 : s.t.type.length) +
+                             (insert.t.null_literal ? 0 : insert.t.type.length);
+      out.t.type = VarCharType(static_cast<int>(std::min(length, limit)), unicode);
+      out.t.nullable = true;
+      out.sql = "tds_stuff(" + s.sql + "," + int_arg(1) + "," + int_arg(2) + "," + insert.sql + ")";
+      return out;
+    }
+    case R::kQuoteName: {
+      ArgCount(e, *b);
+      no_lob(0);
+      out.t.type = VarCharType(258, true);
+      out.t.nullable = true;
+      out.sql = "tds_quotename(" + AsString(args[0]).sql + "," +
+                (args.size() > 1 ? AsString(args[1]).sql : std::string("'['")) + ")";
+      return out;
+    }
+    case R::kStr: {
+      ArgCount(e, *b);
+      int64_t length = 10;
+      if (args.size() > 1) {
+        std::optional<int64_t> v = ConstantInteger(*e.args[1]);
+        if (!v) NotSupported("str() with a length that is not a constant");
+        length = *v;
+      }
+      if (IsCharType(args[0].t.type.id) || IsBinaryType(args[0].t.type.id) ||
+          IsDateType(args[0].t.type.id)) {
+        Throw(8116, 1, 16,
+              "Argument data type " + TypeName(args[0].t.type.id) +
+                  " is invalid for argument 1 of str function.");
+      }
+      out.t.type = VarCharType(static_cast<int>(std::clamp<int64_t>(length, 1, 8000)), false);
+      out.t.nullable = true;
+      out.sql = "tds_str(" + Convert(args[0], IntType(TypeId::kFloat)).sql + "," +
+                (args.size() > 1 ? int_arg(1) : std::string("10")) + "," +
+                (args.size() > 2 ? int_arg(2) : std::string("0")) + ")";
+      return out;
+    }
+    case R::kFloatMath: {
+      ArgCount(e, *b);
+      const ColumnType flt = IntType(TypeId::kFloat);
+      std::string sql = "tds_fmath('" + f + "'";
+      for (size_t i = 0; i < args.size(); ++i) {
+        if (!IsNumericType(args[i].t.type.id) && !IsCharType(args[i].t.type.id) &&
+            !args[i].t.null_literal) {
+          Throw(8116, 1, 16,
+                "Argument data type " + TypeName(args[i].t.type.id) + " is invalid for argument " +
+                    std::to_string(i + 1) + " of " + f + " function.");
+        }
+        sql += "," + Convert(args[i], flt).sql;
+      }
+      sql += ")";
+      out.t.type = flt;
+      out.sql = sql;
+      if (f == "power" && !args[0].t.null_literal) {
+        // power() answers in its first argument's type: int stays int,
+        // decimal(p,s) becomes decimal(38,s), a string becomes float.
+        ColumnType t = args[0].t.type;
+        if (IsCharType(t.id)) t = flt;
+        if (t.id == TypeId::kBit || t.id == TypeId::kTinyInt || t.id == TypeId::kSmallInt) {
+          t = IntType(TypeId::kInt);
+        }
+        if (IsDecimalType(t.id)) t = DecimalType(38, t.scale);
+        if (t.id == TypeId::kReal) t = flt;
+        out.t.type = t;
+        Typed raw = out;
+        raw.t.type = flt;
+        out.sql = Convert(raw, t).sql;
+      }
       return out;
     }
     case R::kSpace: {
@@ -335,9 +484,10 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
   Typed out;
   out.aggregate = true;
   const std::string distinct = e.distinct ? "DISTINCT " : "";
+  const ColumnType count_type = IntType(f == "count_big" ? TypeId::kBigInt : TypeId::kInt);
   if (e.star) {
-    if (f != "count") Throw(102, 1, 15, "Incorrect syntax near '*'.");
-    out.t = Make(IntType(TypeId::kInt), false);
+    if (f != "count" && f != "count_big") Throw(102, 1, 15, "Incorrect syntax near '*'.");
+    out.t = Make(count_type, false);
     out.sql = "count(*)";
     return out;
   }
@@ -348,9 +498,9 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
           "Cannot perform an aggregate function on an expression containing an aggregate or a "
           "subquery.");
   }
-  if (f == "count") {
-    out.t = Make(IntType(TypeId::kInt), false);
-    out.sql = "count(" + distinct + a.sql + ")";
+  if (f == "count" || f == "count_big") {
+    out.t = Make(count_type, false);
+    out.sql = "count(" + distinct + (distinct.empty() ? a.sql : Collated(a.sql, a.t.type)) + ")";
     return out;
   }
   const ColumnType t = a.t.null_literal ? IntType(TypeId::kInt) : a.t.type;

@@ -71,7 +71,13 @@ ExprCompiler::CoreSelectSql ExprCompiler::SelectSql(const Select& s, const Scope
     for (size_t i = 0; i < r.items.size(); ++i) {
       if (i > 0) sql += ", ";
       std::string item = convert ? Convert(r.items[i], types[i].type).sql : r.items[i].sql;
-      if (i < streamed.size() && streamed[i]) item = "length(" + item + ")";
+      if (i < streamed.size() && streamed[i]) {
+        item = "length(" + item + ")";
+      } else if (!IsLobType(types[i].type.id)) {
+        // The collation goes with the value, so that DISTINCT, UNION and the
+        // grouping of an outer query compare as the server does.
+        item = Collated(item, convert ? types[i].type : r.items[i].t.type);
+      }
       sql += item + " AS \"_c" + std::to_string(i + 1) + "\"";
     }
     sql += hidden + r.from_and_rest;

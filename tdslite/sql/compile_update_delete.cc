@@ -27,22 +27,25 @@ struct TargetPlan {
 
 TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
   TargetPlan p;
-  auto table = LookupTable(db, stmt.table);
-  if (!table) Throw(208, 1, 16, "Invalid object name '" + stmt.table + "'.");
-  p.table = *table;
+  std::string target = stmt.table;
   if (!stmt.from.empty()) {
     for (size_t i = 0; i < stmt.from.size(); ++i) {
       if (i > 0) p.from_sql += ", ";
       p.from_sql += c.TableRefSql(*stmt.from[i], &p.scope);
     }
-    // `update t set ... from t join u` names the target inside the FROM list.
+    // `update t set ... from t join u` names the target inside the FROM
+    // list, by its name or by its alias (`update e ... from emp e`).
     for (const Source& s : p.scope.sources) {
       if (EqualsNoCase(s.exposed, stmt.table) && !s.table.empty()) {
         p.target_in_from = true;
         p.target_alias = s.sql_alias;
+        target = s.table;
       }
     }
   }
+  auto table = LookupTable(db, target);
+  if (!table) Throw(208, 1, 16, "Invalid object name '" + stmt.table + "'.");
+  p.table = *table;
   if (!p.target_in_from) {
     Source src;
     src.sql_alias = c.NextAlias();

@@ -172,7 +172,24 @@ int MonthByName(Cursor& c) {
 
 }  // namespace
 
-std::optional<int64_t> ParseDateTime(std::string_view text) {
+DateOrder StyleDateOrder(int style) {
+  switch (style % 100) {
+    case 3:
+    case 4:
+    case 5:
+      return DateOrder::kDmy;
+    case 2:
+    case 11:
+      return DateOrder::kYmd;
+    default:
+      return DateOrder::kMdy;
+  }
+}
+
+std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order, bool* out_of_range) {
+  bool ignored = false;
+  if (out_of_range == nullptr) out_of_range = &ignored;
+  *out_of_range = false;
   Cursor c{text, 0};
   c.SkipBlanks();
   if (c.AtEnd()) return int64_t{0};  // '' converts to 1900-01-01
@@ -192,11 +209,24 @@ std::optional<int64_t> ParseDateTime(std::string_view text) {
     if (c.Number(2, &m) == 0 || !c.Eat(sep) || c.Number(2, &d) == 0) return std::nullopt;
   } else if ((n == 1 || n == 2) && c.i < c.s.size() &&
              (c.s[c.i] == '/' || c.s[c.i] == '-' || c.s[c.i] == '.')) {
-    // mdy as us_english does.
+    // mdy as us_english does, unless the style says otherwise.
     char sep = c.s[c.i++];
-    m = first;
-    int yn;
-    if (c.Number(2, &d) == 0 || !c.Eat(sep) || (yn = c.Number(4, &y)) == 0) return std::nullopt;
+    int second, yn;
+    if (c.Number(2, &second) == 0 || !c.Eat(sep) || (yn = c.Number(4, &y)) == 0) {
+      return std::nullopt;
+    }
+    if (order == DateOrder::kYmd && yn == 2) {
+      // yy.mm.dd: the first number is the year, the last the day.
+      d = y;
+      y = first;
+      m = second;
+    } else if (order == DateOrder::kDmy) {
+      d = first;
+      m = second;
+    } else {
+      m = first;
+      d = second;
+    }
     if (yn == 2) y += y < 50 ? 2000 : 1900;
   } else if (n == 0) {
     // "Jan 31 2024", "January 5, 2024"
@@ -236,9 +266,15 @@ std::optional<int64_t> ParseDateTime(std::string_view text) {
   if (!c.AtEnd()) {
     if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
   }
-  if (!ValidDate(y, m, d)) return std::nullopt;
+  if (!ValidDate(y, m, d)) {
+    *out_of_range = true;
+    return std::nullopt;
+  }
   int64_t serial = static_cast<int64_t>(DaysFromCivil(y, m, d)) * kTicksPerDay + ticks;
-  if (serial >= (static_cast<int64_t>(kMaxDateTimeDays) + 1) * kTicksPerDay) return std::nullopt;
+  if (serial >= (static_cast<int64_t>(kMaxDateTimeDays) + 1) * kTicksPerDay) {
+    *out_of_range = true;
+    return std::nullopt;
+  }
   return serial;
 }
 

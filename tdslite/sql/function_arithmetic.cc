@@ -251,12 +251,14 @@ void RoundFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       Int128 v;
       int s;
       if (!ParseCanonical(ValueText(argv[0]), &v, &s)) v = 0, s = 0;
-      Int128 r = round_scaled(v, s);
-      if (DigitCount(r) > 38) {
+      // The result keeps the argument's type: a carry into a new digit
+      // overflows it, as on the server.
+      Int128 r = Rescale(round_scaled(v, s), s, t.scale);
+      if (DigitCount(r) > t.precision) {
         Fail(ctx, Overflow(t));
         return;
       }
-      ResultText(ctx, FormatScaled(Rescale(r, s, t.scale), t.scale));
+      ResultText(ctx, FormatScaled(r, t.scale));
       return;
     }
     default: {
@@ -433,6 +435,49 @@ void SignFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
       sqlite3_result_int64(ctx, v > 0 ? 1 : v < 0 ? -1 : 0);
     }
   }
+}
+
+// tds_fmath(op, x[, y]): the float functions. A result that is not a
+// number (the logarithm of 0, the square root of -1) is the server's
+// "invalid floating point operation".
+void FloatMathFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  for (int k = 1; k < argc; ++k) {
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) {
+      sqlite3_result_null(ctx);
+      return;
+    }
+  }
+  const std::string op = ValueText(argv[0]);
+  const double x = argc > 1 ? sqlite3_value_double(argv[1]) : 0;
+  const double y = argc > 2 ? sqlite3_value_double(argv[2]) : 0;
+  double r = 0;
+  if (op == "power") {
+    r = std::pow(x, y);
+  } else if (op == "sqrt") {
+    r = x < 0 ? std::nan("") : std::sqrt(x);
+  } else if (op == "square") {
+    r = x * x;
+  } else if (op == "exp") {
+    r = std::exp(x);
+  } else if (op == "log") {
+    r = x <= 0 || (argc > 2 && (y <= 0 || y == 1)) ? std::nan("")
+        : argc > 2                                 ? std::log(x) / std::log(y)
+                                                   : std::log(x);
+  } else if (op == "log10") {
+    r = x <= 0 ? std::nan("") : std::log10(x);
+  } else if (op == "pi") {
+    r = 3.141592653589793;
+  }
+  if (std::isnan(r)) {
+    Fail(ctx, Error(3623, 1, 16, "An invalid floating point operation occurred."));
+    return;
+  }
+  if (std::isinf(r)) {
+    Fail(ctx,
+         Error(8115, 2, 16, "Arithmetic overflow error converting expression to data type float."));
+    return;
+  }
+  sqlite3_result_double(ctx, r);
 }
 
 }  // namespace tdslite::sql::function_detail

@@ -46,13 +46,54 @@ std::string Utf16Le(std::string_view utf8) {
   return out;
 }
 
+// UTF-16LE bytes as UTF-8; a lone surrogate or odd last byte becomes '?'.
+std::string Utf16ToUtf8(std::string_view bytes) {
+  std::string out;
+  auto put = [&](char32_t cp) {
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  };
+  auto unit = [&](size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  };
+  size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    char32_t u = unit(i);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
+      char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    put(u >= 0xD800 && u < 0xE000 ? U'?' : u);
+  }
+  if (i < bytes.size()) out.push_back('?');
+  return out;
+}
+
 // The text of a value for conversion to a string type.
 std::string AsText(const Datum& d, const ColumnType& from, int style) {
   switch (d.storage) {
     case Storage::kInteger:
       return std::to_string(d.i);
     case Storage::kMoney:
-      return FormatMoney(d.i);
+      return FormatMoney(d.i, style == 1 || style == 2 ? style : 0);
     case Storage::kReal:
       return FormatFloat(d.f, from.id == TypeId::kReal);
     case Storage::kDecimalText:
@@ -212,7 +253,7 @@ Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, in
   return 0;
 }
 
-int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to) {
+int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to, int style) {
   int64_t serial = 0;
   switch (d.storage) {
     case Storage::kDateTicks:
@@ -232,7 +273,13 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to)
       break;
     }
     case Storage::kText: {
-      auto v = ParseDateTime(d.s);
+      bool out_of_range = false;
+      auto v = ParseDateTime(d.s, StyleDateOrder(style < 0 ? 0 : style), &out_of_range);
+      if (!v && out_of_range) {
+        throw Failure{Error(242, 3, 16,
+                            "The conversion of a " + TypeName(from.id) + " data type to a " +
+                                TypeName(to.id) + " data type resulted in an out-of-range value.")};
+      }
       if (!v) {
         throw Failure{Error(241, 1, 16,
                             "Conversion failed when converting date and/or time from character "
@@ -313,19 +360,24 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
       return;
     }
     case Storage::kDateTicks:
-      sqlite3_result_int64(ctx, ToDateTime(d, from, to));
+      sqlite3_result_int64(ctx, ToDateTime(d, from, to, style));
       return;
     case Storage::kText: {
       std::string s;
       if (d.storage == Storage::kBlob) {
-        s = d.s;
+        // The bytes are text in the server's code page, or UTF-16 for
+        // nchar and nvarchar.
+        s = IsUnicodeType(to.id) ? Utf16ToUtf8(d.s) : FromCodePage(d.s);
       } else {
         s = AsText(d, from, style);
       }
       if (!IsLobType(to.id)) {
-        int64_t chars = Utf8Length(s);
+        // nchar and nvarchar lengths count UTF-16 code units.
+        const bool unicode = IsUnicodeType(to.id);
+        auto length = [&](std::string_view v) { return unicode ? Utf16Length(v) : Utf8Length(v); };
+        int64_t chars = length(s);
         if (chars > to.length) {
-          size_t cut = Utf8Offset(s, to.length);
+          size_t cut = unicode ? Utf16Offset(s, to.length) : Utf8Offset(s, to.length);
           bool only_blanks = IsBlank(std::string_view(s).substr(cut));
           if (assign && !only_blanks) throw Failure{Truncated()};
           if (!assign && !only_blanks && d.storage != Storage::kText &&
@@ -335,7 +387,7 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
           } else {
             s.resize(cut);
           }
-          chars = Utf8Length(s);
+          chars = length(s);
         }
         if (to.id == TypeId::kChar || to.id == TypeId::kNChar) {
           s.append(static_cast<size_t>(to.length - chars), ' ');
@@ -348,7 +400,7 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
       std::string b;
       switch (d.storage) {
         case Storage::kText:
-          b = IsUnicodeType(from.id) ? Utf16Le(d.s) : d.s;
+          b = IsUnicodeType(from.id) ? Utf16Le(d.s) : ToCodePage(d.s);
           break;
         case Storage::kBlob:
           b = d.s;
@@ -362,6 +414,14 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
                                                                                   : 8;
           for (int k = width - 1; k >= 0; --k) {
             b.push_back(static_cast<char>((static_cast<uint64_t>(d.i) >> (8 * k)) & 0xFF));
+          }
+          // A number keeps its low-order bytes: it is cut, or padded to
+          // binary(n), on the left.
+          if (!IsLobType(to.id) && static_cast<int64_t>(b.size()) > to.length && !assign) {
+            b.erase(0, b.size() - static_cast<size_t>(to.length));
+          }
+          if (to.id == TypeId::kBinary && static_cast<int64_t>(b.size()) < to.length) {
+            b.insert(0, static_cast<size_t>(to.length) - b.size(), '\0');
           }
           break;
         }

@@ -5,6 +5,14 @@
 namespace tdslite::sql::function_detail {
 
 // tds_datalength(x, type)
+void Utf16LengthFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  sqlite3_result_int64(ctx, Utf16Length(ValueText(argv[0])));
+}
+
 void DataLengthFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
@@ -274,6 +282,160 @@ void TextPtrFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   };
   std::string pointer = MakeTextPointer(sqlite3_value_int64(argv[0]), text(1), text(2));
   sqlite3_result_blob(ctx, pointer.data(), static_cast<int>(pointer.size()), SQLITE_TRANSIENT);
+}
+
+// tds_replicate(text, count, unicode): NULL for a negative count; like the
+// server, the result stops at 8000 bytes (4000 characters for nvarchar).
+void ReplicateFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const int64_t n = sqlite3_value_int64(argv[1]);
+  if (n < 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const bool unicode = sqlite3_value_int(argv[2]) != 0;
+  const int64_t limit = unicode ? 4000 : 8000;
+  const std::string s = ValueText(argv[0]);
+  const int64_t unit = unicode ? Utf16Length(s) : Utf8Length(s);
+  std::string out;
+  for (int64_t k = 0; k < n && unit > 0 && (k + 1) * unit <= limit; ++k) out += s;
+  if (unit > 0 && n * unit > limit && static_cast<int64_t>(out.size()) < limit * 4) {
+    // The last copy is cut to what still fits.
+    const int64_t used = unicode ? Utf16Length(out) : Utf8Length(out);
+    out += s.substr(0, unicode ? Utf16Offset(s, limit - used) : Utf8Offset(s, limit - used));
+  }
+  ResultText(ctx, out);
+}
+
+// tds_stuff(text, start, length, insert): NULL when start is outside the
+// text or a number is negative.
+void StuffFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  for (int k = 0; k < 3; ++k) {
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) {
+      sqlite3_result_null(ctx);
+      return;
+    }
+  }
+  const std::string s = ValueText(argv[0]);
+  const int64_t start = sqlite3_value_int64(argv[1]);
+  const int64_t length = sqlite3_value_int64(argv[2]);
+  const int64_t chars = Utf8Length(s);
+  if (start < 1 || start > chars || length < 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const size_t a = Utf8Offset(s, start - 1);
+  const size_t b = Utf8Offset(s, std::min(chars, start - 1 + length));
+  const std::string insert =
+      sqlite3_value_type(argv[3]) == SQLITE_NULL ? std::string() : ValueText(argv[3]);
+  ResultText(ctx, s.substr(0, a) + insert + s.substr(b));
+}
+
+// tds_concat_ws(separator, value...): the non-NULL values joined.
+void ConcatWsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  const std::string sep = sqlite3_value_type(argv[0]) == SQLITE_NULL ? "" : ValueText(argv[0]);
+  std::string out;
+  bool first = true;
+  for (int k = 1; k < argc; ++k) {
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) continue;
+    if (!first) out += sep;
+    out += ValueText(argv[k]);
+    first = false;
+  }
+  ResultText(ctx, out);
+}
+
+// tds_quotename(text, quote): the name between delimiters, the closing one
+// doubled inside; NULL beyond 128 characters or for another delimiter.
+void QuoteNameFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const std::string s = ValueText(argv[0]);
+  const std::string q = ValueText(argv[1]);
+  char open = 0, close = 0;
+  if (q.size() == 1) {
+    switch (q[0]) {
+      case '[':
+      case ']':
+        open = '[', close = ']';
+        break;
+      case '(':
+      case ')':
+        open = '(', close = ')';
+        break;
+      case '<':
+      case '>':
+        open = '<', close = '>';
+        break;
+      case '{':
+      case '}':
+        open = '{', close = '}';
+        break;
+      case '"':
+      case '\'':
+      case '`':
+        open = close = q[0];
+        break;
+      default:
+        break;
+    }
+  }
+  if (open == 0 || Utf16Length(s) > 128) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string out(1, open);
+  for (char c : s) {
+    out.push_back(c);
+    if (c == close) out.push_back(c);
+  }
+  out.push_back(close);
+  ResultText(ctx, out);
+}
+
+// tds_str(number, length, decimals): right-aligned in `length` characters,
+// fewer decimals when they do not fit, all '*' when the integer part does
+// not; NULL for a length outside 1..8000 or negative decimals.
+void StrFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  for (int k = 0; k < 3; ++k) {
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) {
+      sqlite3_result_null(ctx);
+      return;
+    }
+  }
+  const double v = sqlite3_value_double(argv[0]);
+  const int64_t length = sqlite3_value_int64(argv[1]);
+  int64_t decimals = sqlite3_value_int64(argv[2]);
+  if (length < 1 || length > 8000 || decimals < 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  decimals = std::min<int64_t>(decimals, 16);
+  auto format = [&](int64_t d) {
+    // Halves round away from zero, as the server rounds.
+    const double p = std::pow(10.0, static_cast<double>(d));
+    const double r = std::fabs(v) < 1e15 ? std::round(v * p) / p : v;
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(d), r);
+    return std::string(buf);
+  };
+  std::string s = format(decimals);
+  if (static_cast<int64_t>(s.size()) > length) {
+    const int64_t whole = static_cast<int64_t>(format(0).size());
+    if (whole > length) {
+      s = std::string(static_cast<size_t>(length), '*');
+    } else {
+      s = format(whole + 1 < length ? length - whole - 1 : 0);
+    }
+  }
+  if (static_cast<int64_t>(s.size()) < length)
+    s.insert(0, static_cast<size_t>(length) - s.size(), ' ');
+  ResultText(ctx, s);
 }
 
 }  // namespace tdslite::sql::function_detail

@@ -68,6 +68,7 @@ bool IsBlank(std::string_view s);
 std::string Trim(std::string_view s);
 
 std::string Utf16Le(std::string_view utf8);
+std::string Utf16ToUtf8(std::string_view bytes);
 
 // The text of a value for conversion to a string type.
 std::string AsText(const Datum& d, const ColumnType& from, int style);
@@ -81,7 +82,7 @@ double ToDouble(const Datum& d, const ColumnType& from, const ColumnType& to);
 // The unscaled value at `scale`.
 Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, int scale);
 
-int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to);
+int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to, int style = -1);
 
 Message Truncated();
 
@@ -139,6 +140,8 @@ void GetDateFunc(sqlite3_context* ctx, int, sqlite3_value**);
 
 // tds_datalength(x, type)
 void DataLengthFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+// tds_ulen(text): the length in UTF-16 code units.
+void Utf16LengthFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 bool AnyNull(int argc, sqlite3_value** argv);
 
@@ -187,6 +190,12 @@ void DecimalSumFinal(sqlite3_context* ctx);
 void DecimalAvgFinal(sqlite3_context* ctx);
 
 void SpaceFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void ReplicateFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void StuffFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void ConcatWsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void QuoteNameFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void StrFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void FloatMathFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 

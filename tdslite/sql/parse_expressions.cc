@@ -292,7 +292,9 @@ ExprPtr Parser::ParseFunctionCall() {
   }
   if (!IsOp(")")) {
     do {
-      e->args.push_back(ParseValue());
+      // iif's first argument is a condition.
+      const bool condition = builtin->rule == BuiltinRule::kIif && e->args.empty();
+      e->args.push_back(condition ? ParseExpr() : ParseValue());
     } while (AcceptOp(","));
   }
   ExpectOp(")");

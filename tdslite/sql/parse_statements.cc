@@ -172,7 +172,7 @@ Stmt Parser::ParseExec(Stmt s) {
   s.kind = StmtKind::kExec;
   if (Peek().kind == TokenKind::kVariable) NotSupported("EXEC with a return status variable");
   if (IsOp("(")) NotSupported("EXEC of a string");
-  s.name = ObjectName();
+  s.name = ObjectName(true);
   // Arguments: [@name =] expr [output], ...
   if (!AtEnd() && !IsOp(";") && !IsStatementStart()) {
     for (;;) {
@@ -539,6 +539,7 @@ void Parser::ParseTypeInto(ColumnType* type, bool in_cast) {
 Stmt Parser::ParseCreateTable(Stmt s) {
   s.kind = StmtKind::kCreateTable;
   s.table = ObjectName();
+  if (foreign_name_) NotSupported("A table of another database or schema ('" + s.table + "')");
   return ParseTableElements(std::move(s));
 }
 

@@ -77,18 +77,73 @@ std::string Parser::Identifier() {
 }
 
 // schema.table or db.schema.table: only the last part names the table.
-std::string Parser::ObjectName() {
+namespace {
+
+// The catalog views of the server that scripts read.
+bool IsCatalogView(const std::string& schema, const std::string& name) {
+  if (schema == "information_schema") return true;
+  if (schema != "sys") return false;
+  static constexpr const char* kViews[] = {"tables",
+                                           "columns",
+                                           "objects",
+                                           "all_objects",
+                                           "all_columns",
+                                           "procedures",
+                                           "types",
+                                           "databases",
+                                           "schemas",
+                                           "indexes",
+                                           "index_columns",
+                                           "views",
+                                           "key_constraints",
+                                           "foreign_keys",
+                                           "check_constraints",
+                                           "default_constraints",
+                                           "identity_columns",
+                                           "parameters",
+                                           "sql_modules",
+                                           "triggers",
+                                           "sysobjects",
+                                           "syscolumns",
+                                           "systypes",
+                                           "sysindexes",
+                                           "server_principals",
+                                           "database_principals",
+                                           "messages",
+                                           "configurations",
+                                           "servers",
+                                           "sysprocesses"};
+  for (const char* v : kViews) {
+    if (name == v) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string Parser::ObjectName(bool procedure) {
+  foreign_name_ = false;
   // A table variable.
   if (Peek().kind == TokenKind::kVariable && Peek().text.rfind("@@", 0) != 0) return Advance().text;
-  std::string name = Identifier();
-  int parts = 1;
+  std::vector<std::string> parts{Identifier()};
   while (IsOp(".")) {
     Advance();
-    if (IsOp(".")) continue;  // db..table
-    name = Identifier();
-    if (++parts > 4) SyntaxError();
+    parts.push_back(IsOp(".") ? std::string() : Identifier());  // db..table
+    if (parts.size() > 4) SyntaxError();
   }
-  return name;
+  const std::string& name = parts.back();
+  if (parts.size() == 1) return name;
+  std::string written;
+  for (size_t i = 0; i < parts.size(); ++i) written += (i ? "." : "") + parts[i];
+  if (parts.size() == 4) NotSupported("The linked server name in '" + written + "'");
+  const std::string schema = ToLower(parts[parts.size() - 2]);
+  if (!procedure && IsCatalogView(schema, ToLower(name))) {
+    NotSupported("The catalog view '" + written + "'");
+  }
+  const bool system_procedure = procedure && schema == "sys";
+  if (!schema.empty() && schema != "dbo" && !system_procedure) foreign_name_ = true;
+  if (parts.size() == 3 && ToLower(parts[0]) != ToLower(database_)) foreign_name_ = true;
+  return foreign_name_ ? written : name;
 }
 
 bool Parser::IsStatementStart() const {
@@ -111,7 +166,7 @@ namespace tdslite::sql {
 
 using parser_detail::Parser;
 
-ParseResult ParseBatch(std::string_view sql) {
+ParseResult ParseBatch(std::string_view sql, std::string_view database) {
   ParseResult result;
   LexResult lexed = Lex(sql);
   if (lexed.unclosed_quote) {
@@ -139,6 +194,7 @@ ParseResult ParseBatch(std::string_view sql) {
     }
   }
   Parser parser(std::move(lexed.tokens), &result);
+  parser.SetDatabase(database);
   parser.Run();
   return result;
 }

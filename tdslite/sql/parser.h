@@ -29,6 +29,8 @@ struct ParseResult {
   bool ok() const { return errors.empty(); }
 };
 
-ParseResult ParseBatch(std::string_view sql);
+// `database`: the server's database, the one prefix that names a table of
+// its own.
+ParseResult ParseBatch(std::string_view sql, std::string_view database = "master");
 
 }  // namespace tdslite::sql

@@ -30,6 +30,8 @@ class Parser {
       : tokens_(std::move(tokens)), result_(result) {}
 
   void Run();
+  // The server's database: the one prefix that names a table of its own.
+  void SetDatabase(std::string_view name) { database_ = std::string(name); }
 
  private:
   const Token& Peek(size_t ahead = 0) const;
@@ -75,8 +77,13 @@ class Parser {
   void ExpectOp(std::string_view op);
   void ExpectKw(std::string_view kw);
   std::string Identifier();
-  // schema.table or db.schema.table: only the last part names the table.
-  std::string ObjectName();
+  // table, schema.table, db.schema.table or db..table. The server's own
+  // database and dbo (for procedures sys as well) name the table itself;
+  // any other prefix stays in the name, as written, so that it names no
+  // table (208).
+  std::string ObjectName(bool procedure = false);
+  std::string database_ = "master";
+  bool foreign_name_ = false;  // the last ObjectName kept its prefix
 
   struct DepthGuard {
     Parser* p;

@@ -149,9 +149,113 @@ std::string FormatFloat(double value, bool real) {
   return s;
 }
 
-std::string FormatMoney(int64_t units) {
-  Int128 v = Rescale(units, 4, 2);
-  return FormatScaled(v, 2);
+std::string FormatMoney(int64_t units, int style) {
+  if (style == 2) return FormatScaled(units, 4);
+  std::string s = FormatScaled(Rescale(units, 4, 2), 2);
+  if (style != 1) return s;
+  const size_t digits = s[0] == '-' ? 1 : 0;
+  for (size_t at = s.size() - 3; at > digits + 3; at -= 3) s.insert(at - 3, 1, ',');
+  return s;
+}
+
+namespace {
+
+// Code page 1252's 0x80..0x9F; the five it leaves undefined map to the C1
+// controls of the same number, as the server's conversion does.
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Decodes one UTF-8 sequence at s[*i] (an invalid byte stands for itself).
+char32_t NextCodePoint(std::string_view s, size_t* i) {
+  const unsigned char c = static_cast<unsigned char>(s[*i]);
+  int len = c < 0x80             ? 1
+            : (c & 0xE0) == 0xC0 ? 2
+            : (c & 0xF0) == 0xE0 ? 3
+            : (c & 0xF8) == 0xF0 ? 4
+                                 : 0;
+  if (len == 0 || *i + static_cast<size_t>(len) > s.size()) {
+    ++*i;
+    return c;
+  }
+  char32_t cp = len == 1 ? c : c & (0x7F >> len);
+  for (int k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(s[*i + static_cast<size_t>(k)]);
+    if ((cc & 0xC0) != 0x80) {
+      ++*i;
+      return c;
+    }
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  *i += static_cast<size_t>(len);
+  return cp;
+}
+
+void PutUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+std::string ToCodePage(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const char32_t cp = NextCodePoint(utf8, &i);
+    char byte = '?';
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      byte = static_cast<char>(cp);
+    } else {
+      for (int k = 0; k < 32; ++k) {
+        if (kCp1252High[k] == cp) byte = static_cast<char>(0x80 + k);
+      }
+    }
+    out.push_back(byte);
+  }
+  return out;
+}
+
+std::string FromCodePage(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    PutUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+  }
+  return out;
+}
+
+int64_t Utf16Length(std::string_view s) {
+  int64_t n = 0;
+  for (unsigned char c : s) {
+    if ((c & 0xC0) != 0x80) n += (c & 0xF8) == 0xF0 ? 2 : 1;
+  }
+  return n;
+}
+
+size_t Utf16Offset(std::string_view s, int64_t units) {
+  int64_t seen = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) == 0x80) continue;
+    seen += (c & 0xF8) == 0xF0 ? 2 : 1;
+    if (seen > units) return i;
+  }
+  return s.size();
 }
 
 int64_t Utf8Length(std::string_view s) {

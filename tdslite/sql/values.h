@@ -41,8 +41,16 @@ DateTimeValue FromSerial(int64_t serial);
 int32_t DaysFromCivil(int y, int m, int d);
 void CivilFromDays(int32_t days, int* y, int* m, int* d);
 // Parses the date/time literal forms SQL Server accepts for datetime in
-// us_english. nullopt: not a date (message 241).
-std::optional<int64_t> ParseDateTime(std::string_view text);
+// us_english. nullopt: not a date (message 241), or, with *out_of_range
+// set, a date that is well formed but does not exist or is beyond datetime's
+// range (message 242). `order` is how numeric dates read: month first
+// (mdy, the default), day first (dmy, styles 3, 4, 5 and 103, 104, 105) or
+// year first with a two-digit year (ymd, styles 2 and 11).
+enum class DateOrder { kMdy, kDmy, kYmd };
+std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order = DateOrder::kMdy,
+                                     bool* out_of_range = nullptr);
+// The order a CONVERT style reads numeric dates in.
+DateOrder StyleDateOrder(int style);
 // Rounds to the minute as smalldatetime does; nullopt outside its range.
 std::optional<int64_t> ToSmallDateTime(int64_t serial);
 // convert(varchar, datetime, style). nullopt: the style is not valid (281).
@@ -53,12 +61,23 @@ int64_t CurrentDateTime();
 // float -> varchar the way SQL Server's style 0 does (at most 6 significant
 // digits, scientific notation with a 3-digit exponent beyond that).
 std::string FormatFloat(double value, bool real);
-// money -> varchar style 0: two decimals, rounded.
-std::string FormatMoney(int64_t units);
+// money -> varchar: style 0 two decimals, rounded; 1 the same with
+// thousands separators; 2 four decimals.
+std::string FormatMoney(int64_t units, int style = 0);
 
 // Counts the UTF-8 characters of a string (invalid bytes count one each).
 int64_t Utf8Length(std::string_view s);
 // The byte offset of character `chars` (clamped to the end).
 size_t Utf8Offset(std::string_view s, int64_t chars);
+// The length in UTF-16 code units, nchar and nvarchar's measure: a
+// character beyond U+FFFF counts two.
+int64_t Utf16Length(std::string_view s);
+// The byte offset after the most whole characters that fit `units` UTF-16
+// code units (a character is never split).
+size_t Utf16Offset(std::string_view s, int64_t units);
+// Single-byte text in the server's code page (1252) and back. A character
+// the code page lacks becomes '?', as on the server.
+std::string ToCodePage(std::string_view utf8);
+std::string FromCodePage(std::string_view bytes);
 
 }  // namespace tdslite::sql

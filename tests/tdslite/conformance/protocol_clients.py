@@ -132,7 +132,7 @@ def pytds_refusals(port, ck):
     params = (1, 2 ** 40, "it's \u00e9\u20ac\u65e5", 1.25, decimal.Decimal("-12.34"),
               datetime.datetime(2024, 2, 29, 13, 45, 7, 123000), None, True)
     expected = ("select 1, cast(1099511627776 as bigint), N'it''s \u00e9\u20ac\u65e5', 1.25E0, "
-                "-12.34, '2024-02-29 13:45:07.123', NULL, 1, '%s @x', @@spid")
+                "-12.34, '2024-02-29 13:45:07.123', NULL, cast(1 as bit), '%s @x', @@spid")
     for name, version in VERSIONS:
         with connect(port, version) as conn:
             cur = conn.cursor()

@@ -145,7 +145,12 @@ class Answer:
 
 
 def to_param(p):
-    return pytds.output(value=p.value, param_type=p.sqltype) if isinstance(p, OUT) else p
+    if isinstance(p, OUT):
+        return pytds.output(value=p.value, param_type=p.sqltype)
+    # python3-tds sends plain bytes as text unless they are marked binary.
+    if isinstance(p, bytes):
+        return tds_types.Binary(p)
+    return p
 
 
 def run_batch(cur, sql, params=None, rpc=None):
@@ -159,7 +164,7 @@ def run_batch(cur, sql, params=None, rpc=None):
                 args = [to_param(v) for v in args]
             cur.callproc(name, args)
         elif params is not None:
-            cur.execute(sql, params)
+            cur.execute(sql, tuple(to_param(p) for p in params))
         else:
             cur.execute(sql)
         while True:

@@ -51,9 +51,14 @@ TEST_F(SessionTest, ErrorsAndBatchContinuation) {
       {"select name + 1 from t select 'no'",
        "cols :int!\nmsg 245/16/1: Conversion failed when converting the varchar value 'a' to "
        "data type int.\ndone C1 error"},
-      {"select cast('2024-02-30' as datetime) select 'no'",
+      {"select cast('2024-02-x' as datetime) select 'no'",
        "cols :datetime!\nmsg 241/16/1: Conversion failed when converting date and/or time from "
        "character string.\ndone C1 error"},
+      // A date that does not exist only ends its statement.
+      {"select cast('2024-02-30' as datetime) select 'go'",
+       "cols :datetime!\nmsg 242/16/3: The conversion of a varchar data type to a datetime data "
+       "type resulted in an out-of-range value.\ndone C1 error\ncols :varchar(2)!\nrow 'go'\n"
+       "done C1 count=1"},
       // A failed multi-row insert leaves nothing behind.
       {"insert into t values (5, 'x'), (1, 'dup') select count(*) from t",
        "msg 2627/14/1: Violation of PRIMARY KEY constraint 'pk_t'. Cannot insert duplicate key "

@@ -100,7 +100,7 @@ TEST_F(SessionTest, Functions) {
        "cols :varchar(6)! :varchar(6)! :varchar(2)! :varchar(2)!\nrow 'a  |'|'  a|'|'AB'|'ab'\n"
        "done C1 count=1"},
       {"select abs(-5), abs(-1.25), round(123.456, 1), round(123.456, -1), round(2.5, 0)",
-       "cols :int! :numeric(3,2)! :numeric(7,3)! :numeric(7,3)! :numeric(3,1)!\n"
+       "cols :int! :numeric(3,2)! :numeric(6,3)! :numeric(6,3)! :numeric(2,1)!\n"
        "row 5|1.25|123.500|120.000|3.0\ndone C1 count=1"},
       {"select floor(-1.5), ceiling(1.2), floor(7)",
        "cols :numeric(2,0)! :numeric(2,0)! :int!\nrow -2|2|7\ndone C1 count=1"},
@@ -230,6 +230,45 @@ TEST_F(SessionTest, IdentityAndDefaults) {
       {"update t set id = 3", "msg 8102/16/1: Cannot update identity column 'id'.\ndone C5 error"},
       {"truncate table t insert into t (name) values ('b') select id from t",
        "done 118\ndone C3 count=1\ncols id:int!\nrow 10\ndone C1 count=1"},
+  });
+}
+
+// The server's rules for names, collation and result types, where a
+// script would see them differ.
+TEST_F(SessionTest, ServerRules) {
+  Check({
+      {"create table t (id int, name varchar(10)) insert into t values (1, 'a'), (2, 'B')",
+       "done C6\ndone C3 count=2"},
+      {"select count(*) from master.dbo.t select count(*) from master..t",
+       "cols :int!\nrow 2\ndone C1 count=1\ncols :int!\nrow 2\ndone C1 count=1"},
+      {"select count(*) from other.dbo.t",
+       "msg 208/16/1: Invalid object name 'other.dbo.t'.\ndone C1 error"},
+      {"select count(*) from (select 'a' as x union select 'A  ') u",
+       "cols :int!\nrow 1\ndone C1 count=1"},
+      {"select count(distinct x) from (select upper(name) as x from t union all select name "
+       "from t) u",
+       "cols :int!\nrow 2\ndone C1 count=1"},
+      {"select cast(10 as decimal(5,2)) * cast(3 as decimal(5,2)), "
+       "cast(10 as decimal(5,2)) / cast(3 as decimal(5,2))",
+       "cols :decimal(11,4)! :decimal(13,8)!\nrow 30.0000|3.33333333\ndone C1 count=1"},
+      {"select round(748.58, -3)",
+       "cols :numeric(5,2)!\nmsg 8115/16/2: Arithmetic overflow error converting expression to "
+       "data type "
+       "numeric.\ndone C1 error"},
+      {"update x set name = 'c' from t x where x.id = 1 delete y from t y where y.id = 2 "
+       "select id, name from t",
+       "done C5 count=1\ndone C4 count=1\ncols id:int name:varchar(10)\nrow 1|'c'\n"
+       "done C1 count=1"},
+      {"set datefirst 1 select @@datefirst", "done B9\ncols :tinyint!\nrow 1\ndone C1 count=1"},
+      {"select iif(1 > 0, 'yes', 'no'), choose(2, 'a', 'b'), choose(3, 'a', 'b')",
+       "cols :varchar(3)! :varchar(1) :varchar(1)\nrow 'yes'|'b'|NULL\ndone C1 count=1"},
+      {"select convert(datetime, '15/03/2024', 103), convert(varchar(20), $1234567.891, 1)",
+       "cols :datetime! :varchar(20)!\nrow 2024-03-15 00:00:00.000|'1,234,567.89'\n"
+       "done C1 count=1"},
+      {"select cast('2024-02-30' as datetime)",
+       "cols :datetime!\nmsg 242/16/3: The conversion of a varchar data type to a datetime data "
+       "type "
+       "resulted in an out-of-range value.\ndone C1 error"},
   });
 }
 

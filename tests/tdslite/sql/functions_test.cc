@@ -276,6 +276,78 @@ TEST_F(FunctionsTest, StringFunctions) {
   for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
 }
 
+TEST_F(FunctionsTest, MoreStringFunctions) {
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"SELECT tds_replicate('ab', 3, 0)", "ababab"},
+      {"SELECT tds_replicate('ab', -1, 0)", "NULL"},
+      {"SELECT tds_replicate('ab', 0, 0)", ""},
+      {"SELECT length(tds_replicate('abc', 5000, 0))", "8000"},
+      {"SELECT length(tds_replicate('é', 5000, 1))", "4000"},
+      {"SELECT length(tds_replicate('', 100000000, 0))", "0"},
+      {"SELECT tds_stuff('abcdef', 2, 3, 'ijklmn')", "aijklmnef"},
+      {"SELECT tds_stuff('abcdef', 2, 99, NULL)", "a"},
+      {"SELECT tds_stuff('héllo', 2, 1, 'e')", "hello"},
+      {"SELECT tds_stuff('abc', 4, 1, 'x')", "NULL"},
+      {"SELECT tds_stuff('abc', 0, 1, 'x')", "NULL"},
+      {"SELECT tds_stuff('abc', 1, -1, 'x')", "NULL"},
+      {"SELECT tds_concat_ws('-', 'a', NULL, 'c')", "a-c"},
+      {"SELECT tds_concat_ws(NULL, 'a', 'b')", "ab"},
+      {"SELECT tds_concat_ws(',', NULL, NULL)", ""},
+      {"SELECT tds_quotename('my table', '[')", "[my table]"},
+      {"SELECT tds_quotename('abc[]def', ']')", "[abc[]]def]"},
+      {"SELECT tds_quotename('it''s', '''')", "'it''s'"},
+      {"SELECT tds_quotename('x', '(')", "(x)"},
+      {"SELECT tds_quotename('x', 'a')", "NULL"},
+      {"SELECT tds_quotename(printf('%.129c', 'a'), '[')", "NULL"},
+      {"SELECT tds_str(123.45, 6, 1)", " 123.5"},
+      {"SELECT tds_str(123.45, 2, 2)", "**"},
+      {"SELECT tds_str(123.456, 5, 2)", "123.5"},
+      {"SELECT tds_str(-2.5, 10, 0)", "        -3"},
+      {"SELECT tds_str(1, 0, 0)", "NULL"},
+      {"SELECT tds_ulen('a😀b')", "4"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
+}
+
+TEST_F(FunctionsTest, FloatMathAndBinaryCasts) {
+  const std::string i = PackedType(IntType(TypeId::kInt));
+  const std::string b2 = PackedType(ColumnType{TypeId::kBinary, 2, 0, 0});
+  const std::string b8 = PackedType(ColumnType{TypeId::kBinary, 8, 0, 0});
+  const std::string vb1 = PackedType(ColumnType{TypeId::kVarBinary, 1, 0, 0});
+  const std::string vc = PackedType(VarCharType(10, false));
+  const std::string vb = PackedType(ColumnType{TypeId::kVarBinary, 10, 0, 0});
+  const std::string nv = PackedType(VarCharType(4, true));
+  struct Case {
+    std::string sql;
+    const char* expected;
+  } cases[] = {
+      {"SELECT tds_fmath('power', 2, 10)", "1024.0"},
+      {"SELECT tds_fmath('sqrt', 16)", "4.0"},
+      {"SELECT tds_fmath('sqrt', -1)", "error 3623: An invalid floating point operation occurred."},
+      {"SELECT tds_fmath('log', 0)", "error 3623: An invalid floating point operation occurred."},
+      {"SELECT tds_fmath('log', 8, 2)", "3.0"},
+      {"SELECT tds_fmath('log10', 1000)", "3.0"},
+      {"SELECT tds_fmath('exp', NULL)", "NULL"},
+      // Numbers keep their low-order bytes; binary(n) pads on the left.
+      {"SELECT tds_cvt(258, " + i + "," + b2 + ",NULL,0)", "0x0102"},
+      {"SELECT tds_cvt(65, " + i + "," + vb1 + ",NULL,0)", "0x41"},
+      {"SELECT tds_cvt(1, " + i + "," + b8 + ",NULL,0)", "0x0000000000000001"},
+      {"SELECT tds_cvt(258, " + i + "," + vb1 + ",NULL,1)",
+       "error 8152: String or binary data would be truncated."},
+      // Single-byte text is code page 1252 as bytes.
+      {"SELECT tds_cvt('é€', " + vc + "," + vb + ",NULL,0)", "0xE980"},
+      {"SELECT tds_cvt(X'E980', " + vb + "," + vc + ",NULL,0)", "é€"},
+      // nvarchar lengths are UTF-16 units: two emoji fill nvarchar(4).
+      {"SELECT tds_cvt('😀😀😀', " + PackedType(VarCharType(6, true)) + "," + nv + ",NULL,1)",
+       "error 8152: String or binary data would be truncated."},
+      {"SELECT tds_cvt('😀😀😀', " + PackedType(VarCharType(6, true)) + "," + nv + ",NULL,0)", "😀😀"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
+}
+
 TEST_F(FunctionsTest, ErrorEncoding) {
   Message m;
   ASSERT_TRUE(DecodeError(EncodeError(8134, 1, 16, "a|b"), &m));

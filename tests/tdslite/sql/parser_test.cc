@@ -79,7 +79,7 @@ TEST(ParserTest, SyntaxErrors) {
        "102:Incorrect syntax near 'abc'."},
       {"/* open", "113:Missing end comment mark '*/'."},
       {"select nosuchfn(1)", "195:'nosuchfn' is not a recognized built-in function name."},
-      {"select power(2, 3)", "50100:The function power() is not supported by tdslite."},
+      {"select datediff(day, 1, 2)", "50100:The function datediff() is not supported by tdslite."},
       {"declare c cursor for select 1", "50100:DECLARE CURSOR is not supported by tdslite."},
       {"declare @x int; select @x += 1",
        "50100:A compound assignment in a SELECT is not supported by tdslite."},
@@ -189,6 +189,51 @@ TEST(ParserTest, HostileInput) {
     ParseResult p = ParseBatch(sql);
     EXPECT_TRUE(p.ok() || !p.errors.empty());
   }
+}
+
+// A prefix names the table only for the server's own database and dbo;
+// any other keeps the name as written, so that no table answers to it.
+TEST(ParserTest, TablePrefixes) {
+  struct Case {
+    const char* sql;
+    const char* table;  // "" = refused
+  } cases[] = {
+      {"select * from emp", "emp"},
+      {"select * from dbo.emp", "emp"},
+      {"select * from master.dbo.emp", "emp"},
+      {"select * from MASTER..emp", "emp"},
+      {"select * from [master].[DBO].[emp]", "emp"},
+      {"select * from otherdb.dbo.emp", "otherdb.dbo.emp"},
+      {"select * from tempdb..emp", "tempdb..emp"},
+      {"select * from nosuch.emp", "nosuch.emp"},
+      {"select * from srv.master.dbo.emp", ""},
+      {"select * from sys.tables", ""},
+      {"select * from information_schema.columns", ""},
+      {"select * from sys.nosuch", "sys.nosuch"},
+  };
+  for (const Case& c : cases) {
+    ParseResult r = ParseBatch(c.sql, "master");
+    if (*c.table == '\0') {
+      ASSERT_FALSE(r.ok()) << c.sql;
+      EXPECT_EQ(r.errors[0].number, kNotSupportedNumber) << c.sql;
+      continue;
+    }
+    ASSERT_TRUE(r.ok()) << c.sql << ": " << r.errors[0].text;
+    EXPECT_EQ(r.statements[0].select->from[0]->name, c.table) << c.sql;
+  }
+  // Statements name their target the same way; a table is never created
+  // under a prefix it would not be found by.
+  ParseResult u =
+      ParseBatch("update other.dbo.t set a = 1 delete dbo.t insert master..t values (1)");
+  ASSERT_TRUE(u.ok());
+  EXPECT_EQ(u.statements[0].table, "other.dbo.t");
+  EXPECT_EQ(u.statements[1].table, "t");
+  EXPECT_EQ(u.statements[2].table, "t");
+  EXPECT_EQ(ParseBatch("create table other.t (a int)").errors.at(0).number, kNotSupportedNumber);
+  ParseResult ok = ParseBatch("create table dbo.t (a int) exec sys.sp_who");
+  ASSERT_TRUE(ok.ok());
+  EXPECT_EQ(ok.statements[0].table, "t");
+  EXPECT_EQ(ok.statements[1].name, "sp_who");
 }
 
 }  // namespace

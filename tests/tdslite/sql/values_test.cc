@@ -63,6 +63,83 @@ TEST(ValuesTest, DateTimeParsing) {
   }
 }
 
+TEST(ValuesTest, DateTimeOrderAndRange) {
+  struct Case {
+    const char* text;
+    DateOrder order;
+    const char* expected;  // style 121, "" = not a date, "range" = out of range
+  } cases[] = {
+      {"05/03/2024", DateOrder::kMdy, "2024-05-03 00:00:00.000"},
+      {"05/03/2024", DateOrder::kDmy, "2024-03-05 00:00:00.000"},
+      {"15/03/2024", DateOrder::kDmy, "2024-03-15 00:00:00.000"},
+      {"15.03.2024 10:30", DateOrder::kDmy, "2024-03-15 10:30:00.000"},
+      {"15/03/2024", DateOrder::kMdy, "range"},
+      {"24.03.05", DateOrder::kYmd, "2024-03-05 00:00:00.000"},
+      {"03/05/24", DateOrder::kMdy, "2024-03-05 00:00:00.000"},
+      {"2024-13-01", DateOrder::kMdy, "range"},
+      {"2024-02-30", DateOrder::kDmy, "range"},
+      {"1752-12-31", DateOrder::kMdy, "range"},
+      {"2024-02-29", DateOrder::kDmy, "2024-02-29 00:00:00.000"},
+      {"31/x/2024", DateOrder::kDmy, ""},
+  };
+  for (const Case& c : cases) {
+    bool out_of_range = false;
+    auto v = ParseDateTime(c.text, c.order, &out_of_range);
+    std::string got = v              ? FormatDateTime(*v, 121, false).value_or("?")
+                      : out_of_range ? "range"
+                                     : "";
+    EXPECT_EQ(got, c.expected) << c.text;
+  }
+  EXPECT_EQ(StyleDateOrder(103), DateOrder::kDmy);
+  EXPECT_EQ(StyleDateOrder(4), DateOrder::kDmy);
+  EXPECT_EQ(StyleDateOrder(105), DateOrder::kDmy);
+  EXPECT_EQ(StyleDateOrder(101), DateOrder::kMdy);
+  EXPECT_EQ(StyleDateOrder(2), DateOrder::kYmd);
+  EXPECT_EQ(StyleDateOrder(120), DateOrder::kMdy);
+}
+
+TEST(ValuesTest, MoneyStyles) {
+  struct Case {
+    int64_t units;
+    int style;
+    const char* expected;
+  } cases[] = {
+      {12345678910, 0, "1234567.89"},
+      {12345678910, 1, "1,234,567.89"},
+      {12345678910, 2, "1234567.8910"},
+      {-12345678910, 1, "-1,234,567.89"},
+      {9999900, 1, "999.99"},
+      {10000000, 1, "1,000.00"},
+      {-10000000, 1, "-1,000.00"},
+      {12345000, 2, "1234.5000"},
+      {0, 1, "0.00"},
+      {-50, 0, "-0.01"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatMoney(c.units, c.style), c.expected) << c.units << " style " << c.style;
+  }
+}
+
+TEST(ValuesTest, CodePageAndUtf16Units) {
+  // Single-byte text is code page 1252, both ways.
+  EXPECT_EQ(ToCodePage("caf\u00e9"), "caf\xe9");
+  EXPECT_EQ(ToCodePage("\u20ac\u2122\u0178"), "\x80\x99\x9f");
+  EXPECT_EQ(ToCodePage("\u4e2d\U0001F600"), "??");
+  EXPECT_EQ(FromCodePage("caf\xe9"), "caf\u00e9");
+  EXPECT_EQ(FromCodePage("\x80\x81\x9f"), "\u20ac\u0081\u0178");
+  for (int c = 1; c < 256; ++c) {
+    const std::string byte(1, static_cast<char>(c));
+    EXPECT_EQ(ToCodePage(FromCodePage(byte)), byte) << c;
+  }
+  // nvarchar lengths count UTF-16 code units; a character is never split.
+  EXPECT_EQ(Utf16Length("a\U0001F600b"), 4);
+  EXPECT_EQ(Utf16Length("\u00e9\u4e2d"), 2);
+  EXPECT_EQ(Utf16Offset("a\U0001F600b", 1), 1u);
+  EXPECT_EQ(Utf16Offset("a\U0001F600b", 2), 1u);
+  EXPECT_EQ(Utf16Offset("a\U0001F600b", 3), 5u);
+  EXPECT_EQ(Utf16Offset("ab", 5), 2u);
+}
+
 TEST(ValuesTest, DateTimeStyles) {
   int64_t a = *ParseDateTime("2024-02-29 13:45:07.123");
   int64_t b = *ParseDateTime("2024-01-05 09:05:00");
