@@ -152,7 +152,7 @@ sql::SessionVars SessionImpl::Vars() const {
   v.version = std::string("tdslite 0.1.0 - a TDS server over SQLite ") + sqlite3_libversion();
   v.locals = &locals_;
   v.caught = caught_ ? &*caught_ : nullptr;
-  v.xact_state = trancount_ > 0 ? 1 : 0;
+  v.xact_state = trancount_ == 0 ? 0 : doomed_ ? -1 : 1;
   return v;
 }
 
@@ -186,11 +186,27 @@ SessionImpl::Flow SessionImpl::Counted(ResultSink& sink, uint16_t cmd, uint64_t 
 SessionImpl::Flow SessionImpl::Failed(ResultSink& sink, const Stmt& stmt, Message m, uint16_t cmd,
                                       bool abort_batch, bool terminated) {
   m.line = stmt.line;
+  const bool refusal = m.number == sql::kNotSupportedNumber;
   if (try_depth_ > 0 && Catchable(m, false)) {
     pending_ = sql::CaughtError{m.number, m.severity, m.state, m.line, m.text};
     last_error_ = m.number;
     last_rowcount_ = 0;
+    if (xact_abort_ && trancount_ > 0) doomed_ = true;
     return Flow::kThrow;
+  }
+  if (xact_abort_ && m.severity > 10 && !refusal) {
+    sink.Send(m);
+    last_error_ = m.number;
+    last_rowcount_ = 0;
+    if (trancount_ > 0) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      trancount_ = 0;
+      descriptor_ = 0;
+      doomed_ = false;
+      sink.TransactionChanged(TransactionEvent::kRollback, 0);
+    }
+    Finish(sink, kDoneError, cmd, 0);
+    return Flow::kAbort;
   }
   sink.Send(m);
   if (terminated) {

@@ -202,6 +202,90 @@ SessionImpl::Flow SessionImpl::RunSelectAssign(const Stmt& stmt, ResultSink& sin
   return Counted(sink, kCmdSelect, rows);
 }
 
+SessionImpl::Flow SessionImpl::RunSelectInto(const Stmt& stmt, ResultSink& sink) {
+  const sql::Select& select = *stmt.select;
+  sql::SessionVars vars = Vars();
+  sql::Compiler compiler(db_, vars);
+  sql::CompiledSelect q;
+  CompileError err;
+  if (!compiler.CompileSelect(select, &q, &err)) return CompileFailed(sink, stmt, err, kCmdSelect);
+  // The new table: the result's column names, types, nullability and identity.
+  Stmt create;
+  create.kind = StmtKind::kCreateTable;
+  create.line = stmt.line;
+  create.table = select.into;
+  for (size_t i = 0; i < q.columns.size(); ++i) {
+    const ColumnDesc& c = q.columns[i];
+    if (c.name.empty()) {
+      return Failed(sink, stmt,
+                    MakeMessage(1038, 5, 15,
+                                "An object or column name is missing or empty. For SELECT INTO "
+                                "statements, verify each column has a name. For other "
+                                "statements, look for empty alias names. Aliases defined as \"\" "
+                                "or [] are not allowed. Change the alias to a valid name."),
+                    kCmdSelect, false);
+    }
+    sql::ColumnDef def;
+    def.name = c.name;
+    def.type = c.type;
+    def.nullable = c.nullable && !c.identity;
+    def.null_specified = true;
+    def.identity = c.identity;
+    create.column_defs.push_back(std::move(def));
+  }
+  std::string ddl;
+  sql::CatalogTable table;
+  if (!compiler.CompileCreateTable(create, &ddl, &table, &err)) {
+    return CompileFailed(sink, stmt, err, kCmdSelect);
+  }
+  if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), kCmdSelect, false);
+  int rc = sqlite3_exec(db_, ddl.c_str(), nullptr, nullptr, nullptr);
+  std::string why;
+  if (rc == SQLITE_OK && !sql::AddTable(db_, table, &why)) rc = SQLITE_ERROR;
+  std::string insert = std::string("INSERT INTO ") + sql::SchemaOf(table.name) + "." +
+                       sql::QuoteIdent(table.name) + " VALUES (";
+  for (size_t i = 0; i < q.columns.size(); ++i) insert += i == 0 ? "?" : ",?";
+  insert += ")";
+  Prepared source;
+  Prepared target;
+  if (rc == SQLITE_OK) rc = source.Prepare(db_, q.sql);
+  if (rc == SQLITE_OK) rc = target.Prepare(db_, insert);
+  uint64_t rows = 0;
+  while (rc == SQLITE_OK) {
+    if (rowcount_ > 0 && rows >= static_cast<uint64_t>(rowcount_)) break;
+    int step = sqlite3_step(source.get());
+    if (step == SQLITE_DONE) break;
+    if (step != SQLITE_ROW) {
+      rc = step;
+      break;
+    }
+    for (size_t i = 0; i < q.columns.size(); ++i) {
+      sqlite3_bind_value(target.get(), static_cast<int>(i) + 1,
+                         sqlite3_column_value(source.get(), static_cast<int>(i)));
+    }
+    int done = sqlite3_step(target.get());
+    sqlite3_reset(target.get());
+    if (done != SQLITE_DONE) {
+      rc = done;
+      break;
+    }
+    ++rows;
+  }
+  if (rc != SQLITE_OK) {
+    Message m = SqliteError(rc);
+    source.Reset();
+    target.Reset();
+    Undo();
+    CheckTransactionAlive(sink);
+    return Failed(sink, stmt, m, kCmdSelect, AbortsBatch(m.number));
+  }
+  source.Reset();
+  target.Reset();
+  Release();
+  if (table.name.rfind("##", 0) == 0) global_temps_.push_back(table.name);
+  return Counted(sink, kCmdSelect, rows);
+}
+
 SessionImpl::Flow SessionImpl::RunWhile(const Stmt& stmt, ResultSink& sink) {
   for (;;) {
     // A loop that never ends runs until the client cancels, as on SQL Server.

@@ -193,6 +193,8 @@ class SessionImpl : public Session {
   Flow RunSetVariable(const Stmt& stmt, ResultSink& sink);
   // select @v = expr, ...: the last row's values go into the variables.
   Flow RunSelectAssign(const Stmt& stmt, ResultSink& sink);
+  // select ... into t: a new table with the result's columns and rows.
+  Flow RunSelectInto(const Stmt& stmt, ResultSink& sink);
   Flow RunWhile(const Stmt& stmt, ResultSink& sink);
   Flow RunTry(const Stmt& stmt, ResultSink& sink);
   Flow RunThrow(const Stmt& stmt, ResultSink& sink);
@@ -205,6 +207,10 @@ class SessionImpl : public Session {
   // Whether a CATCH block may handle error `m` raised by the statement.
   bool Catchable(const Message& m, bool compile) const;
 
+  // set xact_abort on: an error ends the batch and rolls the transaction
+  // back; inside a TRY block it leaves the transaction doomed instead.
+  bool xact_abort_ = false;
+  bool doomed_ = false;
   sql::LocalVariables locals_;
   // Table variables of the running batch, and the ##tables this connection
   // created: dropped at the end of the batch and of the connection.

@@ -90,6 +90,7 @@ SessionImpl::Flow SessionImpl::RunSelect(const Stmt& stmt, ResultSink& sink) {
   for (const sql::SelectItem& item : stmt.select->items) {
     if (!item.assign.empty()) return RunSelectAssign(stmt, sink);
   }
+  if (!stmt.select->into.empty()) return RunSelectInto(stmt, sink);
   sql::SessionVars vars = Vars();
   sql::Compiler compiler(db_, vars);
   sql::CompiledSelect q;

@@ -99,7 +99,9 @@ SessionImpl::Flow SessionImpl::RunSet(const Stmt& stmt, ResultSink& sink) {
                     MakeMessage(195, 1, 15, "'" + one + "' is not a recognized SET option."),
                     kCmdSet, true);
     }
-    if (found->value != stmt.on) {
+    if (one == "xact_abort") {
+      xact_abort_ = stmt.on;
+    } else if (found->value != stmt.on) {
       return Failed(
           sink, stmt,
           MakeMessage(sql::kNotSupportedNumber, 1, 16,

@@ -70,6 +70,7 @@ SessionImpl::Flow SessionImpl::RunTransaction(const Stmt& stmt, ResultSink& sink
   sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   trancount_ = 0;
   descriptor_ = 0;
+  doomed_ = false;
   sink.TransactionChanged(TransactionEvent::kRollback, 0);
   return Ok(sink, kCmdRollback);
 }

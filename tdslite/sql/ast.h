@@ -94,7 +94,7 @@ struct Select {
   // union [all] chain: each following select with its `all` flag.
   std::vector<std::pair<bool, std::unique_ptr<Select>>> unions;
   std::vector<OrderItem> order_by;  // on the whole union
-  std::string into;                 // select ... into (refused)
+  std::string into;                 // select ... into: the table it creates
   int line = 1;
 };
 

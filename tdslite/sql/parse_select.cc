@@ -59,6 +59,8 @@ ExprPtr Parser::ParseTop(bool* percent) {
 std::unique_ptr<Select> Parser::ParseSelectCore() {
   auto sel = std::make_unique<Select>();
   sel->line = Peek().line;
+  const bool may_into = into_allowed_;
+  into_allowed_ = false;
   ExpectKw("select");
   if (AcceptKw("distinct")) {
     sel->distinct = true;
@@ -72,7 +74,12 @@ std::unique_ptr<Select> Parser::ParseSelectCore() {
   do {
     sel->items.push_back(ParseSelectItem());
   } while (AcceptOp(","));
-  if (AcceptKw("into")) NotSupported("SELECT ... INTO");
+  if (IsKw("into")) {
+    // Only the first select of a statement may create a table.
+    if (!may_into) SyntaxError();
+    Advance();
+    sel->into = ObjectName();
+  }
   if (AcceptKw("from")) ParseFromList(&sel->from);
   if (AcceptKw("where")) sel->where = ParseExpr();
   if (AcceptKw("group")) {

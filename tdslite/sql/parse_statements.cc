@@ -16,7 +16,9 @@ Stmt Parser::ParseStatement(bool first) {
     const std::string kw = t.text;
     if (kw == "select") {
       s.kind = StmtKind::kSelect;
+      into_allowed_ = true;
       s.select = ParseSelectStatement();
+      into_allowed_ = false;
       return s;
     }
     if (kw == "insert") return ParseInsert(std::move(s));

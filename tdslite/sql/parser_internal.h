@@ -215,8 +215,10 @@ class Parser {
   std::vector<Token> tokens_;
   size_t pos_ = 0;
   int depth_ = 0;
-  int loops_ = 0;    // WHILE bodies around the statement being parsed
-  int catches_ = 0;  // CATCH blocks around it
+  int loops_ = 0;
+  bool into_allowed_ = false;  // the next select core may have INTO    // WHILE bodies around the
+                               // statement being parsed
+  int catches_ = 0;            // CATCH blocks around it
 
   ParseResult* result_;
 };

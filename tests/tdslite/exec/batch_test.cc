@@ -87,5 +87,48 @@ TEST_F(SessionTest, TemporaryTablesBelongToTheirConnection) {
             "cols :int!\nrow 0\ndone C1 count=1");
 }
 
+TEST_F(SessionTest, SelectIntoMakesATableOfTheResult) {
+  ASSERT_EQ(Run("create table s (id int identity(1,1), v varchar(5)) insert into s (v) values "
+                "('a'), ('b')"),
+            "done C6\ndone C3 count=2");
+  Check({
+      {"select id, v, len(v) as n into #c from s select @@rowcount",
+       "done C1 count=2\ncols :int!\nrow 2\ndone C1 count=1"},
+      // The identity comes along and goes on counting.
+      {"insert into #c (v, n) values ('c', 1) select id, v, n from #c order by id",
+       "done C3 count=1\ncols id:int! v:varchar(5) n:int\nrow 1|'a'|1\nrow 2|'b'|1\n"
+       "row 3|'c'|1\ndone C1 count=3"},
+      {"select * into s from #c",
+       "msg 2714/16/6: There is already an object named 's' in the database.\ndone C1 error"},
+      {"select 1 into nameless",
+       "msg 1038/15/5: An object or column name is missing or empty. "
+       "For SELECT INTO statements, verify each column has a name. For "
+       "other statements, look for empty alias names. Aliases defined "
+       "as \"\" or [] are not allowed. Change the alias to a valid "
+       "name.\ndone C1 error"},
+  });
+}
+
+TEST_F(SessionTest, XactAbortEndsTheBatchAndTheTransaction) {
+  ASSERT_EQ(Run("create table x (n int constraint pk_x primary key)"), "done C6");
+  EXPECT_EQ(Run("set xact_abort on begin tran insert into x values (1) insert into x values (1) "
+                "insert into x values (2)"),
+            "done B9\nxact begin nonzero\ndone D4\ndone C3 count=1\n"
+            "msg 2627/14/1: Violation of PRIMARY KEY constraint 'pk_x'. Cannot insert duplicate "
+            "key in object 'dbo.x'. The duplicate key value is (1).\nxact rollback zero\n"
+            "done C3 error");
+  EXPECT_EQ(Run("select @@trancount, count(*) from x"),
+            "cols :int! :int!\nrow 0|0\ndone C1 count=1");
+  // Inside a try block the transaction is doomed: the catch block rolls it back.
+  EXPECT_EQ(Run("begin try begin tran insert into x values (1) insert into x values (1) end try "
+                "begin catch select xact_state() rollback end catch select @@trancount"),
+            "xact begin nonzero\ndone D4\ndone C3 count=1\ncols :smallint!\n"
+            "row -1\ndone C1 count=1\nxact rollback zero\ndone D2\ncols :int!\nrow 0\n"
+            "done C1 count=1");
+  EXPECT_EQ(Run("set xact_abort off select count(*) from x"),
+            "done B9\ncols :int!\nrow 0\n"
+            "done C1 count=1");
+}
+
 }  // namespace
 }  // namespace tdslite

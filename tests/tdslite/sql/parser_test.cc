@@ -83,18 +83,19 @@ TEST(ParserTest, SyntaxErrors) {
       {"declare c cursor for select 1", "50100:DECLARE CURSOR is not supported by tdslite."},
       {"declare @x int; select @x += 1",
        "50100:A compound assignment in a SELECT is not supported by tdslite."},
-      {"continue",
-       "136:Cannot use a CONTINUE statement outside the scope of a WHILE statement."},
+      {"continue", "136:Cannot use a CONTINUE statement outside the scope of a WHILE statement."},
       {"begin try select 1 end try select 2", "156:Incorrect syntax near the keyword 'select'."},
-      {"throw", "10704:To rethrow an error, a THROW statement must be used inside a CATCH block. "
-                "Insert the THROW statement inside a CATCH block, or add error parameters to the "
-                "THROW statement."},
+      {"throw",
+       "10704:To rethrow an error, a THROW statement must be used inside a CATCH block. "
+       "Insert the THROW statement inside a CATCH block, or add error parameters to the "
+       "THROW statement."},
       {"create table t (a datetime2)",
        "50100:The data type datetime2 is not supported by tdslite."},
       {"create table t (a varchar(9000))",
        "2750:The size (9000) given to the type 'varchar' exceeds the maximum allowed for any data "
        "type (8000)."},
-      {"select * into x from t", "50100:SELECT ... INTO is not supported by tdslite."},
+      {"select * from (select 1 as a into x) t", "156:Incorrect syntax near the keyword 'into'."},
+      {"insert into y select 1 into x", "156:Incorrect syntax near the keyword 'into'."},
       {"select top 10 percent * from t", "50100:TOP ... PERCENT is not supported by tdslite."},
       {"return 1", "50100:RETURN with a value outside a procedure is not supported by tdslite."},
   };
