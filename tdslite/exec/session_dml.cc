@@ -25,8 +25,7 @@ Message SessionImpl::DuplicateKey(const sql::CompiledDml& dml, size_t statement,
   for (const sql::CatalogKey& k : dml.table.keys) {
     if (k.columns.size() != cols.size()) continue;
     bool same = true;
-    for (size_t i = 0; i < cols.size(); ++i)
-      same = same && sql::EqualsNoCase(k.columns[i], cols[i]);
+    for (size_t i = 0; i < cols.size(); ++i) same = same && EqualsIgnoreCase(k.columns[i], cols[i]);
     if (same) key = &k;
   }
   std::string value = KeyValue(dml, statement, key);
@@ -106,10 +105,9 @@ std::string SessionImpl::KeyValue(const sql::CompiledDml& dml, size_t statement,
             static_cast<const unsigned char*>(sqlite3_column_blob(st.get(), i));
         int n = sqlite3_column_bytes(st.get(), i);
         out += "0x";
-        char hex[3];
-        for (int b = 0; b < n && p != nullptr; ++b) {
-          std::snprintf(hex, sizeof hex, "%02X", p[b]);
-          out += hex;
+        if (p != nullptr) {
+          out += HexDigits(
+              std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)), true);
         }
         break;
       }

@@ -17,6 +17,8 @@
 
 #include "engine_state.h"
 #include "session.h"
+#include "tdslite/common/forwarding_sink.h"
+#include "tdslite/common/text.h"
 #include "tdslite/common/text_pointer.h"
 #include "tdslite/procs/procs.h"
 #include "tdslite/sql/catalog.h"
@@ -26,6 +28,7 @@
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
 #include "text_read.h"
+#include "text_statements.h"
 #include "text_write.h"
 
 namespace tdslite::session_detail {
@@ -71,15 +74,6 @@ inline bool AbortsBatch(int number) {
     default:
       return false;
   }
-}
-
-inline Message MakeMessage(int number, int state, int severity, std::string text) {
-  Message m;
-  m.number = number;
-  m.state = static_cast<uint8_t>(state);
-  m.severity = static_cast<uint8_t>(severity);
-  m.text = std::move(text);
-  return m;
 }
 
 // RAII for one prepared statement.
@@ -148,29 +142,14 @@ class SessionImpl : public Session {
   enum class Flow { kNext, kAbort, kStop, kBreak, kContinue, kReturn, kThrow };
 
   // Passes everything on and counts the DONEs.
-  class CountingSink : public ResultSink {
+  class CountingSink : public ForwardingSink {
    public:
-    explicit CountingSink(ResultSink& inner) : inner_(inner) {}
-    void Columns(std::span<const ColumnDesc> c) override { inner_.Columns(c); }
-    bool Row(std::span<const Value> v) override { return inner_.Row(v); }
-    void Send(const Message& m) override { inner_.Send(m); }
+    explicit CountingSink(ResultSink& inner) : ForwardingSink(inner) {}
     void Finish(const Done& d) override {
       ++finishes;
-      inner_.Finish(d);
+      ForwardingSink::Finish(d);
     }
-    void ReturnStatus(int32_t s) override { inner_.ReturnStatus(s); }
-    void DatabaseChanged(std::string_view o, std::string_view n) override {
-      inner_.DatabaseChanged(o, n);
-    }
-    void TransactionChanged(TransactionEvent e, uint64_t d) override {
-      inner_.TransactionChanged(e, d);
-    }
-    bool Cancelled() override { return inner_.Cancelled(); }
-    bool AcceptsLobSource() const override { return inner_.AcceptsLobSource(); }
     int finishes = 0;
-
-   private:
-    ResultSink& inner_;
   };
 
   Flow RunStatements(const std::vector<Stmt>& statements, ResultSink& sink);

@@ -285,7 +285,7 @@ SessionImpl::Flow SessionImpl::RunRaiserror(const Stmt& stmt, ResultSink& sink) 
 
 SessionImpl::Flow SessionImpl::RunUse(const Stmt& stmt, ResultSink& sink) {
   last_rowcount_ = 0;
-  if (!sql::EqualsNoCase(stmt.name, state_->config.database_name)) {
+  if (!EqualsIgnoreCase(stmt.name, state_->config.database_name)) {
     return Failed(sink, stmt,
                   MakeMessage(911, 1, 16,
                               "Database '" + stmt.name +

@@ -7,9 +7,11 @@
 #include <optional>
 #include <vector>
 
+#include "tdslite/common/text.h"
 #include "tdslite/common/text_pointer.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/types.h"
+#include "text_statements.h"
 #include "text_write.h"
 
 namespace tdslite {
@@ -21,12 +23,7 @@ constexpr uint16_t kCmdReadText = 0x011D;
 constexpr int32_t kDefaultTextSize = 4096;
 
 Message Error(int number, int state, int severity, std::string text) {
-  Message m;
-  m.number = number;
-  m.state = static_cast<uint8_t>(state);
-  m.severity = static_cast<uint8_t>(severity);
-  m.text = std::move(text);
-  return m;
+  return MakeMessage(number, state, severity, std::move(text));
 }
 
 void Fail(ResultSink& sink, const Message& m) {
@@ -35,13 +32,6 @@ void Fail(ResultSink& sink, const Message& m) {
   d.status = kDoneError;
   d.current_command = kCmdReadText;
   sink.Finish(d);
-}
-
-std::optional<int64_t> Number(std::string_view word) {
-  int64_t n = 0;
-  auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), n);
-  if (ec != std::errc() || end != word.data() + word.size()) return std::nullopt;
-  return n;
 }
 
 int64_t PragmaDataVersion(sqlite3* db) {
@@ -127,29 +117,18 @@ void SurrogatesOf(std::string_view four, uint32_t* high, uint32_t* low) {
 
 }  // namespace
 
-bool IsReadText(std::string_view sql) {
-  std::vector<std::string> words = text_words::Words(sql.substr(0, 32));
-  return !words.empty() && text_words::EqualsNoCase(words[0], "readtext");
-}
-
 void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextCursor* cursor,
                  ResultSink& sink) {
-  std::vector<std::string> w = text_words::Words(sql);
-  // readtext <object> 0x<pointer> <offset> <size> [holdlock]
-  const bool shape = w.size() == 5 || (w.size() == 6 && text_words::EqualsNoCase(w[5], "holdlock"));
-  std::optional<int64_t> offset = shape ? Number(w[3]) : std::nullopt;
-  std::optional<int64_t> size = shape ? Number(w[4]) : std::nullopt;
-  std::optional<std::string> pointer = shape ? text_words::ParseHex(w[2]) : std::nullopt;
-  if (!shape || !pointer || !offset || !size) {
-    std::string near = w.size() > 1 ? w.back() : "readtext";
+  ReadTextStatement r;
+  std::string near;
+  if (!ParseReadText(sql, &r, &near)) {
     return Fail(sink, Error(102, 1, 15, "Incorrect syntax near '" + near + "'."));
   }
-  std::vector<std::string> parts = text_words::SplitDotted(w[1]);
-  if (parts.size() < 2) {
-    return Fail(sink, Error(102, 1, 15, "Incorrect syntax near '" + w[1] + "'."));
-  }
-  const std::string table_name = parts[parts.size() - 2];
-  const std::string column_name = parts.back();
+  const std::optional<int64_t> offset = r.offset;
+  const std::optional<int64_t> size = r.size;
+  const std::string* pointer = &r.pointer;
+  const std::string& table_name = r.table;
+  const std::string& column_name = r.column;
   std::optional<sql::CatalogTable> table = sql::LookupTable(db, table_name);
   if (!table) return Fail(sink, Error(208, 1, 16, "Invalid object name '" + table_name + "'."));
   const int column = table->FindColumn(column_name);
@@ -158,7 +137,7 @@ void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextC
   const sql::CatalogColumn& col = table->columns[static_cast<size_t>(column)];
   const Message invalid_pointer =
       Error(7123, 1, 16,
-            "Invalid text, ntext, or image pointer value " + text_words::Hex(*pointer) + ".");
+            "Invalid text, ntext, or image pointer value " + HexLiteral(*pointer) + ".");
   TextPointer parsed;
   if (!sql::IsLobType(col.type.id) || !ParseTextPointer(*pointer, &parsed) ||
       parsed.table_hash != NameHash(table->name) || parsed.column_hash != NameHash(col.name)) {
@@ -181,7 +160,7 @@ void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextC
     // timestamp, and its length in units, in one pass.
     cursor->source.reset();
     std::optional<std::string> now =
-        text_words::ValueTimestamp(db, table->name, col.name, parsed.rowid);
+        TextValueTimestamp(db, table->name, col.name, parsed.rowid);
     std::shared_ptr<LobSource> source = OpenLobSource(db, table->name, col.name, parsed.rowid);
     if (!now || !source) return Fail(sink, invalid_pointer);
     int64_t units = source->Size();

@@ -35,9 +35,6 @@ struct ReadTextCursor {
   int64_t offset = 0;  // are this many bytes of the stored value
 };
 
-// True when the batch is a `readtext ...` statement.
-bool IsReadText(std::string_view sql);
-
 // Runs `readtext <table.column> 0x<pointer> <offset> <size> [holdlock]`:
 // one result of one row holding the piece, with its text pointer and the
 // value's timestamp, and a DONE; or an error and a DONE. Size 0 reads up to

@@ -5,9 +5,11 @@
 #include <optional>
 #include <vector>
 
+#include "tdslite/common/text.h"
 #include "tdslite/common/text_pointer.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/types.h"
+#include "text_statements.h"
 
 namespace tdslite {
 namespace {
@@ -17,90 +19,7 @@ constexpr size_t kPieceSize = 256 * 1024;
 constexpr size_t kSizePrefix = 4;
 
 Message Error(int number, int state, std::string text) {
-  Message m;
-  m.number = number;
-  m.state = static_cast<uint8_t>(state);
-  m.severity = 16;
-  m.text = std::move(text);
-  return m;
-}
-
-std::string Hex(std::string_view bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out = "0x";
-  for (char c : bytes) {
-    out += kDigits[(static_cast<unsigned char>(c) >> 4) & 0xF];
-    out += kDigits[static_cast<unsigned char>(c) & 0xF];
-  }
-  return out;
-}
-
-bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-// Splits the statement into blank-separated words; `=` is a word of its own.
-std::vector<std::string> Words(std::string_view sql) {
-  std::vector<std::string> words;
-  std::string word;
-  for (char c : sql) {
-    if (std::isspace(static_cast<unsigned char>(c)) || c == '=' || c == ';') {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-      if (c == '=') words.emplace_back("=");
-    } else {
-      word += c;
-    }
-  }
-  if (!word.empty()) words.push_back(word);
-  return words;
-}
-
-std::optional<std::string> ParseHex(std::string_view word) {
-  if (word.size() < 2 || word[0] != '0' || (word[1] != 'x' && word[1] != 'X')) return std::nullopt;
-  word.remove_prefix(2);
-  if (word.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  for (size_t i = 0; i < word.size(); i += 2) {
-    int v = 0;
-    for (size_t k = 0; k < 2; ++k) {
-      char c = static_cast<char>(std::tolower(static_cast<unsigned char>(word[i + k])));
-      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (d < 0) return std::nullopt;
-      v = v * 16 + d;
-    }
-    out += static_cast<char>(v);
-  }
-  return out;
-}
-
-// Strips [..] or ".." around one part of a dotted name.
-std::string Unquote(std::string_view part) {
-  if (part.size() >= 2 &&
-      ((part.front() == '[' && part.back() == ']') || (part.front() == '"' && part.back() == '"')))
-    part = part.substr(1, part.size() - 2);
-  return std::string(part);
-}
-
-std::vector<std::string> SplitDotted(std::string_view name) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  bool bracket = false;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && name[i] == '[') bracket = true;
-    if (i < name.size() && name[i] == ']') bracket = false;
-    if (i == name.size() || (name[i] == '.' && !bracket)) {
-      parts.push_back(Unquote(name.substr(start, i - start)));
-      start = i + 1;
-    }
-  }
-  return parts;
+  return MakeMessage(number, state, 16, std::move(text));
 }
 
 // Windows-1252 bytes 0x80-0x9F as Unicode; the rest are Latin-1.
@@ -109,30 +28,12 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void PutUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string Cp1252ToUtf8(std::string_view in) {
   std::string out;
   out.reserve(in.size());
   for (char ch : in) {
     auto c = static_cast<unsigned char>(ch);
-    PutUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+    AppendUtf8(&out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
   }
   return out;
 }
@@ -156,7 +57,7 @@ class Ucs2Decoder {
   // The data ended: a high surrogate without its partner is U+FFFD; an odd
   // last byte is dropped.
   void End(std::string& out) {
-    if (high_ != 0) PutUtf8(out, 0xFFFD);
+    if (high_ != 0) AppendUtf8(&out, 0xFFFD);
     high_ = 0;
   }
 
@@ -166,16 +67,16 @@ class Ucs2Decoder {
       const uint32_t high = high_;
       high_ = 0;
       if (u >= 0xDC00 && u < 0xE000) {
-        PutUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+        AppendUtf8(&out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
         return;
       }
-      PutUtf8(out, 0xFFFD);
+      AppendUtf8(&out, 0xFFFD);
     }
     if (u >= 0xD800 && u < 0xDC00) {
       high_ = u;
       return;
     }
-    PutUtf8(out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
+    AppendUtf8(&out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
   }
 
   uint32_t odd_ = 0;
@@ -512,41 +413,18 @@ std::string LobTimestamp(LobSource& source) {
   return digest.Timestamp();
 }
 
-bool IsWriteTextBulk(std::string_view sql) {
-  std::vector<std::string> words = Words(sql.substr(0, 64));
-  return words.size() >= 2 && EqualsNoCaseAscii(words[0], "writetext") &&
-         EqualsNoCaseAscii(words[1], "bulk");
-}
-
 std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error,
                                           uint64_t max_value_bytes) {
-  std::vector<std::string> w = Words(sql);
-  // writetext bulk <object> 0x<ptr> timestamp = 0x<ts> [with log]
-  bool shape = w.size() >= 7 && EqualsNoCaseAscii(w[4], "timestamp") && w[5] == "=";
-  if (shape && w.size() != 7) {
-    shape = w.size() == 9 && EqualsNoCaseAscii(w[7], "with") && EqualsNoCaseAscii(w[8], "log");
-  }
-  if (!shape) {
-    std::string near = w.size() > 2 ? w[2] : "bulk";
-    *error = Error(102, 1, "Incorrect syntax near '" + near + "'.");
-    error->severity = 15;
+  WriteTextStatement w;
+  std::string near;
+  if (!ParseWriteText(sql, &w, &near)) {
+    *error = MakeMessage(102, 1, 15, "Incorrect syntax near '" + near + "'.");
     return nullptr;
   }
-  std::vector<std::string> parts = SplitDotted(w[2]);
-  if (parts.size() < 2) {
-    *error = Error(102, 1, "Incorrect syntax near '" + w[2] + "'.");
-    error->severity = 15;
-    return nullptr;
-  }
-  const std::string table_name = parts[parts.size() - 2];
-  const std::string column_name = parts.back();
-  std::optional<std::string> pointer = ParseHex(w[3]);
-  std::optional<std::string> stamp = ParseHex(w[6]);
-  if (!pointer || !stamp) {
-    *error = Error(102, 1, "Incorrect syntax near '" + (pointer ? w[6] : w[3]) + "'.");
-    error->severity = 15;
-    return nullptr;
-  }
+  const std::string& table_name = w.table;
+  const std::string& column_name = w.column;
+  const std::string& pointer = w.pointer;
+  const std::string& stamp = w.stamp;
   std::optional<sql::CatalogTable> table = sql::LookupTable(db, table_name);
   if (!table) {
     *error = Error(208, 1, "Invalid object name '" + table_name + "'.");
@@ -560,45 +438,28 @@ std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Mes
   const sql::CatalogColumn& col = table->columns[static_cast<size_t>(column)];
   TextPointer parsed;
   const bool lob = sql::IsLobType(col.type.id);
-  if (!lob || !ParseTextPointer(*pointer, &parsed) || parsed.table_hash != NameHash(table->name) ||
+  if (!lob || !ParseTextPointer(pointer, &parsed) || parsed.table_hash != NameHash(table->name) ||
       parsed.column_hash != NameHash(col.name)) {
-    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + Hex(*pointer) + ".");
+    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + HexLiteral(pointer) + ".");
     return nullptr;
   }
   std::optional<std::string> now = CurrentTimestamp(db, table->name, col.name, parsed.rowid);
   if (!now) {
-    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + Hex(*pointer) + ".");
+    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + HexLiteral(pointer) + ".");
     return nullptr;
   }
-  if (*now != *stamp) {
+  if (*now != stamp) {
     *error =
         Error(7129, 2, "Synchronization time stamp does not agree with text data page values.");
     return nullptr;
   }
   return std::make_unique<TextWriteImpl>(db, table->name, col.name, col.type.id, parsed.rowid,
-                                         *stamp, max_value_bytes);
+                                         stamp, max_value_bytes);
 }
 
-namespace text_words {
-std::vector<std::string> Words(std::string_view sql) {
-  return tdslite::Words(sql);
-}
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return EqualsNoCaseAscii(a, b);
-}
-std::optional<std::string> ParseHex(std::string_view word) {
-  return tdslite::ParseHex(word);
-}
-std::vector<std::string> SplitDotted(std::string_view name) {
-  return tdslite::SplitDotted(name);
-}
-std::string Hex(std::string_view bytes) {
-  return tdslite::Hex(bytes);
-}
-std::optional<std::string> ValueTimestamp(sqlite3* db, const std::string& table,
-                                          const std::string& column, int64_t rowid) {
+std::optional<std::string> TextValueTimestamp(sqlite3* db, const std::string& table,
+                                              const std::string& column, int64_t rowid) {
   return CurrentTimestamp(db, table, column, rowid);
 }
-}  // namespace text_words
 
 }  // namespace tdslite

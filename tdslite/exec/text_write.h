@@ -38,9 +38,6 @@ std::shared_ptr<LobSource> OpenLobSource(sqlite3* db, const std::string& table,
 // pieces). Empty when the read fails.
 std::string LobTimestamp(LobSource& source);
 
-// True when the batch is a `writetext bulk ...` statement.
-bool IsWriteTextBulk(std::string_view sql);
-
 // The largest value a transfer may store unless the server says otherwise.
 constexpr uint64_t kDefaultMaxValueBytes = uint64_t{1} << 30;
 
@@ -51,21 +48,9 @@ constexpr uint64_t kDefaultMaxValueBytes = uint64_t{1} << 30;
 std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Message* error,
                                           uint64_t max_value_bytes = kDefaultMaxValueBytes);
 
-// The statement helpers WRITETEXT and READTEXT share.
-namespace text_words {
-// Blank-separated words; `=` is a word of its own, `;` separates.
-std::vector<std::string> Words(std::string_view sql);
-bool EqualsNoCase(std::string_view a, std::string_view b);
-// 0x and hex digits as bytes; nullopt when not that.
-std::optional<std::string> ParseHex(std::string_view word);
-// A dotted name's parts, [..] and ".." quotes removed.
-std::vector<std::string> SplitDotted(std::string_view name);
-// Bytes as 0x and hex digits.
-std::string Hex(std::string_view bytes);
 // The timestamp of the value of `column` in row `rowid` of `table`; nullopt
 // when the row or the value is gone.
-std::optional<std::string> ValueTimestamp(sqlite3* db, const std::string& table,
-                                          const std::string& column, int64_t rowid);
-}  // namespace text_words
+std::optional<std::string> TextValueTimestamp(sqlite3* db, const std::string& table,
+                                              const std::string& column, int64_t rowid);
 
 }  // namespace tdslite

@@ -11,6 +11,7 @@
 #include "file_root.h"
 #include "html_page.h"
 #include "procs.h"
+#include "tdslite/common/text.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
@@ -46,15 +47,6 @@ constexpr int kDatabaseInvalid = 16854;
 constexpr size_t kMaxPageBytes = 256 * 1024 * 1024;
 // SQL Server's limit for a procedure name (sysname).
 constexpr size_t kMaxProcNameChars = 128;
-
-Message MakeMessage(int number, int state, int severity, std::string text) {
-  Message m;
-  m.number = number;
-  m.state = static_cast<uint8_t>(state);
-  m.severity = static_cast<uint8_t>(severity);
-  m.text = std::move(text);
-  return m;
-}
 
 // The text of a Web Assistant message number.
 std::string WebAssistantText(int number, std::string_view procedure) {
@@ -100,10 +92,6 @@ std::string WebAssistantText(int number, std::string_view procedure) {
     default:
       return std::string(procedure) + ": error " + std::to_string(number) + ".";
   }
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return sql::EqualsNoCase(a, b);
 }
 
 // One procedure call: where its messages and DONE tokens go.
@@ -194,7 +182,7 @@ bool Bind(std::span<const ParamDecl> decls, std::span<const ProcArgument> args, 
       index = i;
     } else {
       for (size_t s = 0; s < decls.size(); ++s) {
-        if (EqualsNoCase(a.name, decls[s].name)) index = s;
+        if (EqualsIgnoreCase(a.name, decls[s].name)) index = s;
       }
       if (index == decls.size()) {
         call.Refuse(
@@ -328,11 +316,11 @@ int ParseBlobFormat(std::string_view text, std::vector<BlobFormat>* formats) {
       if (eq == std::string_view::npos || eq + 1 == word.size()) return kBlobFmtInvalid;
       std::string_view key = word.substr(0, eq);
       std::string value(word.substr(eq + 1));
-      if (EqualsNoCase(key, "FILE")) {
+      if (EqualsIgnoreCase(key, "FILE")) {
         f.file = value;
-      } else if (EqualsNoCase(key, "TPLT")) {
+      } else if (EqualsIgnoreCase(key, "TPLT")) {
         f.templ = value;
-      } else if (EqualsNoCase(key, "URL")) {
+      } else if (EqualsIgnoreCase(key, "URL")) {
         f.url = value;
       } else {
         return kBlobFmtInvalid;
@@ -383,13 +371,7 @@ std::string CellText(const ColumnDesc& c, const Value& v) {
     case sql::Storage::kText:
       return v.bytes;
     case sql::Storage::kBlob: {
-      std::string out;
-      char hex[3];
-      for (unsigned char b : v.bytes) {
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        out += hex;
-      }
-      return out;
+      return HexDigits(v.bytes, true);
     }
   }
   return "";
@@ -718,7 +700,7 @@ int MakeWebTask(std::span<const ProcArgument> args, Call& call) {
   if (!ConvertIntegers(kMakeParams, call, &t)) return call.last_error();
   ProcedureHost& host = call.host();
   // SQL Server checks the database first and returns 9 for an unknown one.
-  if (t[kDbName] && !EqualsNoCase(*t[kDbName], host.DatabaseName())) {
+  if (t[kDbName] && !EqualsIgnoreCase(*t[kDbName], host.DatabaseName())) {
     return call.Fail(kDatabaseInvalid, 9);
   }
   if (int rc = CheckTask(t); rc != 0) return call.Fail(rc, rc);
@@ -793,8 +775,8 @@ int RunOrDropWebTask(std::span<const ProcArgument> args, Call& call, bool drop) 
 }  // namespace
 
 bool IsSystemProcedure(std::string_view name) {
-  return EqualsNoCase(name, "sp_makewebtask") || EqualsNoCase(name, "sp_runwebtask") ||
-         EqualsNoCase(name, "sp_dropwebtask");
+  return EqualsIgnoreCase(name, "sp_makewebtask") || EqualsIgnoreCase(name, "sp_runwebtask") ||
+         EqualsIgnoreCase(name, "sp_dropwebtask");
 }
 
 int RunSystemProcedure(std::string_view name, std::span<const ProcArgument> args, int line,

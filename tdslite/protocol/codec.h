@@ -132,6 +132,40 @@ struct Login7 {
   bool integrated_security() const { return (option_flags2 & 0x80) != 0; }
 };
 
+// The TYPE_INFO type codes tdslite sends in COLMETADATA and takes in RPC
+// parameters.
+enum WireType : uint8_t {
+  kImage = 0x22,
+  kText = 0x23,
+  kIntN = 0x26,
+  kInt1 = 0x30,
+  kBit = 0x32,
+  kInt2 = 0x34,
+  kInt4 = 0x38,
+  kDateTime4 = 0x3A,
+  kFlt4 = 0x3B,
+  kMoney = 0x3C,
+  kDateTime = 0x3D,
+  kFlt8 = 0x3E,
+  kNText = 0x63,
+  kBitN = 0x68,
+  kDecimalN = 0x6A,
+  kNumericN = 0x6C,
+  kFltN = 0x6D,
+  kMoneyN = 0x6E,
+  kDateTimeN = 0x6F,
+  kMoney4 = 0x7A,
+  kInt8 = 0x7F,
+  kBigVarBinary = 0xA5,
+  kBigVarChar = 0xA7,
+  kBigBinary = 0xAD,
+  kBigChar = 0xAF,
+  kNVarChar = 0xE7,
+  kNChar = 0xEF,
+  kDate = 0x28,       // parameters only
+  kDateTime2 = 0x2A,  // parameters only
+};
+
 enum class LoginParseError { kNone, kMalformed, kUnknownVersion };
 
 // Parses a LOGIN7 payload strictly by its offset/length table. The version

@@ -12,6 +12,7 @@
 #include <exception>
 #include <optional>
 
+#include "tdslite/common/forwarding_sink.h"
 #include "tdslite/protocol/codec.h"
 #include "tdslite/protocol/packet_io.h"
 #include "tdslite/protocol/protocol.h"
@@ -85,31 +86,18 @@ class WireSink final : public ResultSink {
 
 // Forwards to the wire, turning statement DONEs into DONEINPROC: what a
 // statement run inside sp_executesql reports.
-class ProcedureSink final : public ResultSink {
+class ProcedureSink final : public ForwardingSink {
  public:
-  explicit ProcedureSink(ResultSink& wire) : wire_(wire) {}
-  void Columns(std::span<const ColumnDesc> columns) override { wire_.Columns(columns); }
-  bool Row(std::span<const Value> values) override { return wire_.Row(values); }
-  void Send(const Message& message) override { wire_.Send(message); }
+  explicit ProcedureSink(ResultSink& wire) : ForwardingSink(wire) {}
   void Finish(const Done& done) override {
     Done inner = done;
     if (inner.kind == DoneKind::kDone) inner.kind = DoneKind::kDoneInProc;
     if (inner.status & kDoneError) failed_ = true;
-    wire_.Finish(inner);
+    ForwardingSink::Finish(inner);
   }
-  void ReturnStatus(int32_t status) override { wire_.ReturnStatus(status); }
-  void DatabaseChanged(std::string_view old_name, std::string_view new_name) override {
-    wire_.DatabaseChanged(old_name, new_name);
-  }
-  void TransactionChanged(TransactionEvent event, uint64_t descriptor) override {
-    wire_.TransactionChanged(event, descriptor);
-  }
-  bool Cancelled() override { return wire_.Cancelled(); }
-  bool AcceptsLobSource() const override { return wire_.AcceptsLobSource(); }
   bool failed() const { return failed_; }
 
  private:
-  ResultSink& wire_;
   bool failed_ = false;
 };
 

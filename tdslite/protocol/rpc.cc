@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tdslite/common/text.h"
 #include "tdslite/protocol/codec.h"
+#include "tdslite/sql/lexer.h"
 
 namespace tdslite::protocol {
 
@@ -107,19 +109,19 @@ bool ReadPlp(ByteReader& r, std::string* out, bool* is_null) {
 bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std::string* error) {
   uint64_t raw = LittleEndian(data);
   switch (type) {
-    case 0x30:  // tinyint (unsigned)
+    case kInt1:  // tinyint (unsigned)
       *literal = std::to_string(raw);
       return true;
-    case 0x32:  // bit
+    case kBit:  // bit
       *literal = raw ? "cast(1 as bit)" : "cast(0 as bit)";
       return true;
-    case 0x34:
-    case 0x38:
-    case 0x7F:  // smallint, int, bigint
+    case kInt2:
+    case kInt4:
+    case kInt8:  // smallint, int, bigint
       *literal = std::to_string(SignExtend(raw, data.size()));
       if (data.size() == 8) *literal = "cast(" + *literal + " as bigint)";
       return true;
-    case 0x3B: {  // real
+    case kFlt4: {  // real
       float f;
       uint32_t bits = static_cast<uint32_t>(raw);
       static_assert(sizeof f == sizeof bits);
@@ -133,7 +135,7 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std
       *literal = b;
       return true;
     }
-    case 0x3E: {  // float
+    case kFlt8: {  // float
       double f;
       __builtin_memcpy(&f, &raw, sizeof f);
       if (!std::isfinite(f)) {
@@ -145,8 +147,8 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std
       *literal = b;
       return true;
     }
-    case 0x7A:    // smallmoney
-    case 0x3C: {  // money: high half first
+    case kMoney4:   // smallmoney
+    case kMoney: {  // money: high half first
       int64_t v = data.size() == 4 ? SignExtend(raw, 4)
                                    : static_cast<int64_t>((LittleEndian(data.substr(0, 4)) << 32) |
                                                           LittleEndian(data.substr(4, 4)));
@@ -156,11 +158,11 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std
       *literal = DecimalLiteral(magnitude, negative, 4);
       return true;
     }
-    case 0x3A:  // smalldatetime
+    case kDateTime4:  // smalldatetime
       *literal = DateTimeLiteral(kDays0001To1900 + (raw & 0xFFFF),
                                  (raw >> 16) * 60ull * 1000000000ull, true);
       return true;
-    case 0x3D: {  // datetime: days, then 1/300 s ticks
+    case kDateTime: {  // datetime: days, then 1/300 s ticks
       int64_t days = SignExtend(raw & 0xFFFFFFFFu, 4);
       uint64_t ticks = raw >> 32;
       uint64_t ms = (ticks * 10 + 1) / 3;
@@ -177,16 +179,20 @@ uint8_t FixedTypeFor(uint8_t ntype, size_t length) {
   // Any other length is malformed: the fixed type's decoder reads exactly
   // its own size.
   switch (ntype) {
-    case 0x26:
-      return length == 1 ? 0x30 : length == 2 ? 0x34 : length == 4 ? 0x38 : length == 8 ? 0x7F : 0;
-    case 0x68:
-      return length == 1 ? 0x32 : 0;
-    case 0x6D:
-      return length == 4 ? 0x3B : length == 8 ? 0x3E : 0;
-    case 0x6E:
-      return length == 4 ? 0x7A : length == 8 ? 0x3C : 0;
-    case 0x6F:
-      return length == 4 ? 0x3A : length == 8 ? 0x3D : 0;
+    case kIntN:
+      return length == 1   ? kInt1
+             : length == 2 ? kInt2
+             : length == 4 ? kInt4
+             : length == 8 ? kInt8
+                           : 0;
+    case kBitN:
+      return length == 1 ? kBit : 0;
+    case kFltN:
+      return length == 4 ? kFlt4 : length == 8 ? kFlt8 : 0;
+    case kMoneyN:
+      return length == 4 ? kMoney4 : length == 8 ? kMoney : 0;
+    case kDateTimeN:
+      return length == 4 ? kDateTime4 : length == 8 ? kDateTime : 0;
     default:
       return 0;
   }
@@ -194,23 +200,23 @@ uint8_t FixedTypeFor(uint8_t ntype, size_t length) {
 
 bool IsFixedLength(uint8_t type, size_t* size) {
   switch (type) {
-    case 0x30:
-    case 0x32:
+    case kInt1:
+    case kBit:
       *size = 1;
       return true;
-    case 0x34:
+    case kInt2:
       *size = 2;
       return true;
-    case 0x38:
-    case 0x3B:
-    case 0x7A:
-    case 0x3A:
+    case kInt4:
+    case kFlt4:
+    case kMoney4:
+    case kDateTime4:
       *size = 4;
       return true;
-    case 0x7F:
-    case 0x3E:
-    case 0x3C:
-    case 0x3D:
+    case kInt8:
+    case kFlt8:
+    case kMoney:
+    case kDateTime:
       *size = 8;
       return true;
     default:
@@ -229,11 +235,11 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
     return r.ok() && FixedLiteral(type, data, literal, error);
   }
   switch (type) {
-    case 0x26:
-    case 0x68:
-    case 0x6D:
-    case 0x6E:
-    case 0x6F: {
+    case kIntN:
+    case kBitN:
+    case kFltN:
+    case kMoneyN:
+    case kDateTimeN: {
       r.U8();  // max length
       uint8_t length = r.U8();
       if (length == 0) {
@@ -244,8 +250,8 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
       uint8_t fixed_type = FixedTypeFor(type, length);
       return r.ok() && fixed_type && FixedLiteral(fixed_type, data, literal, error);
     }
-    case 0x6A:
-    case 0x6C: {
+    case kDecimalN:
+    case kNumericN: {
       r.U8();  // max length
       r.U8();  // precision
       uint8_t scale = r.U8();
@@ -263,14 +269,14 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
       *literal = DecimalLiteral(v, sign == 0, scale);
       return true;
     }
-    case 0xA7:
-    case 0xAF:
-    case 0xE7:
-    case 0xEF:
-    case 0xA5:
-    case 0xAD: {
-      bool character = type != 0xA5 && type != 0xAD;
-      bool national = type == 0xE7 || type == 0xEF;
+    case kBigVarChar:
+    case kBigChar:
+    case kNVarChar:
+    case kNChar:
+    case kBigVarBinary:
+    case kBigBinary: {
+      bool character = type != kBigVarBinary && type != kBigBinary;
+      bool national = type == kNVarChar || type == kNChar;
       uint16_t max = r.U16();
       if (character && version >= TdsVersion::k71) r.Skip(5);  // collation
       std::string value;
@@ -286,12 +292,7 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
       if (is_null) {
         *literal = "NULL";
       } else if (!character) {
-        static const char* kHex = "0123456789abcdef";
-        *literal = "0x";
-        for (unsigned char c : value) {
-          literal->push_back(kHex[c >> 4]);
-          literal->push_back(kHex[c & 15]);
-        }
+        *literal = "0x" + HexDigits(value, false);
       } else if (national) {
         *literal = QuoteString(Utf16ToUtf8(value), true);
       } else {
@@ -300,23 +301,17 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
         // rare in parameters and become '?'.
         std::string utf8;
         for (unsigned char c : value) {
-          char32_t cp = (c >= 0x80 && c < 0xA0) ? '?' : c;
-          if (cp < 0x80) {
-            utf8.push_back(static_cast<char>(cp));
-          } else {
-            utf8.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            utf8.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-          }
+          AppendUtf8(&utf8, (c >= 0x80 && c < 0xA0) ? '?' : c);
         }
         *literal = QuoteString(utf8, false);
       }
       return true;
     }
-    case 0x23:
-    case 0x63:
-    case 0x22: {  // text, ntext, image: LONG lengths
-      r.U32();    // max length
-      if (type != 0x22 && version >= TdsVersion::k71) r.Skip(5);
+    case kText:
+    case kNText:
+    case kImage: {  // text, ntext, image: LONG lengths
+      r.U32();      // max length
+      if (type != kImage && version >= TdsVersion::k71) r.Skip(5);
       uint32_t length = r.U32();
       if (!r.ok()) return false;
       if (length == 0xFFFFFFFFu) {
@@ -325,37 +320,32 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
       }
       std::string_view value = r.Bytes(length);
       if (!r.ok()) return false;
-      if (type == 0x63) {
+      if (type == kNText) {
         *literal = QuoteString(Utf16ToUtf8(value), true);
-      } else if (type == 0x22) {
-        static const char* kHex = "0123456789abcdef";
-        *literal = "0x";
-        for (unsigned char c : value) {
-          literal->push_back(kHex[c >> 4]);
-          literal->push_back(kHex[c & 15]);
-        }
+      } else if (type == kImage) {
+        *literal = "0x" + HexDigits(value, false);
       } else {
         *literal = QuoteString(value, false);
       }
       return true;
     }
-    case 0x28:    // date
-    case 0x2A: {  // datetime2
-      uint8_t scale = type == 0x2A ? r.U8() : 0;
+    case kDate:         // date
+    case kDateTime2: {  // datetime2
+      uint8_t scale = type == kDateTime2 ? r.U8() : 0;
       uint8_t length = r.U8();
       if (!r.ok() || scale > 7) return false;
       if (length == 0) {
         *literal = "NULL";
         return true;
       }
-      size_t time_bytes = type == 0x28 ? 0 : scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+      size_t time_bytes = type == kDate ? 0 : scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
       if (length != time_bytes + 3) return false;
       uint64_t time = LittleEndian(r.Bytes(time_bytes));
       uint64_t days = LittleEndian(r.Bytes(3));
       if (!r.ok()) return false;
       uint64_t ns = time;
       for (int i = scale; i < 9; ++i) ns *= 10;
-      *literal = DateTimeLiteral(static_cast<int64_t>(days), ns, type == 0x2A);
+      *literal = DateTimeLiteral(static_cast<int64_t>(days), ns, type == kDateTime2);
       return true;
     }
     default: {
@@ -368,87 +358,26 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
   }
 }
 
-bool IsIdentChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '@' || c == '#' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string SubstituteParameters(std::string_view sql, std::span<const RpcParameter> parameters) {
+  // The batch's own lexer finds the variables, so that names inside
+  // literals, quoted identifiers and comments stay as they are.
+  sql::LexResult lexed = sql::Lex(sql);
   std::string out;
-  size_t i = 0;
-  auto copy_until = [&](size_t end) {
-    out.append(sql.substr(i, end - i));
-    i = end;
-  };
-  while (i < sql.size()) {
-    char c = sql[i];
-    if (c == '\'' || c == '"' || c == '[') {
-      // Literals and quoted identifiers are copied whole; a doubled closing
-      // character stays inside.
-      char close = c == '[' ? ']' : c;
-      size_t j = i + 1;
-      while (j < sql.size()) {
-        if (sql[j] == close) {
-          if (j + 1 < sql.size() && sql[j + 1] == close) {
-            j += 2;
-            continue;
-          }
-          ++j;
-          break;
-        }
-        ++j;
-      }
-      copy_until(std::min(j, sql.size()));
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      size_t j = sql.find('\n', i);
-      copy_until(j == std::string_view::npos ? sql.size() : j);
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      int depth = 0;
-      size_t j = i;
-      while (j < sql.size()) {
-        if (sql.compare(j, 2, "/*") == 0) {
-          ++depth;
-          j += 2;
-        } else if (sql.compare(j, 2, "*/") == 0) {
-          j += 2;
-          if (--depth == 0) break;
-        } else {
-          ++j;
-        }
-      }
-      copy_until(std::min(j, sql.size()));
-    } else if (c == '@' && !(i > 0 && IsIdentChar(sql[i - 1]))) {
-      size_t j = i + 1;
-      while (j < sql.size() && IsIdentChar(sql[j])) ++j;
-      std::string_view name = sql.substr(i, j - i);
-      const RpcParameter* match = nullptr;
-      for (const RpcParameter& p : parameters) {
-        if (EqualNoCase(p.name, name)) match = &p;
-      }
-      if (match && !name.starts_with("@@")) {
-        out += match->literal;
-        i = j;
-      } else {
-        copy_until(j);
-      }
-    } else {
-      out.push_back(c);
-      ++i;
+  size_t copied = 0;
+  for (const sql::Token& t : lexed.tokens) {
+    if (t.kind != sql::TokenKind::kVariable || t.text.starts_with("@@")) continue;
+    const RpcParameter* match = nullptr;
+    for (const RpcParameter& p : parameters) {
+      if (EqualsIgnoreCase(p.name, t.text)) match = &p;
     }
+    if (match == nullptr) continue;
+    out.append(sql.substr(copied, t.offset - copied));
+    out += match->literal;
+    copied = t.offset + t.raw.size();
   }
+  out.append(sql.substr(copied));
   return out;
 }
 
@@ -466,7 +395,7 @@ RpcParseResult ParseRpc(std::string_view body, TdsVersion version, RpcCall* call
     call->procedure = Utf16ToUtf8(raw);
     std::string_view name = call->procedure;
     if (size_t dot = name.rfind('.'); dot != std::string_view::npos) name = name.substr(dot + 1);
-    execute_sql = EqualNoCase(name, "sp_executesql");
+    execute_sql = EqualsIgnoreCase(name, "sp_executesql");
   }
   r.U16();  // option flags
   if (!r.ok()) return RpcParseResult::kMalformed;

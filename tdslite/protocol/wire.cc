@@ -1,6 +1,7 @@
 // Byte order helpers, the bounds-checked reader and text conversions.
 #include <array>
 
+#include "tdslite/common/text.h"
 #include "tdslite/protocol/codec.h"
 
 namespace tdslite::protocol {
@@ -144,24 +145,6 @@ char32_t NextCodePoint(std::string_view s, size_t& pos) {
   return cp;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 // Windows-1252 bytes 0x80..0x9F; 0 marks the five undefined positions.
 constexpr std::array<char16_t, 32> kCp1252High = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -214,12 +197,12 @@ std::string Utf16ToUtf8(std::string_view utf16) {
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
       char16_t v = unit(i + 1);
       if (v >= 0xDC00 && v <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00));
+        AppendUtf8(&out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00));
         ++i;
         continue;
       }
     }
-    AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+    AppendUtf8(&out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
   }
   return out;
 }

@@ -106,20 +106,9 @@ bool CreateCatalogTables(sqlite3* db, const Names& n, std::string* error) {
 
 }  // namespace
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 int CatalogTable::FindColumn(std::string_view n) const {
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (EqualsNoCase(columns[i].name, n)) return static_cast<int>(i);
+    if (EqualsIgnoreCase(columns[i].name, n)) return static_cast<int>(i);
   }
   return -1;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tdslite/common/result_sink.h"
+#include "tdslite/common/text.h"
 #include "tdslite/common/types.h"
 
 namespace tdslite::sql {
@@ -70,6 +71,5 @@ std::string SqliteIndexName(std::string_view table, std::string_view index);
 
 // Quotes an identifier for SQLite.
 std::string QuoteIdent(std::string_view name);
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace tdslite::sql

@@ -1,5 +1,7 @@
 #include "compile.h"
 
+#include "tdslite/common/text.h"
+
 #include <string>
 #include <string_view>
 
@@ -19,14 +21,7 @@ std::string QuoteText(std::string_view text) {
 }
 
 std::string QuoteBlob(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "X'";
-  for (unsigned char c : bytes) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  out += '\'';
-  return out;
+  return "X'" + HexDigits(bytes, true) + "'";
 }
 
 }  // namespace tdslite::sql

@@ -60,7 +60,7 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
     std::string pk_name = stmt.pk_name;
     for (const ColumnDef& def : stmt.column_defs) {
       for (const CatalogColumn& existing : table->columns) {
-        if (EqualsNoCase(existing.name, def.name)) {
+        if (EqualsIgnoreCase(existing.name, def.name)) {
           Throw(2705, 3, 16,
                 "Column names in each table must be unique. Column name '" + def.name +
                     "' in table '" + stmt.table + "' is specified more than once.",

@@ -248,10 +248,10 @@ Typed ExprCompiler::ResolveColumn(const Expr& e, const Scope* scope) {
     const Source* found_src = nullptr;
     bool qualifier_seen = false;
     for (const Source& src : s->sources) {
-      if (!qualifier.empty() && !EqualsNoCase(src.exposed, qualifier)) continue;
+      if (!qualifier.empty() && !EqualsIgnoreCase(src.exposed, qualifier)) continue;
       qualifier_seen = true;
       for (const SourceColumn& c : src.columns) {
-        if (!EqualsNoCase(c.name, name)) continue;
+        if (!EqualsIgnoreCase(c.name, name)) continue;
         if (found != nullptr) {
           Throw(209, 1, 16, "Ambiguous column name '" + name + "'.");
         }
@@ -275,7 +275,8 @@ Typed ExprCompiler::ResolveColumn(const Expr& e, const Scope* scope) {
   if (!qualifier.empty()) {
     bool known = false;
     for (const Scope* s = scope; s != nullptr; s = s->parent) {
-      for (const Source& src : s->sources) known = known || EqualsNoCase(src.exposed, qualifier);
+      for (const Source& src : s->sources)
+        known = known || EqualsIgnoreCase(src.exposed, qualifier);
     }
     if (!known) {
       std::string full;

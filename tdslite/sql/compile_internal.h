@@ -23,6 +23,7 @@
 #include "compile.h"
 #include "lexer.h"
 #include "parser.h"
+#include "tdslite/common/text.h"
 #include "values.h"
 
 namespace tdslite::sql::compiler_detail {
@@ -31,18 +32,9 @@ struct Failure {
   CompileError error;
 };
 
-inline Message Msg(int number, int state, int severity, std::string text) {
-  Message m;
-  m.number = number;
-  m.state = static_cast<uint8_t>(state);
-  m.severity = static_cast<uint8_t>(severity);
-  m.text = std::move(text);
-  return m;
-}
-
 [[noreturn]] inline void Throw(int number, int state, int severity, std::string text,
                                bool abort_batch = true) {
-  throw Failure{CompileError{Msg(number, state, severity, std::move(text)), abort_batch}};
+  throw Failure{CompileError{MakeMessage(number, state, severity, std::move(text)), abort_batch}};
 }
 
 [[noreturn]] inline void NotSupported(const std::string& what) {

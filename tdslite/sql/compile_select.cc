@@ -186,7 +186,7 @@ std::string ExprCompiler::OrderTermSql(const OrderItem& item, const CoreResult& 
   }
   if (e.kind == ExprKind::kColumn && e.names.size() == 1) {
     for (size_t i = 0; i < core.names.size(); ++i) {
-      if (core.named[i] && EqualsNoCase(core.names[i], e.names[0])) {
+      if (core.named[i] && EqualsIgnoreCase(core.names[i], e.names[0])) {
         order_type_is_lob_ = IsLobType((types[i].type).id);
         return Collated("\"_c" + std::to_string(i + 1) + "\"", types[i].type);
       }
@@ -336,7 +336,7 @@ CoreResult ExprCompiler::Core(const Select& s, const Scope* parent) {
 void ExprCompiler::ExpandStar(const Expr& star, CoreResult& r) {
   bool any = false;
   for (const Source& src : r.scope.sources) {
-    if (!star.names.empty() && !EqualsNoCase(src.exposed, star.names[0])) continue;
+    if (!star.names.empty() && !EqualsIgnoreCase(src.exposed, star.names[0])) continue;
     any = true;
     for (const SourceColumn& c : src.columns) {
       Typed t;
@@ -362,7 +362,7 @@ void ExprCompiler::ExpandStar(const Expr& star, CoreResult& r) {
 
 void ExprCompiler::AddSource(Scope* scope, Source src) {
   for (const Source& s : scope->sources) {
-    if (EqualsNoCase(s.exposed, src.exposed)) {
+    if (EqualsIgnoreCase(s.exposed, src.exposed)) {
       Throw(1013, 1, 16,
             "The objects \"" + s.exposed + "\" and \"" + src.exposed +
                 "\" in the FROM clause have the same exposed names. Use correlation names to "

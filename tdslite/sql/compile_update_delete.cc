@@ -36,7 +36,7 @@ TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
     // `update t set ... from t join u` names the target inside the FROM
     // list, by its name or by its alias (`update e ... from emp e`).
     for (const Source& s : p.scope.sources) {
-      if (EqualsNoCase(s.exposed, stmt.table) && !s.table.empty()) {
+      if (EqualsIgnoreCase(s.exposed, stmt.table) && !s.table.empty()) {
         p.target_in_from = true;
         p.target_alias = s.sql_alias;
         target = s.table;

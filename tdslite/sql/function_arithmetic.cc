@@ -5,7 +5,7 @@
 namespace tdslite::sql::function_detail {
 
 Message DivideByZero() {
-  return Error(8134, 1, 16, "Divide by zero error encountered.");
+  return MakeMessage(8134, 1, 16, "Divide by zero error encountered.");
 }
 
 // tds_op(op, a, b, result type): arithmetic on operands already in the
@@ -84,7 +84,7 @@ void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             break;
         }
         if (std::isinf(r) || std::isnan(r)) {
-          throw Failure{Error(
+          throw Failure{MakeMessage(
               8115, 2, 16, "Arithmetic overflow error converting expression to data type float.")};
         }
         sqlite3_result_double(ctx, t.id == TypeId::kReal ? static_cast<float>(r) : r);
@@ -380,8 +380,8 @@ void DecimalFinal(sqlite3_context* ctx, bool average) {
     return;
   }
   if (acc->overflow) {
-    Fail(ctx, Error(8115, 2, 16,
-                    "Arithmetic overflow error converting expression to data type numeric."));
+    Fail(ctx, MakeMessage(8115, 2, 16,
+                          "Arithmetic overflow error converting expression to data type numeric."));
     return;
   }
   const Int128 sum = LoadSum(*acc);
@@ -469,12 +469,12 @@ void FloatMathFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     r = 3.141592653589793;
   }
   if (std::isnan(r)) {
-    Fail(ctx, Error(3623, 1, 16, "An invalid floating point operation occurred."));
+    Fail(ctx, MakeMessage(3623, 1, 16, "An invalid floating point operation occurred."));
     return;
   }
   if (std::isinf(r)) {
     Fail(ctx,
-         Error(8115, 2, 16, "Arithmetic overflow error converting expression to data type float."));
+         MakeMessage(8115, 2, 16, "Arithmetic overflow error converting expression to data type float."));
     return;
   }
   sqlite3_result_double(ctx, r);

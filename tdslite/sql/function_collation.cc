@@ -3,8 +3,6 @@
 
 namespace tdslite::sql::function_detail {
 
-// Compares ignoring ASCII case and trailing blanks, as SQL Server's default
-// case-insensitive collation does.
 // Lower-cases a code point the way a case-insensitive collation folds it:
 // ASCII, Latin-1, Greek and Cyrillic capitals.
 uint32_t LowerCodePoint(uint32_t c) {
@@ -216,9 +214,9 @@ void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (argc == 3) {
     std::vector<uint32_t> e = CodePoints(ValueText(argv[2]));
     if (e.size() != 1) {
-      Fail(ctx, Error(506, 1, 16,
-                      "The invalid escape character \"" + ValueText(argv[2]) +
-                          "\" was specified in a LIKE predicate."));
+      Fail(ctx, MakeMessage(506, 1, 16,
+                            "The invalid escape character \"" + ValueText(argv[2]) +
+                                "\" was specified in a LIKE predicate."));
       return;
     }
     escape = e[0];

@@ -101,10 +101,10 @@ std::string AsText(const Datum& d, const ColumnType& from, int style) {
     case Storage::kDateTicks: {
       auto s = FormatDateTime(d.i, style < 0 ? 0 : style, from.id == TypeId::kSmallDateTime);
       if (!s) {
-        throw Failure{Error(281, 1, 16,
-                            std::to_string(style) +
-                                " is not a valid style number when converting from " +
-                                TypeName(from.id) + " to a character string.")};
+        throw Failure{MakeMessage(281, 1, 16,
+                                  std::to_string(style) +
+                                      " is not a valid style number when converting from " +
+                                      TypeName(from.id) + " to a character string.")};
       }
       return *s;
     }
@@ -116,9 +116,9 @@ std::string AsText(const Datum& d, const ColumnType& from, int style) {
 }
 
 Message ConversionFailed(const ColumnType& from, const std::string& text, const ColumnType& to) {
-  return Error(245, 1, 16,
-               "Conversion failed when converting the " + TypeName(from.id) + " value '" + text +
-                   "' to data type " + TypeName(to.id) + ".");
+  return MakeMessage(245, 1, 16,
+                     "Conversion failed when converting the " + TypeName(from.id) + " value '" +
+                         text + "' to data type " + TypeName(to.id) + ".");
 }
 
 int64_t ToInteger(const Datum& d, const ColumnType& from, const ColumnType& to) {
@@ -191,16 +191,16 @@ double ToDouble(const Datum& d, const ColumnType& from, const ColumnType& to) {
       double v = std::strtod(t.c_str(), &end);
       if (t.empty() || end == nullptr || *end != '\0' || std::isnan(v) || std::isinf(v) ||
           t.find_first_of("xXnN") != std::string::npos) {
-        throw Failure{Error(
+        throw Failure{MakeMessage(
             8114, 5, 16,
             "Error converting data type " + TypeName(from.id) + " to " + TypeName(to.id) + ".")};
       }
       return v;
     }
     case Storage::kBlob:
-      throw Failure{Error(529, 2, 16,
-                          "Explicit conversion from data type " + TypeName(from.id) + " to " +
-                              TypeName(to.id) + " is not allowed.")};
+      throw Failure{MakeMessage(529, 2, 16,
+                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
+                                    TypeName(to.id) + " is not allowed.")};
   }
   return 0;
 }
@@ -233,15 +233,16 @@ Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, in
         }
         auto v = ParseScaled(clean, scale, false);
         if (!v) {
-          throw Failure{Error(235, 0, 16,
-                              "Cannot convert a char value to money. The char value has incorrect "
-                              "syntax.")};
+          throw Failure{
+              MakeMessage(235, 0, 16,
+                          "Cannot convert a char value to money. The char value has incorrect "
+                          "syntax.")};
         }
         return *v;
       }
       auto v = ParseScaled(t, scale, false);
       if (!v) {
-        throw Failure{Error(
+        throw Failure{MakeMessage(
             8114, 5, 16,
             "Error converting data type " + TypeName(from.id) + " to " + TypeName(to.id) + ".")};
       }
@@ -276,14 +277,15 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
       bool out_of_range = false;
       auto v = ParseDateTime(d.s, StyleDateOrder(style < 0 ? 0 : style), &out_of_range);
       if (!v && out_of_range) {
-        throw Failure{Error(242, 3, 16,
+        throw Failure{MakeMessage(242, 3, 16,
                             "The conversion of a " + TypeName(from.id) + " data type to a " +
                                 TypeName(to.id) + " data type resulted in an out-of-range value.")};
       }
       if (!v) {
-        throw Failure{Error(241, 1, 16,
-                            "Conversion failed when converting date and/or time from character "
-                            "string.")};
+        throw Failure{
+            MakeMessage(241, 1, 16,
+                        "Conversion failed when converting date and/or time from character "
+                        "string.")};
       }
       serial = *v;
       break;
@@ -293,16 +295,18 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
   }
   if (serial < static_cast<int64_t>(kMinDateTimeDays) * kTicksPerDay ||
       serial >= (static_cast<int64_t>(kMaxDateTimeDays) + 1) * kTicksPerDay) {
-    throw Failure{Error(242, 3, 16,
-                        "The conversion of a " + TypeName(from.id) + " data type to a " +
-                            TypeName(to.id) + " data type resulted in an out-of-range value.")};
+    throw Failure{MakeMessage(242, 3, 16,
+                              "The conversion of a " + TypeName(from.id) + " data type to a " +
+                                  TypeName(to.id) +
+                                  " data type resulted in an out-of-range value.")};
   }
   if (to.id == TypeId::kSmallDateTime) {
     auto s = ToSmallDateTime(serial);
     if (!s) {
-      throw Failure{Error(242, 3, 16,
-                          "The conversion of a " + TypeName(from.id) + " data type to a " +
-                              TypeName(to.id) + " data type resulted in an out-of-range value.")};
+      throw Failure{MakeMessage(242, 3, 16,
+                                "The conversion of a " + TypeName(from.id) + " data type to a " +
+                                    TypeName(to.id) +
+                                    " data type resulted in an out-of-range value.")};
     }
     serial = *s;
   }
@@ -310,7 +314,7 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
 }
 
 Message Truncated() {
-  return Error(8152, 14, 16, "String or binary data would be truncated.");
+  return MakeMessage(8152, 14, 16, "String or binary data would be truncated.");
 }
 
 // Sets the SQLite result to `d` converted from `from` to `to`.
@@ -327,9 +331,9 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
         v = v != 0 ? 1 : 0;
       } else if (!IntegerFits(v, to.id)) {
         if (to.id == TypeId::kTinyInt || to.id == TypeId::kSmallInt) {
-          throw Failure{Error(220, 1, 16,
-                              "Arithmetic overflow error for data type " + TypeName(to.id) +
-                                  ", value = " + std::to_string(v) + ".")};
+          throw Failure{MakeMessage(220, 1, 16,
+                                    "Arithmetic overflow error for data type " + TypeName(to.id) +
+                                        ", value = " + std::to_string(v) + ".")};
         }
         throw Failure{Overflow(to)};
       }
@@ -352,9 +356,9 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
       Int128 v = ToScaled(d, from, to, to.scale);
       if (DigitCount(v) > to.precision - to.scale + to.scale ||
           (v != 0 && DigitCount(v) > to.precision)) {
-        throw Failure{Error(8115, 2, 16,
-                            "Arithmetic overflow error converting " + TypeName(from.id) +
-                                " to data type numeric.")};
+        throw Failure{MakeMessage(8115, 2, 16,
+                                  "Arithmetic overflow error converting " + TypeName(from.id) +
+                                      " to data type numeric.")};
       }
       ResultText(ctx, FormatScaled(v, to.scale));
       return;
@@ -426,9 +430,9 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
           break;
         }
         default:
-          throw Failure{Error(529, 2, 16,
-                              "Explicit conversion from data type " + TypeName(from.id) + " to " +
-                                  TypeName(to.id) + " is not allowed.")};
+          throw Failure{MakeMessage(529, 2, 16,
+                                    "Explicit conversion from data type " + TypeName(from.id) +
+                                        " to " + TypeName(to.id) + " is not allowed.")};
       }
       if (!IsLobType(to.id)) {
         if (static_cast<int64_t>(b.size()) > to.length) {

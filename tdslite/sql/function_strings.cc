@@ -70,7 +70,8 @@ void SubstringFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   int64_t start = sqlite3_value_int64(argv[1]);
   int64_t length = sqlite3_value_int64(argv[2]);
   if (length < 0) {
-    Fail(ctx, Error(537, 3, 16, "Invalid length parameter passed to the substring function."));
+    Fail(ctx,
+         MakeMessage(537, 3, 16, "Invalid length parameter passed to the substring function."));
     return;
   }
   // Characters before position 1 count against the length. Wide enough
@@ -101,9 +102,9 @@ void LeftRight(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool right)
   }
   int64_t n = sqlite3_value_int64(argv[1]);
   if (n < 0) {
-    Fail(ctx, Error(536, 1, 16,
-                    std::string("Invalid length parameter passed to the ") +
-                        (right ? "right" : "left") + " function."));
+    Fail(ctx, MakeMessage(536, 1, 16,
+                          std::string("Invalid length parameter passed to the ") +
+                              (right ? "right" : "left") + " function."));
     return;
   }
   std::string s = ValueText(argv[0]);
@@ -246,17 +247,7 @@ void CodePointChar(sqlite3_context* ctx, sqlite3_value** argv, bool unicode) {
     return;
   }
   std::string out;
-  uint32_t cp = static_cast<uint32_t>(c);
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
+  AppendUtf8(&out, static_cast<uint32_t>(c));
   ResultText(ctx, out);
 }
 

@@ -30,15 +30,6 @@ bool DecodeError(std::string_view m, Message* out) {
 
 namespace function_detail {
 
-Message Error(int number, int state, int severity, std::string text) {
-  Message m;
-  m.number = number;
-  m.state = static_cast<uint8_t>(state);
-  m.severity = static_cast<uint8_t>(severity);
-  m.text = std::move(text);
-  return m;
-}
-
 std::string ValueText(sqlite3_value* v) {
   const unsigned char* p = sqlite3_value_text(v);
   int n = sqlite3_value_bytes(v);
@@ -100,7 +91,7 @@ void Fail(sqlite3_context* ctx, const Message& m) {
 }
 
 Message Overflow(const ColumnType& to) {
-  return Error(
+  return MakeMessage(
       8115, 2, 16,
       "Arithmetic overflow error converting expression to data type " + TypeName(to.id) + ".");
 }
@@ -138,24 +129,6 @@ std::string Trim(std::string_view s) {
   while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\n' || s[b - 1] == '\r'))
     --b;
   return std::string(s.substr(a, b - a));
-}
-
-void AppendUtf8(std::string* out, uint32_t cp) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 // Decodes one UTF-8 code point; advances *i.
@@ -228,17 +201,6 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
     rc = sqlite3_create_collation(db, "TDSDEC", SQLITE_UTF8, nullptr, CompareDecimal);
   }
   return rc == SQLITE_OK;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace tdslite::sql

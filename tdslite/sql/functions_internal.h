@@ -18,13 +18,12 @@
 #include <vector>
 
 #include "functions.h"
+#include "tdslite/common/text.h"
 #include "tdslite/common/text_pointer.h"
 #include "types.h"
 #include "values.h"
 
 namespace tdslite::sql {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 namespace function_detail {
 
@@ -42,8 +41,6 @@ struct Datum {
 struct Failure {
   Message msg;
 };
-
-Message Error(int number, int state, int severity, std::string text);
 
 std::string ValueText(sqlite3_value* v);
 
@@ -111,8 +108,6 @@ uint32_t LowerCodePoint(uint32_t c);
 uint32_t UpperCodePoint(uint32_t c);
 
 uint32_t NextCodePoint(std::string_view s, size_t* i);
-
-void AppendUtf8(std::string* out, uint32_t cp);
 
 // Compares ignoring case and trailing blanks, as SQL Server's default
 // case-insensitive collation does.

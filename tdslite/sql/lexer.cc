@@ -1,5 +1,7 @@
 #include "lexer.h"
 
+#include "tdslite/common/text.h"
+
 #include <algorithm>
 #include <array>
 
@@ -194,11 +196,7 @@ bool IsHex(char c) {
 }  // namespace
 
 std::string ToLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+  return AsciiLower(s);
 }
 
 bool IsReservedWord(std::string_view lower) {
@@ -216,6 +214,7 @@ LexResult Lex(std::string_view sql) {
     t.text = std::move(text);
     t.raw = std::string(sql.substr(start, i - start));
     t.line = tline;
+    t.offset = start;
     result.tokens.push_back(std::move(t));
   };
   while (i < n) {

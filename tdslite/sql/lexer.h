@@ -27,6 +27,7 @@ struct Token {
   std::string text;
   std::string raw;  // the characters as written (for error messages)
   int line = 1;
+  size_t offset = 0;    // where `raw` starts in the batch (bytes)
   bool quoted = false;  // identifier written in brackets or double quotes
 };
 

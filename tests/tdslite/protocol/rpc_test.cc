@@ -20,6 +20,7 @@ TEST(Rpc, SubstitutesParametersOutsideLiteralsAndComments) {
       {"select 1 -- @P1\n, @P1", "select 1 -- @P1\n, 42"},
       {"select /* @P1 /* nested */ @P1 */ @P1", "select /* @P1 /* nested */ @P1 */ 42"},
       {"select 'unterminated @P1", "select 'unterminated @P1"},
+      {"select N'@P1', 0x40, @P1\n\t+@P1", "select N'@P1', 0x40, 42\n\t+42"},
   };
   for (const Case& c : cases) EXPECT_EQ(SubstituteParameters(c.sql, p), c.expected) << c.sql;
 }

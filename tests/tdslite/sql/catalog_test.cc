@@ -97,8 +97,8 @@ TEST(CatalogTest, KeyColumnNamesRoundTripWhole) {
 
 TEST(CatalogTest, Quoting) {
   EXPECT_EQ(QuoteIdent("a\"b"), "\"a\"\"b\"");
-  EXPECT_TRUE(EqualsNoCase("AbC", "aBc"));
-  EXPECT_FALSE(EqualsNoCase("abc", "abcd"));
+  EXPECT_TRUE(EqualsIgnoreCase("AbC", "aBc"));
+  EXPECT_FALSE(EqualsIgnoreCase("abc", "abcd"));
 }
 
 }  // namespace
