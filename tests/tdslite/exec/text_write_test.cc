@@ -111,6 +111,39 @@ TEST_F(TextWriteTest, RefusalsLeaveTheOldValue) {
   }
 }
 
+// The statement is read by the batch lexer: any spelling of its words,
+// comments, brackets and qualifiers; anything else is a syntax error.
+TEST_F(TextWriteTest, StatementForms) {
+  auto [pointer, stamp] = PointerOf("i", 1);
+  const std::string p = HexOf(pointer), t = HexOf(stamp);
+  struct Case {
+    std::string sql;
+    const char* expected;  // "accepted" or the message number
+  } cases[] = {
+      {"writetext bulk tw.i " + p + " timestamp = " + t, "accepted"},
+      {"WRITETEXT BULK [tw].[i] " + p + " TIMESTAMP=" + t + " WITH LOG;", "accepted"},
+      {"writetext /* c */ bulk master.dbo.tw.i\n" + p + "\ttimestamp = " + t + " -- end",
+       "accepted"},
+      {"writetext bulk tw " + p + " timestamp = " + t, "102"},              // no column
+      {"writetext bulk tw.i " + p + " " + t, "102"},                        // no timestamp =
+      {"writetext bulk tw.i " + p + " timestamp = " + t + " with", "102"},  // with what?
+      {"writetext bulk tw.i " + p + " timestamp = " + t + " extra", "102"},
+      {"writetext bulk tw.i " + p + "0 timestamp = " + t, "102"},  // odd digits
+      {"writetext bulk tw.i 'x' timestamp = " + t, "102"},
+      {"writetext bulk nosuch.i " + p + " timestamp = " + t, "208"},
+      {"writetext bulk tw.nosuch " + p + " timestamp = " + t, "207"},
+  };
+  for (const Case& c : cases) {
+    RecordingSink sink;
+    session_->ExecuteBatch(c.sql, sink);
+    std::unique_ptr<TextWrite> write = session_->TakeTextWrite();
+    const std::string got = write                   ? "accepted"
+                            : sink.messages.empty() ? "nothing"
+                                                    : std::to_string(sink.messages[0].number);
+    EXPECT_EQ(got, c.expected) << c.sql;
+  }
+}
+
 TEST_F(TextWriteTest, AbandonedTransferKeepsTheOldValue) {
   auto [pointer, stamp] = PointerOf("i", 1);
   const std::string before = Stored("i");
