@@ -14,11 +14,20 @@ using namespace compiler_detail;
 
 namespace {
 
-std::string GeneratedName(const char* prefix, std::string_view table) {
-  // SQL Server names unnamed constraints PK__table__<16 hex digits>.
+// SQL Server names an unnamed constraint PK__<table>__<16 hex digits>, the
+// digits unique in the database. Here they are a hash of the table and the
+// key's columns: the same from run to run, and different for each key of a
+// table.
+std::string GeneratedName(const char* prefix, std::string_view table,
+                          const std::vector<std::string>& columns) {
   uint64_t h = 1469598103934665603ull;
-  for (char c : table) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  h ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&h));
+  auto add = [&](std::string_view part) {
+    for (char c : part) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    h = (h ^ 0xFFu) * 1099511628211ull;  // ends the part: ("ab","c") differs from ("a","bc")
+  };
+  add(prefix);
+  add(AsciiLower(table));
+  for (const std::string& c : columns) add(AsciiLower(c));
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(h));
   return std::string(prefix) + "__" + std::string(table.substr(0, 8)) + "__" + hex;
@@ -167,10 +176,10 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
     if (!pk.empty()) {
       CatalogKey key;
       key.kind = 'P';
-      key.name = pk_name.empty() ? GeneratedName("PK", stmt.table) : pk_name;
       for (const std::string& k : pk) {
         key.columns.push_back(table->columns[static_cast<size_t>(table->FindColumn(k))].name);
       }
+      key.name = pk_name.empty() ? GeneratedName("PK", stmt.table, key.columns) : pk_name;
       bool identity_pk = pk.size() == 1 && table->identity_column >= 0 &&
                          table->FindColumn(pk[0]) == table->identity_column;
       if (!identity_pk) {
@@ -183,17 +192,17 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
       if (!def.unique) continue;
       CatalogKey key;
       key.kind = 'U';
-      key.name =
-          def.constraint_name.empty() ? GeneratedName("UQ", stmt.table) : def.constraint_name;
       key.columns.push_back(def.name);
+      key.name = def.constraint_name.empty() ? GeneratedName("UQ", stmt.table, key.columns)
+                                             : def.constraint_name;
       sql += ", UNIQUE " + column_list(key.columns);
       table->keys.push_back(key);
     }
     for (const auto& u : stmt.uniques) {
       CatalogKey key;
       key.kind = 'U';
-      key.name = GeneratedName("UQ", stmt.table);
       key.columns = u;
+      key.name = GeneratedName("UQ", stmt.table, key.columns);
       sql += ", UNIQUE " + column_list(u);
       table->keys.push_back(key);
     }

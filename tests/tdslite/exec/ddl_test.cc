@@ -45,6 +45,28 @@ TEST_F(SessionTest, CreateTableErrors) {
       std::string::npos);
 }
 
+// Generated constraint names: one per key of a table, and the same each time
+// the table is created.
+TEST_F(SessionTest, GeneratedConstraintNamesAreDistinctAndStable) {
+  auto violated = [&](const char* insert) {
+    const std::string out = Run(insert);
+    const size_t at = out.find("constraint '");
+    return at == std::string::npos ? out : out.substr(at + 12, out.find('\'', at + 12) - at - 12);
+  };
+  const char* create = "create table k (a int unique, b int unique, c int)";
+  ASSERT_EQ(Run(create), "done C6");
+  ASSERT_EQ(Run("insert into k values (1, 1, 0)"), "done C3 count=1");
+  const std::string on_a = violated("insert into k values (1, 2, 0)");
+  const std::string on_b = violated("insert into k values (2, 1, 0)");
+  EXPECT_EQ(on_a.rfind("UQ__k__", 0), 0u) << on_a;
+  EXPECT_EQ(on_b.rfind("UQ__k__", 0), 0u) << on_b;
+  EXPECT_NE(on_a, on_b);
+  ASSERT_EQ(Run("drop table k"), "done C7");
+  ASSERT_EQ(Run(create), "done C6");
+  ASSERT_EQ(Run("insert into k values (1, 1, 0)"), "done C3 count=1");
+  EXPECT_EQ(violated("insert into k values (1, 2, 0)"), on_a);
+}
+
 TEST_F(SessionTest, InsertColumnLists) {
   ASSERT_EQ(Run("create table t (a int, b varchar(3) default 'zz', c int)"), "done C6");
   Check({
