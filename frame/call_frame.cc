@@ -122,13 +122,4 @@ APIRET PublishAndLeave() {
   return LeaveCall(PublishErrors() ? kCallRan : kIncorrectCall);
 }
 
-APIRET NotYetAvailable(Result& result, Refusal refusal) {
-  if (refusal == Refusal::kZero) {
-    result.SetNumber(0);
-  } else {
-    result.SetEmpty();
-  }
-  return LeaveCall(kCallRan);
-}
-
 }  // namespace ktdb

@@ -208,10 +208,6 @@ APIRET LeaveCall(APIRET code);
 // with 40 when a set failed.
 APIRET PublishAndLeave();
 
-// The answer of a function whose own work is not built yet: the refusal
-// result, package Idle, return 0. No variable changes.
-APIRET NotYetAvailable(Result& result, Refusal refusal);
-
 // ==== Registration (KTLoadFuncs, KTDropFuncs) ====
 
 // The 13 functions KTLoadFuncs registers and KTDropFuncs deregisters, in

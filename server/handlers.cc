@@ -81,6 +81,9 @@ int MessageHandler(DBPROCESS* /*dbproc*/, DBINT msgno, int msgstate, int severit
     SetMessage.severity = severity;
     CopyCut(SetMessage.text, msgtext);
   }
+  // A server message weighs 2, a DB-Library error 1 (ErrorHandler): an odd
+  // count says a DB-Library error was among the reports. The large-object
+  // functions only ask whether anything was reported (a count above 0).
   ErrorCount += 2;
   // DB-Library's documented answer for a message handler.
   return 0;

@@ -133,10 +133,10 @@ bool ReportResultSet(StemName& results, std::int32_t n, RETCODE status, bool& br
       // The columns of a set do not change from row to row.
       columns = std::min<std::int32_t>(dbnumcols(MainConnection), kMaxColumns);
       if (!SetStemNumber(results, MakeTail(n, 0, 0), columns)) return false;
-      FillColumnWidths(columns);
+      FillColumnFormats(columns);
     }
     for (std::int32_t j = 1; j <= columns; ++j) {
-      const std::string_view value = ValueText(MainConnection, j, ColumnWidths[j], kBatchNullText);
+      const std::string_view value = ValueText(MainConnection, j, ColumnFormats[j], kBatchNullText);
       if (!SetStemText(results, MakeTail(n, r, j), value)) return false;
     }
   }

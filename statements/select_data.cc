@@ -43,12 +43,12 @@ APIRET SelectData(const Arguments& args, Result& result) {
     // SQL Server sends at most kMaxColumns columns.
     const std::int32_t columns = std::min<std::int32_t>(*answer, kMaxColumns);
     if (!SetStemNumber(names, MakeTail(0, 0), columns)) return PublishAndLeave();
-    FillColumnWidths(columns);
+    FillColumnFormats(columns);
     STATUS rowAnswer = REG_ROW;
     while (stored < maximumRows && !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
       ++stored;
       for (std::int32_t j = 1; j <= columns; ++j) {
-        const std::string_view value = ValueText(MainConnection, j, ColumnWidths[j], nullText);
+        const std::string_view value = ValueText(MainConnection, j, ColumnFormats[j], nullText);
         if (!SetStemText(names, MakeTail(stored, j), value)) return PublishAndLeave();
       }
     }

@@ -45,7 +45,7 @@ void NoteOverflow(std::string_view before, std::int32_t number, std::string_view
   ++ErrorCount;
 }
 
-// Builds the heading line and fills FieldWidths and ColumnWidths. Answers
+// Builds the heading line and fills FieldWidths and ColumnFormats. Answers
 // false when the line does not fit.
 bool BuildHeading(LineWriter& line, std::int32_t columns, std::string_view fill) {
   line.Clear();
@@ -53,7 +53,7 @@ bool BuildHeading(LineWriter& line, std::int32_t columns, std::string_view fill)
     const std::string_view label = ColumnLabelOf(MainConnection, j, true);
     const ColumnShape shape = ReadColumnShape(MainConnection, j);
     FieldWidths[j] = DescribeWidth(shape);
-    ColumnWidths[j] = FormatOf(shape);
+    ColumnFormats[j] = FormatOf(shape);
     AppendHeadingField(line, label, FieldWidths[j], fill);
   }
   return !line.Overflowed();
@@ -63,7 +63,7 @@ bool BuildHeading(LineWriter& line, std::int32_t columns, std::string_view fill)
 bool BuildRow(LineWriter& line, std::int32_t row, std::int32_t columns, std::string_view nullText) {
   line.Clear();
   for (std::int32_t j = 1; j <= columns && !line.Overflowed(); ++j) {
-    const ColumnFormat& format = ColumnWidths[j];
+    const ColumnFormat& format = ColumnFormats[j];
     const BYTE* data = dbdata(MainConnection, j);
     if (data == nullptr) {
       // The NULL text stands at the start of the field, whatever the type.

@@ -5,7 +5,7 @@
 namespace ktdb {
 
 std::array<char, kNullSubstituteSize> NullSubstitute = {};
-std::array<ColumnFormat, kMaxColumns + 1> ColumnWidths = {};
+std::array<ColumnFormat, kMaxColumns + 1> ColumnFormats = {};
 std::array<char, kValueTextBufferSize> ValueTextBuffer = {};
 DBCOL ColumnInfo = {};
 

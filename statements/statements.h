@@ -72,11 +72,11 @@ struct ReportedWidth {
 // the call converts values. KTBatch does not use it.
 extern std::array<char, kNullSubstituteSize> NullSubstitute;
 
-// ColumnWidths: entries 1 to the column count are written by a statement
+// ColumnFormats: entries 1 to the column count are written by a statement
 // function before it converts the first value of a result set (KTBatch: for
 // every result set; KTSelectForm: with the heading line); entry 0 is never
 // used.
-extern std::array<ColumnFormat, kMaxColumns + 1> ColumnWidths;
+extern std::array<ColumnFormat, kMaxColumns + 1> ColumnFormats;
 
 // ValueTextBuffer: written by ValueText with one value at a time; the text
 // is meaningful until the next ValueText.
@@ -164,9 +164,9 @@ ReportedWidth ReportWidth(const ColumnShape& shape);
 // smaller than the longest text of the type.
 ColumnFormat FormatOf(const ColumnShape& shape);
 
-// Fills ColumnWidths entries 1 to `columns` for the current result of
+// Fills ColumnFormats entries 1 to `columns` for the current result of
 // MainConnection.
-void FillColumnWidths(std::int32_t columns);
+void FillColumnFormats(std::int32_t columns);
 
 // Value text: the current row's value of `column` as text, in
 // ValueTextBuffer and terminated. A NULL value gives `nullText`; an empty

@@ -163,10 +163,10 @@ ColumnFormat FormatOf(const ColumnShape& shape) {
   return format;
 }
 
-void FillColumnWidths(std::int32_t columns) {
+void FillColumnFormats(std::int32_t columns) {
   const std::int32_t last = std::min<std::int32_t>(columns, kMaxColumns);
   for (std::int32_t j = 1; j <= last; ++j) {
-    ColumnWidths[j] = FormatOf(ReadColumnShape(MainConnection, j));
+    ColumnFormats[j] = FormatOf(ReadColumnShape(MainConnection, j));
   }
 }
 

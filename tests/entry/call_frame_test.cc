@@ -56,8 +56,8 @@ struct Guarded {
   std::string admitted;            // result of an admitted complete call
 };
 
-// An admitted complete call without a server: the functions whose own work
-// is not built yet answer as if refused, and so do those that need a server.
+// An admitted complete call without a server: the functions that need one
+// answer as if refused.
 const std::vector<Guarded> kGuarded = {
     {"KTConnect", KTCONNECT, ktdb::Admission::kIdleNotConnected, "0", {1}, 4, "zz", "0"},
     // Releases the connection (there is none here) and answers "1".
