@@ -1,6 +1,5 @@
 // Sessions side by side, streaming and cancellation.
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -36,14 +35,13 @@ TEST_F(SessionTest, UnreadResultDoesNotBlockOtherSessions) {
   std::thread t([&] { session_->ExecuteBatch("select a from t order by a", reader); });
   {
     std::unique_lock<std::mutex> lock(reader.mutex);
-    ASSERT_TRUE(
-        reader.changed.wait_for(lock, std::chrono::seconds(10), [&] { return reader.stalled; }));
+    reader.changed.wait(lock, [&] { return reader.stalled; });
   }
-  // The other session updates the very table being read, and sees its change.
-  auto start = std::chrono::steady_clock::now();
+  // The other session updates the very table being read, and sees its change
+  // (were it blocked, it would fail when SQLite's busy timeout ends, or hang
+  // until ctest's timeout).
   EXPECT_EQ(RunBatch(*other, "update t set a = a * 10 insert into t values (4)"),
             "done C5 count=3\ndone C3 count=1");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(RunBatch(*other, "select sum(a) from t"), "cols :int\nrow 64\ndone C1 count=1");
   {
     std::lock_guard<std::mutex> lock(reader.mutex);
