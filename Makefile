@@ -25,7 +25,8 @@ DEB_PACKAGES = build-essential cmake make g++ clang pkg-config \
                python3 python3-tds python3-pymssql procps valgrind libclang-rt-14-dev \
                groff-base man-db
 
-.PHONY: all deps configure build build-asan test test-fast test-asan demo bench fuzz soak valgrind format clean \
+.PHONY: all deps configure build build-asan test test-fast test-asan test-tsan demo bench fuzz soak valgrind \
+        format clean \
         doc install uninstall deb deb-test build-fuzz fuzz-smoke
 
 all: build
@@ -64,6 +65,15 @@ test-fast: build
 
 test-asan: build-asan
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# tdslite's concurrency tests (sessions side by side, the server's threads)
+# under ThreadSanitizer.
+BUILD_TSAN ?= build-tsan
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) -DKTDB_TSAN=ON -DKTDB_OOREXX_ARCHIVE=$(OOREXX_ARCHIVE) \
+	  -DKTDB_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target tdslite tdslite_exec_test tdslite_robustness_test
+	cd $(BUILD_TSAN) && ctest --output-on-failure -j $(JOBS) -R 'SessionTest|tdslite.robustness'
 
 # The demo needs the library and tdslite only, not the tests.
 demo: configure
