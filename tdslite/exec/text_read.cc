@@ -135,9 +135,8 @@ void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextC
   if (column < 0)
     return Fail(sink, Error(207, 1, 16, "Invalid column name '" + column_name + "'."));
   const sql::CatalogColumn& col = table->columns[static_cast<size_t>(column)];
-  const Message invalid_pointer =
-      Error(7123, 1, 16,
-            "Invalid text, ntext, or image pointer value " + HexLiteral(*pointer) + ".");
+  const Message invalid_pointer = Error(
+      7123, 1, 16, "Invalid text, ntext, or image pointer value " + HexLiteral(*pointer) + ".");
   TextPointer parsed;
   if (!sql::IsLobType(col.type.id) || !ParseTextPointer(*pointer, &parsed) ||
       parsed.table_hash != NameHash(table->name) || parsed.column_hash != NameHash(col.name)) {
@@ -159,8 +158,7 @@ void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextC
     // A value met for the first time since the database last changed: its
     // timestamp, and its length in units, in one pass.
     cursor->source.reset();
-    std::optional<std::string> now =
-        TextValueTimestamp(db, table->name, col.name, parsed.rowid);
+    std::optional<std::string> now = TextValueTimestamp(db, table->name, col.name, parsed.rowid);
     std::shared_ptr<LobSource> source = OpenLobSource(db, table->name, col.name, parsed.rowid);
     if (!now || !source) return Fail(sink, invalid_pointer);
     int64_t units = source->Size();

@@ -110,9 +110,13 @@ bool StartsWith(std::string_view sql, std::string_view first, std::string_view s
 
 }  // namespace
 
-bool IsWriteTextBulk(std::string_view sql) { return StartsWith(sql, "writetext", "bulk"); }
+bool IsWriteTextBulk(std::string_view sql) {
+  return StartsWith(sql, "writetext", "bulk");
+}
 
-bool IsReadText(std::string_view sql) { return StartsWith(sql, "readtext", ""); }
+bool IsReadText(std::string_view sql) {
+  return StartsWith(sql, "readtext", "");
+}
 
 bool ParseWriteText(std::string_view sql, WriteTextStatement* out, std::string* near) {
   Statement s(sql, 2, near);  // after `writetext bulk`
@@ -137,6 +141,8 @@ bool ParseReadText(std::string_view sql, ReadTextStatement* out, std::string* ne
   return s.i == s.end || s.Fail();
 }
 
-std::string HexLiteral(std::string_view bytes) { return "0x" + HexDigits(bytes, false); }
+std::string HexLiteral(std::string_view bytes) {
+  return "0x" + HexDigits(bytes, false);
+}
 
 }  // namespace tdslite

@@ -440,12 +440,14 @@ std::unique_ptr<TextWrite> StartWriteText(sqlite3* db, std::string_view sql, Mes
   const bool lob = sql::IsLobType(col.type.id);
   if (!lob || !ParseTextPointer(pointer, &parsed) || parsed.table_hash != NameHash(table->name) ||
       parsed.column_hash != NameHash(col.name)) {
-    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + HexLiteral(pointer) + ".");
+    *error =
+        Error(7123, 1, "Invalid text, ntext, or image pointer value " + HexLiteral(pointer) + ".");
     return nullptr;
   }
   std::optional<std::string> now = CurrentTimestamp(db, table->name, col.name, parsed.rowid);
   if (!now) {
-    *error = Error(7123, 1, "Invalid text, ntext, or image pointer value " + HexLiteral(pointer) + ".");
+    *error =
+        Error(7123, 1, "Invalid text, ntext, or image pointer value " + HexLiteral(pointer) + ".");
     return nullptr;
   }
   if (*now != stamp) {

@@ -88,7 +88,7 @@ TEST_F(CompilerTest, CreateTable) {
   EXPECT_EQ(t.keys[0].kind, 'P');
   EXPECT_EQ(t.keys[1].kind, 'U');
   EXPECT_EQ(ddl_[0],
-            "CREATE TABLE \"item\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"name\" TEXT "
+            "CREATE TABLE main.\"item\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"name\" TEXT "
             "COLLATE TDSCI NOT NULL, \"price\" INT, \"qty\" TEXT COLLATE TDSDEC, \"note\" TEXT "
             "COLLATE TDSCI, \"code\" TEXT COLLATE TDSCI, UNIQUE (\"code\"))");
 }
