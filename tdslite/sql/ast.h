@@ -13,6 +13,7 @@
 namespace tdslite::sql {
 
 struct Select;
+struct WindowSpec;
 
 enum class ExprKind {
   kNull,
@@ -53,6 +54,10 @@ struct Expr {
   bool case_has_else = false;
   int line = 1;
   std::string raw;  // the source text of a leaf, for messages
+  // fn(...) over (...): the window; string_agg(...) within group (order by
+  // ...): `within` holds the order only.
+  std::unique_ptr<WindowSpec> over;
+  std::unique_ptr<WindowSpec> within;
 };
 using ExprPtr = std::unique_ptr<Expr>;
 
@@ -74,6 +79,10 @@ struct TableRef {
   JoinKind join = JoinKind::kNone;
   std::unique_ptr<TableRef> left, right;
   ExprPtr on;
+  // (select ...) as t (a, b), (values ...) as v (a, b): the column names.
+  std::vector<std::string> column_aliases;
+  // A table-valued function in FROM (string_split(...)): the call.
+  ExprPtr function;
   int line = 1;
 };
 
@@ -81,6 +90,23 @@ struct OrderItem {
   ExprPtr expr;
   bool descending = false;
 };
+
+struct WindowSpec {
+  std::vector<ExprPtr> partition;
+  std::vector<OrderItem> order;
+  std::string frame;  // "ROWS BETWEEN ... AND ...", as SQLite reads it; empty: the default
+};
+
+// with name [(columns)] as (select ...)
+struct CommonTable {
+  std::string name;
+  std::vector<std::string> columns;
+  std::unique_ptr<Select> select;
+  int line = 1;
+};
+
+// How a select of a union chain joins the ones before it.
+enum class SetOp { kUnion, kExcept, kIntersect };
 
 struct Select {
   bool distinct = false;
@@ -96,6 +122,12 @@ struct Select {
   std::vector<OrderItem> order_by;  // on the whole union
   std::string into;                 // select ... into: the table it creates
   int line = 1;
+  SetOp set_op = SetOp::kUnion;   // in a chain: how it joins the selects before it
+  bool top_ties = false;          // top n with ties
+  ExprPtr offset, fetch;          // order by ... offset n rows [fetch next m rows only]
+  std::vector<CommonTable> with;  // the statement's common table expressions
+  int64_t maxrecursion = -1;      // option (maxrecursion n); -1: not given
+  bool for_xml_path = false;      // for xml path(''): the rows' values as one string
 };
 
 struct ColumnDef {
@@ -171,6 +203,8 @@ struct Stmt {
   std::vector<Stmt> body;       // if: the statement(s) run when true; block: its statements
   std::vector<Stmt> else_body;  // if: the statement(s) run otherwise
   bool on = false;              // set option on/off; raiserror WITH LOG
+  // with ... insert/update/delete: the common table expressions.
+  std::vector<CommonTable> with;
 };
 
 }  // namespace tdslite::sql

@@ -47,6 +47,12 @@ Builtin Agg(std::string_view name, R rule, SqliteFunction a = {}) {
   return f;
 }
 
+Builtin Win(std::string_view name, int min_args, int max_args) {
+  Builtin f = Fn(name, R::kWindow, min_args, max_args);
+  f.kind = K::kWindow;
+  return f;
+}
+
 Builtin Refused(std::string_view name) {
   Builtin f;
   f.name = name;
@@ -140,6 +146,17 @@ const std::vector<Builtin>& Table() {
       Agg("sum", R::kSum, Aggregate<DecimalSumFinal>("tds_dsum")),
       Agg("avg", R::kAvg, Aggregate<DecimalAvgFinal>("tds_davg")),
       Agg("count_big", R::kCount),
+      // Ranking and offset functions, with OVER only.
+      Win("row_number", 0, 0),
+      Win("rank", 0, 0),
+      Win("dense_rank", 0, 0),
+      Win("ntile", 1, 1),
+      Win("percent_rank", 0, 0),
+      Win("cume_dist", 0, 0),
+      Win("lag", 1, 3),
+      Win("lead", 1, 3),
+      Win("first_value", 1, 1),
+      Win("last_value", 1, 1),
       // SQL Server's, not evaluated by tdslite.
       Refused("dateadd"),
       Refused("datediff"),
@@ -177,10 +194,6 @@ const std::vector<Builtin>& Table() {
       Refused("checksum"),
       Refused("binary_checksum"),
       Refused("grouping"),
-      Refused("row_number"),
-      Refused("rank"),
-      Refused("dense_rank"),
-      Refused("ntile"),
       Refused("getutcdate"),
       Refused("sysdatetime"),
       Refused("format"),
@@ -208,7 +221,6 @@ const std::vector<Builtin>& Table() {
       Refused("json_value"),
       Refused("string_agg"),
       Refused("translate"),
-      Refused("string_split"),
       Refused("cast"),
       Refused("sysdatetimeoffset"),
       Refused("sysutcdatetime"),

@@ -20,6 +20,8 @@ enum class BuiltinKind : uint8_t {
   // A function of SQL Server that tdslite does not evaluate: refused with a
   // "not supported" message instead of "not a recognized function".
   kRefused,
+  // A ranking or offset function: only with OVER (row_number, lag, ...).
+  kWindow,
 };
 
 // How the compiler types a call and writes its SQL; one rule may serve
@@ -66,6 +68,7 @@ enum class BuiltinRule : uint8_t {
   kQuoteName,
   kStr,
   kFloatMath,  // power, sqrt, square, exp, log, log10, pi
+  kWindow,     // row_number, rank, lag, ...: see compile_window.cc
 };
 
 // A function tdslite adds to SQLite for a built-in's SQL to call: a scalar

@@ -29,6 +29,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
   // The parser lets through only the names FindBuiltin knows.
   const Builtin* b = FindBuiltin(f);
   if (b == nullptr || b->kind == BuiltinKind::kRefused) NotSupported("The function " + f + "()");
+  if (e.over) return Window(e, scope, allow_aggregate);
   if (b->kind == BuiltinKind::kAggregate) return Aggregate(e, scope, allow_aggregate);
   // Values of the session and the server: no arguments to compile.
   switch (b->rule) {
@@ -482,25 +483,33 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
           "an outer reference.");
   }
   Typed out;
-  out.aggregate = true;
+  // An aggregate with OVER (over_sql_) is a window function: its SQL
+  // carries the window after each call, and it does not group the query.
+  const std::string w = over_sql_;
+  over_sql_.clear();
+  out.aggregate = w.empty();
   const std::string distinct = e.distinct ? "DISTINCT " : "";
   const ColumnType count_type = IntType(f == "count_big" ? TypeId::kBigInt : TypeId::kInt);
   if (e.star) {
     if (f != "count" && f != "count_big") Throw(102, 1, 15, "Incorrect syntax near '*'.");
     out.t = Make(count_type, false);
-    out.sql = "count(*)";
+    out.sql = "count(*)" + w;
     return out;
   }
   ArgCount(e, *FindBuiltin(f));
-  Typed a = Value(*e.args[0], scope, false);
-  if (a.aggregate) {
+  Typed a = Value(*e.args[0], scope, w.empty() ? false : allow_aggregate);
+  if (!w.empty()) {
+    out.aggregate = a.aggregate;
+    out.bare = a.bare;
+  } else if (a.aggregate) {
     Throw(130, 1, 16,
           "Cannot perform an aggregate function on an expression containing an aggregate or a "
           "subquery.");
   }
   if (f == "count" || f == "count_big") {
     out.t = Make(count_type, false);
-    out.sql = "count(" + distinct + (distinct.empty() ? a.sql : Collated(a.sql, a.t.type)) + ")";
+    out.sql =
+        "count(" + distinct + (distinct.empty() ? a.sql : Collated(a.sql, a.t.type)) + ")" + w;
     return out;
   }
   const ColumnType t = a.t.null_literal ? IntType(TypeId::kInt) : a.t.type;
@@ -510,7 +519,7 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
       Throw(8117, 1, 16,
             "Operand data type " + TypeName(t.id) + " is invalid for " + f + " operator.");
     }
-    out.sql = f + "(" + distinct + Collated(a.sql, t) + ")";
+    out.sql = f + "(" + distinct + Collated(a.sql, t) + ")" + w;
     return out;
   }
   if (!IsNumericType(t.id) || t.id == TypeId::kBit) {
@@ -522,25 +531,25 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
       case Storage::kInteger: {
         ColumnType r = t.id == TypeId::kBigInt ? t : IntType(TypeId::kInt);
         out.t.type = r;
-        out.sql = "tds_cvt(sum(" + distinct + a.sql + ")," +
+        out.sql = "tds_cvt(sum(" + distinct + a.sql + ")" + w + "," +
                   std::to_string(PackType(IntType(TypeId::kBigInt))) + "," +
                   std::to_string(PackType(r)) + ",NULL,0)";
         return out;
       }
       case Storage::kMoney:
         out.t.type = IntType(TypeId::kMoney);
-        out.sql = "sum(" + distinct + a.sql + ")";
+        out.sql = "sum(" + distinct + a.sql + ")" + w;
         return out;
       case Storage::kDecimalText: {
         ColumnType r = DecimalType(38, t.scale);
         r.id = t.id;
         out.t.type = r;
-        out.sql = "tds_dsum(" + distinct + a.sql + ")";
+        out.sql = (w.empty() ? "tds_dsum(" : "tds_wdsum(") + distinct + a.sql + ")" + w;
         return out;
       }
       default:
         out.t.type = IntType(TypeId::kFloat);
-        out.sql = "sum(" + distinct + a.sql + ")";
+        out.sql = "sum(" + distinct + a.sql + ")" + w;
         return out;
     }
   }
@@ -549,23 +558,25 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
     case Storage::kInteger: {
       ColumnType r = t.id == TypeId::kBigInt ? t : IntType(TypeId::kInt);
       out.t.type = r;
-      out.sql = "(sum(" + distinct + a.sql + ") / count(" + distinct + a.sql + "))";
+      out.sql =
+          "(sum(" + distinct + a.sql + ")" + w + " / count(" + distinct + a.sql + ")" + w + ")";
       return out;
     }
     case Storage::kMoney:
       out.t.type = IntType(TypeId::kMoney);
-      out.sql = "(sum(" + distinct + a.sql + ") / count(" + distinct + a.sql + "))";
+      out.sql =
+          "(sum(" + distinct + a.sql + ")" + w + " / count(" + distinct + a.sql + ")" + w + ")";
       return out;
     case Storage::kDecimalText: {
       ColumnType r = DecimalType(38, std::max<int>(6, t.scale));
       r.id = t.id;
       out.t.type = r;
-      out.sql = "tds_davg(" + distinct + a.sql + ")";
+      out.sql = (w.empty() ? "tds_davg(" : "tds_wdavg(") + distinct + a.sql + ")" + w;
       return out;
     }
     default:
       out.t.type = IntType(TypeId::kFloat);
-      out.sql = "avg(" + distinct + a.sql + ")";
+      out.sql = "avg(" + distinct + a.sql + ")" + w;
       return out;
   }
 }

@@ -241,6 +241,55 @@ class ExprCompiler {
 
   Typed Aggregate(const Expr& e, const Scope* scope, bool allow_aggregate);
 
+  // ---- windows, paging, FOR XML (compile_window.cc) -------------------------
+
+  Typed Window(const Expr& e, const Scope* scope, bool allow_aggregate);
+
+  // " OVER (PARTITION BY ... ORDER BY ... frame)"; the flags of its
+  // expressions go to *acc.
+  std::string OverSql(const WindowSpec& w, const Scope* scope, bool allow_aggregate, Typed* acc);
+
+  int64_t EvaluateInteger(const Expr& e);
+  double EvaluateNumber(const Expr& e);
+
+  // FOR XML PATH('') answers in an nvarchar column of this length.
+  static constexpr int kXmlPathLength = 4000;
+  std::string ForXmlPath(const std::string& sql, const CoreResult& first,
+                         const std::vector<ExprType>& types);
+
+  bool windows_allowed_ = false;  // compiling a select list or its ORDER BY
+  bool in_window_ = false;        // compiling a window function's arguments
+  std::string over_sql_;          // the window of the aggregate being compiled
+
+  // ---- common table expressions, derived tables (compile_cte.cc) -------------
+
+  // A derived table's source, its columns named by `aliases` when given.
+  std::string DerivedTable(const CoreSelectSql& sub, const std::string& exposed,
+                           const std::vector<std::string>& aliases, Scope* scope);
+
+  // A FROM name that is a common table expression: its SQL in *sql, true.
+  bool CommonTableRef(const TableRef& ref, Scope* scope, std::string* sql);
+
+  std::string RecursiveTable(const CommonTable& cte, const std::string& exposed, Scope* scope);
+
+  std::string SplitTable(const TableRef& ref, Scope* scope);
+
+  // MAXRECURSION 0 still stops here: every loop has a bound.
+  static constexpr int64_t kMaxRecursionLevels = 32767;
+
+  // The recursive member being compiled reads the rows made so far.
+  struct RecursiveRef {
+    std::string name;
+    std::string sql_name;
+    std::vector<std::string> names;
+    std::vector<ExprType> types;
+    bool used = false;
+    std::string level_sql;
+  };
+  std::vector<const CommonTable*> ctes_;  // in scope, innermost last
+  std::vector<RecursiveRef> recursive_;
+  int64_t maxrecursion_ = 100;
+
   sqlite3* db_;
   const SessionVars& vars_;
   int* alias_counter_;

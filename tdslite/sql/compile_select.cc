@@ -19,7 +19,7 @@ ExprCompiler::CoreSelectSql ExprCompiler::Subquery(const Select& s, const Scope*
 }
 
 void ExprCompiler::NoOrderBy(const Select& s) {
-  if (!s.order_by.empty() && !s.top) {
+  if (!s.order_by.empty() && !s.top && !s.offset && !s.for_xml_path) {
     Throw(1033, 1, 15,
           "The ORDER BY clause is invalid in views, inline functions, derived tables, "
           "subqueries, and common table expressions, unless TOP, OFFSET or FOR XML is also "
@@ -31,6 +31,15 @@ ExprCompiler::CoreSelectSql ExprCompiler::SelectSql(const Select& s, const Scope
                                                     int64_t extra_limit) {
   const bool stream_images = stream_images_;
   stream_images_ = false;
+  // The statement's common table expressions are seen by all of it.
+  const size_t ctes_before = ctes_.size();
+  for (const CommonTable& cte : s.with) ctes_.push_back(&cte);
+  struct PopCtes {
+    std::vector<const CommonTable*>* v;
+    size_t n;
+    ~PopCtes() { v->resize(n); }
+  } pop_ctes{&ctes_, ctes_before};
+  if (s.maxrecursion >= 0) maxrecursion_ = s.maxrecursion;
   CoreResult first = Core(s, parent);
   std::vector<CoreResult> rest;
   for (const auto& u : s.unions) {
@@ -100,23 +109,75 @@ ExprCompiler::CoreSelectSql ExprCompiler::SelectSql(const Select& s, const Scope
       streamed[i] = stream_images && item.t.type.id == TypeId::kImage && !item.column_name.empty();
     }
   }
+  // ORDER BY: output names and positions, or (single selects) expressions.
+  // With TIES ranks the rows by the same terms, kept as hidden columns.
+  std::vector<std::string> order_terms;
+  if (!s.order_by.empty()) {
+    const bool windows = windows_allowed_;
+    windows_allowed_ = !is_union;
+    for (const OrderItem& item : s.order_by) {
+      order_terms.push_back(OrderTerm(item, first, types, is_union) +
+                            (item.descending ? " DESC" : ""));
+    }
+    windows_allowed_ = windows;
+  }
+  if (s.top_ties) {
+    if (s.order_by.empty()) {
+      Throw(1062, 1, 16,
+            "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause.");
+    }
+    if (is_union) NotSupported("TOP ... WITH TIES in a UNION");
+  }
+  // WITH TIES: each term as the wrapping query reads it: an output column
+  // as it is, an expression through a hidden column.
+  std::string rank_order;
+  for (size_t k = 0; s.top_ties && k < order_terms.size(); ++k) {
+    std::string term = order_terms[k];
+    const bool desc = term.size() > 5 && term.compare(term.size() - 5, 5, " DESC") == 0;
+    if (desc) term.resize(term.size() - 5);
+    std::string outer = term;
+    if (term.rfind("\"_c", 0) != 0 && term.rfind("(\"_c", 0) != 0) {
+      const std::string name = "\"_o" + std::to_string(k + 1) + "\"";
+      hidden += ", " + term + " AS " + name;
+      outer = name;
+      for (const char* coll : {" COLLATE TDSCI)", " COLLATE TDSDEC)"}) {
+        const std::string c = coll;
+        if (term.size() > c.size() && term.compare(term.size() - c.size(), c.size(), c) == 0) {
+          outer = "(" + name + c;
+        }
+      }
+    }
+    rank_order += std::string(k ? ", " : "") + outer + (desc ? " DESC" : "");
+  }
   std::string sql = emit_core(first, is_union, hidden, streamed);
   for (size_t k = 0; k < rest.size(); ++k) {
-    sql += s.unions[k].first ? " UNION ALL " : " UNION ";
+    const SetOp op = s.unions[k].second->set_op;
+    sql += op == SetOp::kExcept      ? " EXCEPT "
+           : op == SetOp::kIntersect ? " INTERSECT "
+           : s.unions[k].first       ? " UNION ALL "
+                                     : " UNION ";
     sql += emit_core(rest[k], true, "", {});
   }
-  // ORDER BY: output names and positions, or (single selects) expressions.
-  if (!s.order_by.empty()) {
+  const std::string unordered = sql;
+  if (!order_terms.empty()) {
     std::string order;
-    for (const OrderItem& item : s.order_by) {
-      if (!order.empty()) order += ", ";
-      order += OrderTerm(item, first, types, is_union) + (item.descending ? " DESC" : "");
-    }
+    for (const std::string& term : order_terms) order += (order.empty() ? "" : ", ") + term;
     sql += " ORDER BY " + order;
   }
-  // TOP
+  // TOP n [percent] [with ties], OFFSET ... FETCH, SET ROWCOUNT
   int64_t limit = -1;
-  if (s.top) {
+  std::string limit_sql;  // TOP n PERCENT: counted from the rows
+  if (s.top && s.top_percent) {
+    double percent = EvaluateNumber(*s.top);
+    if (!(percent >= 0 && percent <= 100)) {
+      Throw(1031, 1, 16, "Percent values must be between 0 and 100.");
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", percent);
+    const std::string share = "(count(*) * " + std::string(buf) + " / 100.0)";
+    limit_sql = "(SELECT CAST(" + share + " AS INTEGER) + (" + share + " > CAST(" + share +
+                " AS INTEGER)) FROM (" + unordered + "))";
+  } else if (s.top) {
     auto v = ConstantInteger(*s.top);
     if (!v) {
       if (s.top->kind == ExprKind::kDecimal || s.top->kind == ExprKind::kFloat) {
@@ -124,7 +185,7 @@ ExprCompiler::CoreSelectSql ExprCompiler::SelectSql(const Select& s, const Scope
               "The number of rows provided for a TOP or FETCH clauses row count parameter must "
               "be an integer.");
       }
-      NotSupported("TOP with an expression");
+      v = EvaluateInteger(*s.top);
     }
     if (*v < 0) {
       Throw(1060, 1, 15,
@@ -133,14 +194,50 @@ ExprCompiler::CoreSelectSql ExprCompiler::SelectSql(const Select& s, const Scope
     }
     limit = *v;
   }
-  if (extra_limit >= 0 && (limit < 0 || extra_limit < limit)) limit = extra_limit;
-  if (limit >= 0) {
-    if (is_union) {
-      // TOP applies to the first select of a union in T-SQL.
-      NotSupported("TOP in a UNION");
+  int64_t offset = -1;
+  if (s.offset) {
+    offset = EvaluateInteger(*s.offset);
+    if (offset < 0)
+      Throw(10742, 1, 16, "The offset specified in a OFFSET clause may not be negative.");
+    if (s.fetch) {
+      limit = EvaluateInteger(*s.fetch);
+      if (limit <= 0) {
+        Throw(10744, 1, 16,
+              "The number of rows provided for a FETCH clause must be greater then zero.");
+      }
     }
+  }
+  if (s.top_ties) {
+    // The rows that rank within the first n, by the ORDER BY terms.
+    std::string columns;
+    for (size_t i = 0; i < first.items.size(); ++i) {
+      columns += std::string(i ? ", " : "") + "\"_c" + std::to_string(i + 1) + "\"";
+    }
+    for (size_t i = 0; i < rowid_columns.size(); ++i) {
+      if (rowid_columns[i] >= 0) columns += ", \"_r" + std::to_string(i + 1) + "\"";
+    }
+    const std::string bound = limit_sql.empty() ? std::to_string(limit) : limit_sql;
+    sql = "SELECT " + columns + " FROM (SELECT *, rank() OVER (ORDER BY " + rank_order +
+          ") AS \"_rk\" FROM (" + unordered + ")) WHERE \"_rk\" <= " + bound + " ORDER BY " +
+          rank_order;
+    limit = -1;
+    limit_sql.clear();
+  }
+  if (extra_limit >= 0 && limit_sql.empty() && (limit < 0 || extra_limit < limit)) {
+    limit = extra_limit;
+  }
+  if ((limit >= 0 || !limit_sql.empty()) && s.top && is_union) {
+    // TOP applies to the first select of a union in T-SQL.
+    NotSupported("TOP in a UNION");
+  }
+  if (!limit_sql.empty()) {
+    sql += " LIMIT " + limit_sql;
+    if (extra_limit >= 0) sql = "SELECT * FROM (" + sql + ") LIMIT " + std::to_string(extra_limit);
+  } else if (limit >= 0 || offset >= 0) {
     sql += " LIMIT " + std::to_string(limit);
   }
+  if (offset >= 0) sql += " OFFSET " + std::to_string(offset);
+  if (s.for_xml_path) sql = ForXmlPath(sql, first, types);
   CoreSelectSql out;
   out.sql = sql;
   out.columns = types;
@@ -155,6 +252,16 @@ ExprCompiler::CoreSelectSql ExprCompiler::SelectSql(const Select& s, const Scope
     d.identity = !is_union && first.items[i].identity;
     if (IsLobType(d.type.id)) d.table = first.items[i].table;
     out.descs.push_back(d);
+  }
+  if (s.for_xml_path) {
+    ColumnDesc d;
+    d.type = VarCharType(kXmlPathLength, true);
+    d.nullable = true;
+    out.descs = {d};
+    out.columns = {Make(d.type, true)};
+    out.rowid_columns = {-1};
+    out.source_columns = {""};
+    out.streamed = {false};
   }
   return out;
 }
@@ -248,6 +355,8 @@ void ExprCompiler::CheckGrouped(const Typed& t, const std::vector<std::string>& 
 
 // One select without union/order by.
 CoreResult ExprCompiler::Core(const Select& s, const Scope* parent) {
+  const bool windows_before = windows_allowed_;
+  windows_allowed_ = false;
   CoreResult r;
   r.scope.parent = parent;
   r.distinct = s.distinct;
@@ -256,13 +365,16 @@ CoreResult ExprCompiler::Core(const Select& s, const Scope* parent) {
     if (i > 0) from += ", ";
     from += TableRefSql(*s.from[i], &r.scope);
   }
-  // Select list
+  // Select list: the one place, with ORDER BY, for window functions.
+  const bool outer_windows = windows_before;
   for (const SelectItem& item : s.items) {
     if (item.expr->kind == ExprKind::kStar) {
       ExpandStar(*item.expr, r);
       continue;
     }
+    windows_allowed_ = true;
     Typed t = Value(*item.expr, &r.scope, true);
+    windows_allowed_ = false;
     if (!item.assign.empty()) {
       // select @v = expr: the value as the variable's type.
       const LocalVariable* v = nullptr;
@@ -329,6 +441,7 @@ CoreResult ExprCompiler::Core(const Select& s, const Scope* parent) {
     if (having) rest += " HAVING " + having->sql;
   }
   r.from_and_rest = rest;
+  windows_allowed_ = outer_windows;
   if (r.items.empty()) Throw(102, 1, 15, "Incorrect syntax near 'from'.");
   return r;
 }
@@ -412,28 +525,18 @@ std::string ExprCompiler::TableRefSql(const TableRef& ref, Scope* scope) {
     if (ref.on) sql += " ON " + Condition(*ref.on, scope, false).sql;
     return sql;
   }
-  Source src;
-  src.sql_alias = NextAlias();
   if (ref.subquery) {
     NoOrderBy(*ref.subquery);
     CoreSelectSql sub = SelectSql(*ref.subquery, nullptr, -1);
-    src.exposed = ref.alias;
-    for (size_t i = 0; i < sub.descs.size(); ++i) {
-      if (sub.descs[i].name.empty()) {
-        Throw(8155, 2, 16,
-              "No column name was specified for column " + std::to_string(i + 1) + " of '" +
-                  ref.alias + "'.");
-      }
-      SourceColumn c;
-      c.name = sub.descs[i].name;
-      c.type = sub.columns[i];
-      c.sql = src.sql_alias + ".\"_c" + std::to_string(i + 1) + "\"";
-      src.columns.push_back(c);
-    }
-    std::string sql = "(" + sub.sql + ") AS " + src.sql_alias;
-    AddSource(scope, std::move(src));
-    return sql;
+    return DerivedTable(sub, ref.alias, ref.column_aliases, scope);
   }
+  if (ref.function) return SplitTable(ref, scope);
+  {
+    std::string sql;
+    if (CommonTableRef(ref, scope, &sql)) return sql;
+  }
+  Source src;
+  src.sql_alias = NextAlias();
   auto table = LookupTable(db_, ref.name);
   if (!table) Throw(208, 1, 16, "Invalid object name '" + ref.name + "'.");
   src.exposed = ref.alias.empty() ? ref.name : ref.alias;

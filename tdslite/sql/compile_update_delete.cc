@@ -27,6 +27,14 @@ struct TargetPlan {
 
 TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
   TargetPlan p;
+  // with ... update/delete: the common table expressions serve the FROM
+  // list and the subqueries; changing rows through one is not built.
+  for (const CommonTable& cte : stmt.with) {
+    if (EqualsIgnoreCase(cte.name, stmt.table)) {
+      NotSupported("UPDATE or DELETE through a common table expression");
+    }
+    c.ctes_.push_back(&cte);
+  }
   std::string target = stmt.table;
   if (!stmt.from.empty()) {
     for (size_t i = 0; i < stmt.from.size(); ++i) {

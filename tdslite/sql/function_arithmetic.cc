@@ -473,8 +473,8 @@ void FloatMathFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     return;
   }
   if (std::isinf(r)) {
-    Fail(ctx,
-         MakeMessage(8115, 2, 16, "Arithmetic overflow error converting expression to data type float."));
+    Fail(ctx, MakeMessage(8115, 2, 16,
+                          "Arithmetic overflow error converting expression to data type float."));
     return;
   }
   sqlite3_result_double(ctx, r);

@@ -278,8 +278,9 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
       auto v = ParseDateTime(d.s, StyleDateOrder(style < 0 ? 0 : style), &out_of_range);
       if (!v && out_of_range) {
         throw Failure{MakeMessage(242, 3, 16,
-                            "The conversion of a " + TypeName(from.id) + " data type to a " +
-                                TypeName(to.id) + " data type resulted in an out-of-range value.")};
+                                  "The conversion of a " + TypeName(from.id) + " data type to a " +
+                                      TypeName(to.id) +
+                                      " data type resulted in an out-of-range value.")};
       }
       if (!v) {
         throw Failure{

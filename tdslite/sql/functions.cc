@@ -196,6 +196,7 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
                                    f.per_statement ? context : nullptr, f.scalar, f.step, f.final);
     }
   }
+  if (rc == SQLITE_OK && !RegisterWindowFunctions(db)) rc = SQLITE_ERROR;
   if (rc == SQLITE_OK) rc = sqlite3_create_collation(db, "TDSCI", SQLITE_UTF8, nullptr, CompareCi);
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_collation(db, "TDSDEC", SQLITE_UTF8, nullptr, CompareDecimal);

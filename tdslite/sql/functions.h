@@ -24,6 +24,10 @@ struct FunctionContext {
 // Registers everything on a connection. `context` must outlive it.
 bool RegisterFunctions(sqlite3* db, FunctionContext* context);
 
+// The window aggregates and the helpers of recursive queries and FOR XML
+// (function_window.cc); RegisterFunctions calls it.
+bool RegisterWindowFunctions(sqlite3* db);
+
 // Errors raised inside SQL functions travel through SQLite as an error
 // message of this form; the executor turns them back into a Message.
 std::string EncodeError(int number, int state, int severity, std::string_view text);

@@ -283,6 +283,7 @@ ExprPtr Parser::ParseFunctionCall() {
     Advance();
     e->star = true;
     ExpectOp(")");
+    if (AcceptKw("over")) e->over = ParseWindow();
     return e;
   }
   if (AcceptKw("distinct")) {
@@ -298,8 +299,79 @@ ExprPtr Parser::ParseFunctionCall() {
     } while (AcceptOp(","));
   }
   ExpectOp(")");
-  if (IsKw("over")) NotSupported("Window functions (OVER)");
+  if (IsWord("within") && IsKw("group", 1)) {
+    if (e->text != "string_agg") SyntaxError();
+    Advance();
+    Advance();
+    ExpectOp("(");
+    ExpectKw("order");
+    ExpectKw("by");
+    e->within = std::make_unique<WindowSpec>();
+    ParseOrderList(&e->within->order);
+    ExpectOp(")");
+  }
+  if (AcceptKw("over")) {
+    if (builtin->kind == BuiltinKind::kScalar || e->text == "string_agg") {
+      Fail(4113, 15,
+           "The function '" + t.text +
+               "' is not a valid windowing function, and cannot be used with the OVER clause.");
+    }
+    e->over = ParseWindow();
+  } else if (builtin->kind == BuiltinKind::kWindow) {
+    Fail(10753, 15, "The function '" + t.text + "' must have an OVER clause.");
+  }
   return e;
+}
+
+std::unique_ptr<WindowSpec> Parser::ParseWindow() {
+  auto w = std::make_unique<WindowSpec>();
+  ExpectOp("(");
+  if (AcceptWord("partition")) {
+    ExpectKw("by");
+    do {
+      w->partition.push_back(ParseValue());
+    } while (AcceptOp(","));
+  }
+  if (AcceptKw("order")) {
+    ExpectKw("by");
+    ParseOrderList(&w->order);
+  }
+  if (IsWord("rows") || IsWord("range")) {
+    const bool rows = ToLower(Advance().text) == "rows";
+    // One bound: unbounded preceding, n preceding, current row, n following,
+    // unbounded following.
+    auto bound = [&]() -> std::string {
+      if (AcceptWord("unbounded")) {
+        if (AcceptWord("preceding")) return "UNBOUNDED PRECEDING";
+        if (AcceptWord("following")) return "UNBOUNDED FOLLOWING";
+        SyntaxError();
+      }
+      if (AcceptKw("current")) {
+        if (!AcceptWord("row")) SyntaxError();
+        return "CURRENT ROW";
+      }
+      if (Peek().kind != TokenKind::kInteger) SyntaxError();
+      if (!rows) NotSupported("RANGE with an offset");
+      std::string n = Advance().text;
+      if (AcceptWord("preceding")) return n + " PRECEDING";
+      if (AcceptWord("following")) return n + " FOLLOWING";
+      SyntaxError();
+    };
+    std::string frame = rows ? "ROWS " : "RANGE ";
+    if (AcceptKw("between")) {
+      frame += "BETWEEN " + bound();
+      ExpectKw("and");
+      frame += " AND " + bound();
+    } else {
+      frame += bound();
+    }
+    if (w->order.empty()) {
+      Fail(10756, 15, "Window frame with ROWS or RANGE must have an ORDER BY clause.");
+    }
+    w->frame = frame;
+  }
+  ExpectOp(")");
+  return w;
 }
 
 ExprPtr Parser::ParseCast() {

@@ -2,41 +2,132 @@
 // HAVING, UNION and ORDER BY.
 #include "parser_internal.h"
 
+#include "tdslite/common/text.h"
+
 namespace tdslite::sql::parser_detail {
 
 std::unique_ptr<Select> Parser::ParseSelectStatement() {
   DepthGuard guard(this);
   auto sel = ParseSelectCore();
-  while (IsKw("union")) {
+  bool after_union = false;
+  for (;;) {
+    SetOp op;
+    if (IsKw("union")) {
+      op = SetOp::kUnion;
+    } else if (IsKw("except")) {
+      op = SetOp::kExcept;
+    } else if (IsKw("intersect")) {
+      op = SetOp::kIntersect;
+    } else {
+      break;
+    }
+    // INTERSECT binds tighter than UNION and EXCEPT; a chain is evaluated
+    // from left to right, so one after them would be read wrongly.
+    if (op == SetOp::kIntersect && after_union) NotSupported("INTERSECT after UNION or EXCEPT");
+    after_union = after_union || op != SetOp::kIntersect;
     Advance();
-    bool all = AcceptKw("all");
+    bool all = op == SetOp::kUnion && AcceptKw("all");
     if (!IsKw("select")) {
-      if (IsOp("(")) NotSupported("A parenthesized query in UNION");
+      if (IsOp("(")) NotSupported("A parenthesized query in UNION, EXCEPT or INTERSECT");
       SyntaxError();
     }
-    sel->unions.emplace_back(all, ParseSelectCore());
+    auto next = ParseSelectCore();
+    next->set_op = op;
+    sel->unions.emplace_back(all, std::move(next));
   }
-  if (IsKw("except") || IsKw("intersect")) NotSupported(ToUpper(Peek().text));
   if (AcceptKw("order")) {
     ExpectKw("by");
-    do {
-      OrderItem item;
-      item.expr = ParseValue();
-      if (AcceptKw("desc")) {
-        item.descending = true;
-      } else {
-        AcceptKw("asc");
+    ParseOrderList(&sel->order_by);
+    if (IsWord("offset")) {
+      Advance();
+      sel->offset = ParseValue();
+      if (!AcceptWord("rows") && !AcceptWord("row")) SyntaxError();
+      if (AcceptKw("fetch")) {
+        if (!AcceptWord("next") && !AcceptWord("first")) SyntaxError();
+        sel->fetch = ParseValue();
+        if (!AcceptWord("rows") && !AcceptWord("row")) SyntaxError();
+        if (!AcceptWord("only")) SyntaxError();
       }
-      sel->order_by.push_back(std::move(item));
-    } while (AcceptOp(","));
+      if (sel->top)
+        Fail(10741, 15, "A TOP can not be used in the same query or sub-query as a OFFSET.");
+    } else if (IsKw("fetch") && (IsWord("next", 1) || IsWord("first", 1))) {
+      Advance();
+      Fail(153, 15,
+           "Invalid usage of the option " + ToUpper(Peek().text) + " in the FETCH statement.");
+    }
   }
-  if (IsKw("for")) NotSupported("FOR BROWSE/XML");
-  if (IsKw("option")) NotSupported("Query hints (OPTION)");
+  if (IsKw("for")) {
+    if (IsWord("xml", 1) && IsWord("path", 2) && IsOp("(", 3) &&
+        Peek(4).kind == TokenKind::kString && Peek(4).text.empty() && IsOp(")", 5) &&
+        !IsOp(",", 6)) {
+      for (int i = 0; i < 6; ++i) Advance();
+      sel->for_xml_path = true;
+    } else {
+      NotSupported("FOR BROWSE, and FOR XML other than PATH('')");
+    }
+  }
+  if (IsKw("option")) {
+    Advance();
+    ExpectOp("(");
+    if (!AcceptWord("maxrecursion")) NotSupported("Query hints (OPTION) other than MAXRECURSION");
+    if (Peek().kind != TokenKind::kInteger) SyntaxError();
+    int64_t n = SignedInteger();
+    if (n > 32767) {
+      Fail(310, 15,
+           "The value " + std::to_string(n) +
+               " specified for the MAXRECURSION option exceeds the allowed maximum of 32767.");
+    }
+    sel->maxrecursion = n;
+    ExpectOp(")");
+  }
   if (IsKw("compute")) NotSupported("COMPUTE");
   return sel;
 }
 
-ExprPtr Parser::ParseTop(bool* percent) {
+void Parser::ParseOrderList(std::vector<OrderItem>* out) {
+  do {
+    OrderItem item;
+    item.expr = ParseValue();
+    if (AcceptKw("desc")) {
+      item.descending = true;
+    } else {
+      AcceptKw("asc");
+    }
+    out->push_back(std::move(item));
+  } while (AcceptOp(","));
+}
+
+// with name [(columns)] as (select ...), ...: the statement that follows
+// gets them.
+std::vector<CommonTable> Parser::ParseWith() {
+  ExpectKw("with");
+  std::vector<CommonTable> out;
+  do {
+    CommonTable cte;
+    cte.line = Peek().line;
+    cte.name = Identifier();
+    if (AcceptOp("(")) {
+      do {
+        cte.columns.push_back(Identifier());
+      } while (AcceptOp(","));
+      ExpectOp(")");
+    }
+    ExpectKw("as");
+    ExpectOp("(");
+    if (!IsKw("select")) SyntaxError();
+    cte.select = ParseSelectStatement();
+    ExpectOp(")");
+    for (const CommonTable& other : out) {
+      if (EqualsIgnoreCase(other.name, cte.name)) {
+        Fail(239, 16, "Duplicate common table expression name '" + cte.name + "' was specified.");
+      }
+    }
+    out.push_back(std::move(cte));
+  } while (AcceptOp(","));
+  return out;
+}
+
+ExprPtr Parser::ParseTop(bool* percent, bool* ties) {
   ExprPtr e;
   if (AcceptOp("(")) {
     e = ParseExpr();
@@ -50,9 +141,15 @@ ExprPtr Parser::ParseTop(bool* percent) {
   }
   if (IsKw("percent")) {
     if (percent == nullptr) SyntaxError();
-    NotSupported("TOP ... PERCENT");
+    Advance();
+    *percent = true;
   }
-  if (IsKw("with") && IsWord("ties", 1)) NotSupported("TOP ... WITH TIES");
+  if (IsKw("with") && IsWord("ties", 1)) {
+    if (ties == nullptr) NotSupported("TOP ... WITH TIES outside a SELECT");
+    Advance();
+    Advance();
+    *ties = true;
+  }
   return e;
 }
 
@@ -68,8 +165,7 @@ std::unique_ptr<Select> Parser::ParseSelectCore() {
     AcceptKw("all");
   }
   if (AcceptKw("top")) {
-    bool percent = false;
-    sel->top = ParseTop(&percent);
+    sel->top = ParseTop(&sel->top_percent, &sel->top_ties);
   }
   do {
     sel->items.push_back(ParseSelectItem());
@@ -195,17 +291,39 @@ std::unique_ptr<TableRef> Parser::ParseTableFactor() {
   auto ref = std::make_unique<TableRef>();
   ref->line = Peek().line;
   if (AcceptOp("(")) {
-    if (IsKw("select")) {
-      ref->subquery = ParseSelectStatement();
+    if (IsKw("select") || IsKw("values")) {
+      ref->subquery = IsKw("values") ? ParseRowConstructor() : ParseSelectStatement();
       ExpectOp(")");
       AcceptKw("as");
       if (Peek().kind != TokenKind::kIdentifier) SyntaxError();
       ref->alias = Advance().text;
+      if (AcceptOp("(")) {
+        do {
+          ref->column_aliases.push_back(Identifier());
+        } while (AcceptOp(","));
+        ExpectOp(")");
+      }
       return ref;
     }
     auto inner = ParseJoinedTable();
     ExpectOp(")");
     return inner;
+  }
+  if (Peek().kind == TokenKind::kIdentifier && IsOp("(", 1)) {
+    // A table-valued function: string_split(...).
+    if (!EqualsIgnoreCase(Peek().text, "string_split")) {
+      NotSupported("The table-valued function " + Peek().text + "()");
+    }
+    ref->function = Make(ExprKind::kFunction, Peek());
+    ref->function->text = ToLower(Advance().text);
+    ExpectOp("(");
+    do {
+      ref->function->args.push_back(ParseValue());
+    } while (AcceptOp(","));
+    ExpectOp(")");
+    AcceptKw("as");
+    if (Peek().kind == TokenKind::kIdentifier) ref->alias = Advance().text;
+    return ref;
   }
   ref->name = ObjectName();
   if (AcceptKw("as")) {
@@ -215,6 +333,35 @@ std::unique_ptr<TableRef> Parser::ParseTableFactor() {
   }
   if (IsKw("with") && IsOp("(", 1)) SkipTableHint();
   return ref;
+}
+
+// values (a, b), (c, d): a union all of one-row selects.
+std::unique_ptr<Select> Parser::ParseRowConstructor() {
+  ExpectKw("values");
+  std::unique_ptr<Select> first;
+  size_t width = 0;
+  do {
+    auto row = std::make_unique<Select>();
+    row->line = Peek().line;
+    ExpectOp("(");
+    do {
+      SelectItem item;
+      item.expr = ParseValue();
+      row->items.push_back(std::move(item));
+    } while (AcceptOp(","));
+    ExpectOp(")");
+    if (first == nullptr) {
+      width = row->items.size();
+      first = std::move(row);
+      continue;
+    }
+    if (row->items.size() != width) {
+      Fail(10709, 16,
+           "The number of columns for each row in a table value constructor must be the same.");
+    }
+    first->unions.emplace_back(true, std::move(row));
+  } while (AcceptOp(","));
+  return first;
 }
 
 }  // namespace tdslite::sql::parser_detail

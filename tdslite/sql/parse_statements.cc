@@ -21,6 +21,25 @@ Stmt Parser::ParseStatement(bool first) {
       into_allowed_ = false;
       return s;
     }
+    if (kw == "with") {
+      std::vector<CommonTable> with = ParseWith();
+      if (IsKw("select")) {
+        s = ParseStatement(first);
+        s.select->with = std::move(with);
+        return s;
+      }
+      if (!IsKw("insert") && !IsKw("update") && !IsKw("delete")) {
+        if (IsKw("merge")) NotSupported("The MERGE statement");
+        SyntaxError();
+      }
+      s = ParseStatement(first);
+      if (s.select != nullptr) {
+        s.select->with = std::move(with);
+      } else {
+        s.with = std::move(with);
+      }
+      return s;
+    }
     if (kw == "insert") return ParseInsert(std::move(s));
     if (kw == "update") return ParseUpdate(std::move(s));
     if (kw == "delete") return ParseDelete(std::move(s));
@@ -123,10 +142,10 @@ Stmt Parser::ParseStatement(bool first) {
       return ParseExec(std::move(s));
     }
     static constexpr const char* kRefused[] = {
-        "alter",       "grant",     "revoke",     "deny",     "goto",       "waitfor", "open",
-        "fetch",       "close",     "deallocate", "dbcc",     "backup",     "restore", "merge",
-        "with",        "writetext", "updatetext", "readtext", "checkpoint", "kill",    "shutdown",
-        "reconfigure", "bulk",      "setuser",    "revert"};
+        "alter",   "grant",    "revoke",      "deny",       "goto",     "waitfor",
+        "open",    "fetch",    "close",       "deallocate", "dbcc",     "backup",
+        "restore", "merge",    "writetext",   "updatetext", "readtext", "checkpoint",
+        "kill",    "shutdown", "reconfigure", "bulk",       "setuser",  "revert"};
     for (const char* r : kRefused) {
       if (kw == r) NotSupported("The " + ToUpper(kw) + " statement");
     }

@@ -166,7 +166,16 @@ class Parser {
 
   std::unique_ptr<Select> ParseSelectStatement();
 
-  ExprPtr ParseTop(bool* percent);
+  ExprPtr ParseTop(bool* percent, bool* ties = nullptr);
+
+  void ParseOrderList(std::vector<OrderItem>* out);
+
+  std::vector<CommonTable> ParseWith();
+
+  std::unique_ptr<Select> ParseRowConstructor();
+
+  // over (partition by ... order by ... rows ...), after `over`
+  std::unique_ptr<WindowSpec> ParseWindow();
 
   std::unique_ptr<Select> ParseSelectCore();
 

@@ -76,5 +76,8 @@ CASES = [
       " where rn between 2 and 3 order by id", cols="id", rows=[(2,), (3,)]),
     C("win.percent_of_total", "select id, cast(100.0 * salary / sum(salary) over () as"
       " decimal(5,2)) as pct from emp where id = 1", cols="id, pct:decimal(5,2)",
+      rows=[(1, D("100.00"))], note="the window sees only the rows WHERE leaves"),
+    C("win.percent_of_all", "select id, pct from (select id, cast(100.0 * salary / sum(salary)"
+      " over () as decimal(5,2)) as pct from emp) t where id = 1", cols="id, pct:decimal(5,2)",
       rows=[(1, D("26.04"))]),
 ]
