@@ -96,7 +96,8 @@ TEST(ParserTest, SyntaxErrors) {
        "type (8000)."},
       {"select * from (select 1 as a into x) t", "156:Incorrect syntax near the keyword 'into'."},
       {"insert into y select 1 into x", "156:Incorrect syntax near the keyword 'into'."},
-      {"select top 10 percent * from t", "50100:TOP ... PERCENT is not supported by tdslite."},
+      {"select 1 union select 2 intersect select 3",
+       "50100:INTERSECT after UNION or EXCEPT is not supported by tdslite."},
       {"return 1", "50100:RETURN with a value outside a procedure is not supported by tdslite."},
   };
   for (const Case& c : cases) EXPECT_EQ(Kinds(c.sql), c.expected) << c.sql;
@@ -114,6 +115,9 @@ TEST(ParserTest, EveryBuiltinOfTheTableParses) {
     if (b.name == "cast") continue;  // a syntax of its own: cast(x as type)
     if (b.kind == BuiltinKind::kRefused) {
       EXPECT_EQ(kinds.rfind("50100:", 0), 0u) << sql << ": " << kinds;
+    } else if (b.kind == BuiltinKind::kWindow) {
+      EXPECT_EQ(kinds.rfind("10753:", 0), 0u) << sql << ": " << kinds;
+      EXPECT_EQ(Kinds(sql + " over (order by 1)"), "select") << sql;
     } else if (b.name != "user" && b.name != "current_user" && b.name != "session_user" &&
                b.name != "system_user") {  // keywords, called without parentheses
       EXPECT_EQ(kinds, "select") << sql;
