@@ -149,7 +149,12 @@ sql::SessionVars SessionImpl::Vars() const {
   v.login = info_.login;
   v.app = info_.app_name;
   v.host = info_.host_name;
-  v.version = std::string("tdslite 0.1.0 - a TDS server over SQLite ") + sqlite3_libversion();
+  // Scripts test the product name and version (those of the login
+  // acknowledgement); the second line says what answers.
+  v.version = std::string(
+                  "Microsoft SQL Server 2008 R2 (RTM) - 10.50.1600.1 (X64)\n"
+                  "\ttdslite 0.1.0 - a TDS server over SQLite ") +
+              sqlite3_libversion();
   v.locals = &locals_;
   v.caught = caught_ ? &*caught_ : nullptr;
   v.xact_state = trancount_ == 0 ? 0 : doomed_ ? -1 : 1;

@@ -123,6 +123,10 @@ std::string QuoteIdent(std::string_view name) {
   return out;
 }
 
+std::vector<std::string> SplitKeyColumns(const std::string& stored) {
+  return Split(stored);
+}
+
 std::string SqliteIndexName(std::string_view table, std::string_view index) {
   return "__tdslite_ix_" + std::string(table) + "__" + std::string(index);
 }

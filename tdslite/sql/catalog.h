@@ -69,6 +69,9 @@ bool KeyExists(sqlite3* db, std::string_view table, std::string_view name);
 // global, SQL Server's are per table).
 std::string SqliteIndexName(std::string_view table, std::string_view index);
 
+// A key's column names as the catalog stores them in one text, split apart.
+std::vector<std::string> SplitKeyColumns(const std::string& stored);
+
 // Quotes an identifier for SQLite.
 std::string QuoteIdent(std::string_view name);
 

@@ -39,7 +39,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     }
     case R::kDbName: {
       ArgCount(e, *b);
-      if (!e.args.empty()) NotSupported("db_name() with an argument");
+      if (!e.args.empty()) return CatalogFunction(e, *b, scope, allow_aggregate);
       return Constant(QuoteText(vars_.database), VarCharType(128, true), true);
     }
     case R::kErrorInfo: {
@@ -77,6 +77,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       ArgCount(e, *b);
       return Constant(QuoteText(vars_.app), VarCharType(128, true), true);
     }
+    case R::kCatalog:
+      return CatalogFunction(e, *b, scope, allow_aggregate);
     case R::kScopeIdentity: {
       ArgCount(e, *b);
       return Identity();

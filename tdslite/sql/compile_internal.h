@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "builtins.h"
+#include "catalog_views.h"
 #include "compile.h"
 #include "lexer.h"
 #include "parser.h"
@@ -199,6 +200,11 @@ class ExprCompiler {
 
   // Emits a FROM item and adds its sources to the scope.
   std::string TableRefSql(const TableRef& ref, Scope* scope);
+
+  std::string CatalogViewSql(const TableRef& ref, const CatalogView& view, Scope* scope);
+
+  // object_id(), type_name() and the other functions that read the catalog.
+  Typed CatalogFunction(const Expr& e, const Builtin& b, const Scope* scope, bool allow_aggregate);
 
   Typed ResolveColumn(const Expr& e, const Scope* scope);
 

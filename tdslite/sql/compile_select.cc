@@ -537,8 +537,17 @@ std::string ExprCompiler::TableRefSql(const TableRef& ref, Scope* scope) {
   }
   Source src;
   src.sql_alias = NextAlias();
-  auto table = LookupTable(db_, ref.name);
-  if (!table) Throw(208, 1, 16, "Invalid object name '" + ref.name + "'.");
+  const bool qualified = ref.name.find('.') != std::string::npos;
+  auto table = qualified ? std::nullopt : LookupTable(db_, ref.name);
+  if (!table) {
+    if (auto view = FindCatalogView(ref.name, vars_.database)) {
+      return CatalogViewSql(ref, *view, scope);
+    }
+    if (ClassifyCatalogView("", ToLower(ref.name)) == CatalogViewStatus::kNotBuilt) {
+      NotSupported("The catalog view '" + ref.name + "'");
+    }
+    Throw(208, 1, 16, "Invalid object name '" + ref.name + "'.");
+  }
   src.exposed = ref.alias.empty() ? ref.name : ref.alias;
   src.table = table->name;
   for (const CatalogColumn& col : table->columns) {
@@ -552,6 +561,25 @@ std::string ExprCompiler::TableRefSql(const TableRef& ref, Scope* scope) {
     src.columns.push_back(c);
   }
   std::string sql = QuoteIdent(table->name) + " AS " + src.sql_alias;
+  AddSource(scope, std::move(src));
+  return sql;
+}
+
+// A catalog view: a derived table over the catalog, named by its last part.
+std::string ExprCompiler::CatalogViewSql(const TableRef& ref, const CatalogView& view,
+                                         Scope* scope) {
+  Source src;
+  src.sql_alias = NextAlias();
+  src.exposed = ref.alias;
+  if (src.exposed.empty()) src.exposed = ref.name.substr(ref.name.rfind('.') + 1);
+  for (const CatalogViewColumn& col : view.columns) {
+    SourceColumn c;
+    c.name = col.name;
+    c.type = Make(col.type, col.nullable);
+    c.sql = src.sql_alias + "." + QuoteIdent(col.name);
+    src.columns.push_back(c);
+  }
+  std::string sql = "(" + view.sql + ") AS " + src.sql_alias;
   AddSource(scope, std::move(src));
   return sql;
 }

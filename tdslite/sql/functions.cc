@@ -2,6 +2,7 @@
 #include <new>
 
 #include "builtins.h"
+#include "catalog_views.h"
 #include "functions_internal.h"
 
 namespace tdslite::sql {
@@ -197,6 +198,7 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
     }
   }
   if (rc == SQLITE_OK && !RegisterWindowFunctions(db)) rc = SQLITE_ERROR;
+  if (rc == SQLITE_OK && !RegisterCatalogFunctions(db)) rc = SQLITE_ERROR;
   if (rc == SQLITE_OK) rc = sqlite3_create_collation(db, "TDSCI", SQLITE_UTF8, nullptr, CompareCi);
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_collation(db, "TDSDEC", SQLITE_UTF8, nullptr, CompareDecimal);

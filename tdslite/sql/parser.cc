@@ -1,5 +1,7 @@
 #include "parser_internal.h"
 
+#include "catalog_views.h"
+
 namespace tdslite::sql::parser_detail {
 
 void Parser::Run() {
@@ -77,50 +79,6 @@ std::string Parser::Identifier() {
 }
 
 // schema.table or db.schema.table: only the last part names the table.
-namespace {
-
-// The catalog views of the server that scripts read.
-bool IsCatalogView(const std::string& schema, const std::string& name) {
-  if (schema == "information_schema") return true;
-  if (schema != "sys") return false;
-  static constexpr const char* kViews[] = {"tables",
-                                           "columns",
-                                           "objects",
-                                           "all_objects",
-                                           "all_columns",
-                                           "procedures",
-                                           "types",
-                                           "databases",
-                                           "schemas",
-                                           "indexes",
-                                           "index_columns",
-                                           "views",
-                                           "key_constraints",
-                                           "foreign_keys",
-                                           "check_constraints",
-                                           "default_constraints",
-                                           "identity_columns",
-                                           "parameters",
-                                           "sql_modules",
-                                           "triggers",
-                                           "sysobjects",
-                                           "syscolumns",
-                                           "systypes",
-                                           "sysindexes",
-                                           "server_principals",
-                                           "database_principals",
-                                           "messages",
-                                           "configurations",
-                                           "servers",
-                                           "sysprocesses"};
-  for (const char* v : kViews) {
-    if (name == v) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 std::string Parser::ObjectName(bool procedure) {
   foreign_name_ = false;
   // A table variable.
@@ -137,8 +95,19 @@ std::string Parser::ObjectName(bool procedure) {
   for (size_t i = 0; i < parts.size(); ++i) written += (i ? "." : "") + parts[i];
   if (parts.size() == 4) NotSupported("The linked server name in '" + written + "'");
   const std::string schema = ToLower(parts[parts.size() - 2]);
-  if (!procedure && IsCatalogView(schema, ToLower(name))) {
-    NotSupported("The catalog view '" + written + "'");
+  if (!procedure && (schema == "sys" || schema == "information_schema")) {
+    // The compiler reads a built view by its written name; another
+    // database's catalog is that database's business (208), tempdb's is not
+    // listed by tdslite.
+    const std::string db = parts.size() == 3 ? ToLower(parts[0]) : ToLower(database_);
+    const CatalogViewStatus status = ClassifyCatalogView(schema, ToLower(name));
+    if (status != CatalogViewStatus::kUnknown && db == ToLower(database_)) {
+      if (status == CatalogViewStatus::kBuilt) return written;
+      NotSupported("The catalog view '" + written + "'");
+    }
+    if (status != CatalogViewStatus::kUnknown && db == "tempdb") {
+      NotSupported("The catalog view '" + written + "'");
+    }
   }
   const bool system_procedure = procedure && schema == "sys";
   if (!schema.empty() && schema != "dbo" && !system_procedure) foreign_name_ = true;
