@@ -212,8 +212,12 @@ TEST(ParserTest, TablePrefixes) {
       {"select * from tempdb..emp", "tempdb..emp"},
       {"select * from nosuch.emp", "nosuch.emp"},
       {"select * from srv.master.dbo.emp", ""},
-      {"select * from sys.tables", ""},
-      {"select * from information_schema.columns", ""},
+      {"select * from sys.tables", "sys.tables"},
+      {"select * from master.information_schema.columns", "master.information_schema.columns"},
+      {"select * from information_schema.nosuch", ""},
+      {"select * from sys.foreign_keys", ""},
+      {"select * from tempdb.sys.tables", ""},
+      {"select * from other.sys.tables", "other.sys.tables"},
       {"select * from sys.nosuch", "sys.nosuch"},
   };
   for (const Case& c : cases) {
