@@ -244,6 +244,8 @@ class SessionImpl : public Session {
     const ServerConfig& Config() const override { return session_.state_->config; }
     int32_t Spid() const override { return session_.info_.spid; }
     const std::string& DatabaseName() const override { return session_.database_; }
+    std::string LoginName() const override { return session_.info_.login; }
+    std::string HostName() const override { return session_.info_.host_name; }
     int NestingLevel() const override { return session_.procedure_nesting_; }
     void RunBatch(std::string_view sql, ResultSink& sink) override {
       ++session_.procedure_nesting_;

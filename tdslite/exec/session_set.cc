@@ -1,6 +1,8 @@
 // set, print, raiserror and use.
 #include "session_impl.h"
 
+#include "tdslite/sql/catalog_views.h"
+
 namespace tdslite::session_detail {
 
 SessionImpl::Flow SessionImpl::RunSet(const Stmt& stmt, ResultSink& sink) {
@@ -258,6 +260,13 @@ SessionImpl::Flow SessionImpl::RunRaiserror(const Stmt& stmt, ResultSink& sink) 
     std::vector<int64_t> rest_ints(ints.begin() + 3, ints.end());
     m = MakeMessage(50000, static_cast<int>(state), static_cast<int>(severity),
                     FormatRaiserror(values[0].value_or(""), rest, rest_ints));
+  } else if (auto added = sql::FindUserMessage(db_, ints[0]); added && ints[0] > 50000) {
+    // A message sp_addmessage added: its text, with the severity and state
+    // the raiserror gives.
+    std::vector<std::optional<std::string>> rest(values.begin() + 3, values.end());
+    std::vector<int64_t> rest_ints(ints.begin() + 3, ints.end());
+    m = MakeMessage(static_cast<int>(ints[0]), static_cast<int>(state), static_cast<int>(severity),
+                    FormatRaiserror(added->text, rest, rest_ints));
   } else {
     m = MakeMessage(18054, 1, 16,
                     "Error " + std::to_string(ints[0]) + ", severity " + std::to_string(severity) +

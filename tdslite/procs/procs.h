@@ -44,6 +44,9 @@ class ProcedureHost {
   virtual const ServerConfig& Config() const = 0;
   virtual int32_t Spid() const = 0;
   virtual const std::string& DatabaseName() const = 0;
+  // The connection's login and client host (sp_who).
+  virtual std::string LoginName() const { return {}; }
+  virtual std::string HostName() const { return {}; }
   // How many procedure-run batches enclose the current one (0 at top level).
   virtual int NestingLevel() const = 0;
   // Runs a batch exactly as the session runs a client's, one nesting level

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "catalog_procs.h"
 #include "file_root.h"
 #include "html_page.h"
 #include "procs.h"
@@ -16,6 +17,8 @@
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
 #include "web_task.h"
+
+#include "catalog_procs.h"
 
 namespace tdslite::procs {
 namespace {
@@ -775,8 +778,8 @@ int RunOrDropWebTask(std::span<const ProcArgument> args, Call& call, bool drop) 
 }  // namespace
 
 bool IsSystemProcedure(std::string_view name) {
-  return EqualsIgnoreCase(name, "sp_makewebtask") || EqualsIgnoreCase(name, "sp_runwebtask") ||
-         EqualsIgnoreCase(name, "sp_dropwebtask");
+  return IsCatalogProcedure(AsciiLower(name)) || EqualsIgnoreCase(name, "sp_makewebtask") ||
+         EqualsIgnoreCase(name, "sp_runwebtask") || EqualsIgnoreCase(name, "sp_dropwebtask");
 }
 
 int RunSystemProcedure(std::string_view name, std::span<const ProcArgument> args, int line,
@@ -784,6 +787,7 @@ int RunSystemProcedure(std::string_view name, std::span<const ProcArgument> args
   // Messages name the procedure as SQL Server's catalog spells it.
   std::string canonical(name);
   for (char& c : canonical) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (IsCatalogProcedure(canonical)) return RunCatalogProcedure(canonical, args, line, host, sink);
   Call call(canonical, line, host, sink);
   if (canonical == "sp_makewebtask") return MakeWebTask(args, call);
   return RunOrDropWebTask(args, call, canonical == "sp_dropwebtask");

@@ -215,6 +215,8 @@ class Query {
     return *this;
   }
   bool Step() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_ROW; }
+  // Runs a statement that returns no rows; answers true when it succeeded.
+  bool Done() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_DONE; }
   int64_t Int(int i) { return sqlite3_column_int64(stmt_, i); }
   std::string Text(int i) {
     const unsigned char* p = sqlite3_column_text(stmt_, i);
@@ -1129,6 +1131,45 @@ int DatabaseId(std::string_view name, std::string_view own_database) {
 std::string StoredModulesSql() {
   // Procedures, views and functions are not stored yet.
   return "SELECT 0 AS rid, '' AS name, '' AS type, '' AS definition WHERE 0";
+}
+
+std::optional<UserMessage> FindUserMessage(sqlite3* db, int64_t number) {
+  Query q(db, "SELECT severity, text FROM main.__tdslite_messages WHERE number = ?1");
+  q.Bind(1, number);
+  if (!q.Step()) return std::nullopt;
+  UserMessage m;
+  m.severity = static_cast<int>(q.Int(0));
+  m.text = q.Text(1);
+  return m;
+}
+
+bool StoreUserMessage(sqlite3* db, int64_t number, const UserMessage& message, std::string* error) {
+  char* failure = nullptr;
+  if (sqlite3_exec(db,
+                   "CREATE TABLE IF NOT EXISTS main.__tdslite_messages(number INTEGER PRIMARY KEY,"
+                   " severity INTEGER NOT NULL, text TEXT NOT NULL)",
+                   nullptr, nullptr, &failure) != SQLITE_OK) {
+    *error = failure != nullptr ? failure : "cannot create the message table";
+    sqlite3_free(failure);
+    return false;
+  }
+  Query q(db, "INSERT OR REPLACE INTO main.__tdslite_messages VALUES (?1, ?2, ?3)");
+  q.Bind(1, number).Bind(2, static_cast<int64_t>(message.severity)).Bind(3, message.text);
+  if (!q.Done()) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  return true;
+}
+
+bool DropUserMessage(sqlite3* db, int64_t number, std::string* error) {
+  Query q(db, "DELETE FROM main.__tdslite_messages WHERE number = ?1");
+  q.Bind(1, number);
+  if (!q.Done()) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  return true;
 }
 
 bool RegisterCatalogFunctions(sqlite3* db) {

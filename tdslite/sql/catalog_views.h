@@ -62,6 +62,17 @@ constexpr int64_t kIdRange = 200000000;
 // named master, else 5; tempdb is 2.
 int DatabaseId(std::string_view name, std::string_view own_database);
 
+// The messages sp_addmessage adds, which raiserror raises by number. They
+// live in the database, seen by every connection.
+struct UserMessage {
+  int severity = 16;
+  std::string text;
+};
+std::optional<UserMessage> FindUserMessage(sqlite3* db, int64_t number);
+// Answers false with *error set when SQLite fails.
+bool StoreUserMessage(sqlite3* db, int64_t number, const UserMessage& message, std::string* error);
+bool DropUserMessage(sqlite3* db, int64_t number, std::string* error);
+
 // The SQLite functions the catalog views and functions call.
 bool RegisterCatalogFunctions(sqlite3* db);
 
