@@ -8,6 +8,27 @@ Message DivideByZero() {
   return MakeMessage(8134, 1, 16, "Divide by zero error encountered.");
 }
 
+namespace {
+
+// + and - as they are, *, / and % (any other operator) by the storage's own rules.
+template <typename T, typename Times, typename Divide, typename Remainder>
+T Apply(char op, T a, T b, Times times, Divide divide, Remainder remainder) {
+  switch (op) {
+    case '+':
+      return a + b;
+    case '-':
+      return a - b;
+    case '*':
+      return times(a, b);
+    case '/':
+      return divide(a, b);
+    default:
+      return remainder(a, b);
+  }
+}
+
+}  // namespace
+
 // tds_op(op, a, b, result type): arithmetic on operands already in the
 // result type's storage (decimals keep their own scale in their text).
 void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -64,25 +85,13 @@ void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       case Storage::kReal: {
         double a = sqlite3_value_double(argv[1]);
         double b = sqlite3_value_double(argv[2]);
-        double r = 0;
-        switch (o) {
-          case '+':
-            r = a + b;
-            break;
-          case '-':
-            r = a - b;
-            break;
-          case '*':
-            r = a * b;
-            break;
-          case '/':
-            if (b == 0) throw Failure{DivideByZero()};
-            r = a / b;
-            break;
-          default:
-            r = std::fmod(a, b);
-            break;
-        }
+        const double r = Apply(
+            o, a, b, [](double x, double y) { return x * y; },
+            [](double x, double y) {
+              if (y == 0) throw Failure{DivideByZero()};
+              return x / y;
+            },
+            [](double x, double y) { return std::fmod(x, y); });
         if (std::isinf(r) || std::isnan(r)) {
           throw Failure{MakeMessage(
               8115, 2, 16, "Arithmetic overflow error converting expression to data type float.")};
@@ -93,27 +102,17 @@ void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       case Storage::kMoney: {
         Int128 a = sqlite3_value_int64(argv[1]);
         Int128 b = sqlite3_value_int64(argv[2]);
-        Int128 r = 0;
-        switch (o) {
-          case '+':
-            r = a + b;
-            break;
-          case '-':
-            r = a - b;
-            break;
-          case '*':
-            r = Rescale(a * b, 8, 4);
-            break;
-          case '/':
-            if (b == 0) throw Failure{DivideByZero()};
-            r = Rescale(a * 100000000 / b, 4, 4);
-            r = a * 10000 / b;
-            break;
-          default:
-            if (b == 0) throw Failure{DivideByZero()};
-            r = a % b;
-            break;
-        }
+        // Four decimal places: a product has eight, a quotient is scaled up first.
+        const Int128 r = Apply(
+            o, a, b, [](Int128 x, Int128 y) { return Rescale(x * y, 8, 4); },
+            [](Int128 x, Int128 y) {
+              if (y == 0) throw Failure{DivideByZero()};
+              return x * 10000 / y;
+            },
+            [](Int128 x, Int128 y) {
+              if (y == 0) throw Failure{DivideByZero()};
+              return x % y;
+            });
         if (!MoneyFits(r, t.id)) throw Failure{Overflow(t)};
         sqlite3_result_int64(ctx, static_cast<int64_t>(r));
         return;

@@ -49,23 +49,6 @@ std::string Utf16Le(std::string_view utf8) {
 // UTF-16LE bytes as UTF-8; a lone surrogate or odd last byte becomes '?'.
 std::string Utf16ToUtf8(std::string_view bytes) {
   std::string out;
-  auto put = [&](char32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  };
   auto unit = [&](size_t i) {
     return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
                                  (static_cast<unsigned char>(bytes[i + 1]) << 8));
@@ -76,12 +59,12 @@ std::string Utf16ToUtf8(std::string_view bytes) {
     if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
       char32_t low = unit(i + 2);
       if (low >= 0xDC00 && low < 0xE000) {
-        put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        AppendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
         continue;
       }
     }
-    put(u >= 0xD800 && u < 0xE000 ? U'?' : u);
+    AppendUtf8(&out, u >= 0xD800 && u < 0xE000 ? U'?' : u);
   }
   if (i < bytes.size()) out.push_back('?');
   return out;

@@ -193,6 +193,29 @@ bool IsHex(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+// Reads a quoted run from sql[*i] (just past the opening quote) up to the
+// closing `quote`, a doubled `quote` standing for itself; counts the lines it
+// crosses. Answers whether the closing quote came (*i is then past it).
+bool ReadQuoted(std::string_view sql, char quote, size_t* i, int* line, std::string* out) {
+  const size_t n = sql.size();
+  while (*i < n) {
+    const char c = sql[*i];
+    if (c == quote) {
+      if (*i + 1 < n && sql[*i + 1] == quote) {
+        out->push_back(quote);
+        *i += 2;
+        continue;
+      }
+      ++*i;
+      return true;
+    }
+    if (c == '\n') ++*line;
+    out->push_back(c);
+    ++*i;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string ToLower(std::string_view s) {
@@ -268,23 +291,7 @@ LexResult Lex(std::string_view sql) {
       const bool national = c != '\'';
       i += national ? 2 : 1;
       std::string value;
-      bool closed = false;
-      while (i < n) {
-        if (sql[i] == '\'') {
-          if (i + 1 < n && sql[i + 1] == '\'') {
-            value.push_back('\'');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        if (sql[i] == '\n') ++line;
-        value.push_back(sql[i]);
-        ++i;
-      }
-      if (!closed) {
+      if (!ReadQuoted(sql, '\'', &i, &line, &value)) {
         result.unclosed_quote = true;
         result.unclosed_text = value;
         result.error_line = tline;
@@ -328,53 +335,10 @@ LexResult Lex(std::string_view sql) {
       add(TokenKind::kMoney, std::string(sql.substr(digits, i - digits)), start, tline);
       continue;
     }
-    if (c == '[') {
+    if (c == '[' || c == '"') {
       ++i;
       std::string name;
-      bool closed = false;
-      while (i < n) {
-        if (sql[i] == ']') {
-          if (i + 1 < n && sql[i + 1] == ']') {
-            name.push_back(']');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        if (sql[i] == '\n') ++line;
-        name.push_back(sql[i++]);
-      }
-      if (!closed) {
-        result.unclosed_quote = true;
-        result.unclosed_text = name;
-        result.error_line = tline;
-        break;
-      }
-      add(TokenKind::kIdentifier, std::move(name), start, tline);
-      result.tokens.back().quoted = true;
-      continue;
-    }
-    if (c == '"') {
-      ++i;
-      std::string name;
-      bool closed = false;
-      while (i < n) {
-        if (sql[i] == '"') {
-          if (i + 1 < n && sql[i + 1] == '"') {
-            name.push_back('"');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        if (sql[i] == '\n') ++line;
-        name.push_back(sql[i++]);
-      }
-      if (!closed) {
+      if (!ReadQuoted(sql, c == '[' ? ']' : '"', &i, &line, &name)) {
         result.unclosed_quote = true;
         result.unclosed_text = name;
         result.error_line = tline;

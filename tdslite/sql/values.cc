@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tdslite/common/text.h"
+
 namespace tdslite::sql {
 
 Int128 Pow10(int n) {
@@ -192,24 +194,6 @@ char32_t NextCodePoint(std::string_view s, size_t* i) {
   return cp;
 }
 
-void PutUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 }  // namespace
 
 std::string ToCodePage(std::string_view utf8) {
@@ -234,7 +218,7 @@ std::string FromCodePage(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
   for (unsigned char c : bytes) {
-    PutUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+    AppendUtf8(&out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
   }
   return out;
 }
