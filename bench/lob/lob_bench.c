@@ -14,46 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 
-#include <sybdb.h>
-#include <sybfront.h>
-
-static int ErrorHandler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
-                        char* oserrstr) {
-  (void)dbproc;
-  (void)severity;
-  (void)oserr;
-  (void)oserrstr;
-  if (dberr != SYBESMSG) fprintf(stderr, "db-lib error %d: %s\n", dberr, dberrstr);
-  return INT_CANCEL;
-}
-
-static int MessageHandler(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity, char* msgtext,
-                          char* srvname, char* proc, int line) {
-  (void)dbproc;
-  (void)msgstate;
-  (void)srvname;
-  (void)proc;
-  (void)line;
-  if (severity > 10) fprintf(stderr, "server message %d: %s\n", (int)msgno, msgtext);
-  return 0;
-}
-
-static double Now(void) {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static int Run(DBPROCESS* dbproc, const char* sql) {
-  if (dbcmd(dbproc, sql) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 0;
-  while (dbresults(dbproc) != NO_MORE_RESULTS) {
-    while (dbnextrow(dbproc) != NO_MORE_ROWS) {
-    }
-  }
-  return 1;
-}
+#include "bench_c.h"
 
 static DBPROCESS* Open(LOGINREC* login, const char* server) {
   DBPROCESS* dbproc = dbopen(login, server);
@@ -102,7 +64,7 @@ static int Write(DBPROCESS* select, DBPROCESS* update, const char* name, size_t 
 static int Read(DBPROCESS* dbproc, const char* name, size_t piece) {
   FILE* file = fopen(name, "wb");
   unsigned char* buffer = malloc(piece);
-  int ok = file != NULL && buffer != NULL && Run(dbproc, "set textsize 2147483647") &&
+  int ok = file != NULL && buffer != NULL && BenchRun(dbproc, "set textsize 2147483647") &&
            dbcmd(dbproc, "select img from lobbench where id = 1") == SUCCEED &&
            dbsqlexec(dbproc) == SUCCEED && dbresults(dbproc) == SUCCEED;
   /* The value is known to be an image and not NULL: dbreadtext is safe. */
@@ -121,24 +83,18 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: lob_bench SERVER setup | write FILE PIECE | read FILE PIECE\n");
     return 2;
   }
-  if (dbinit() != SUCCEED) return 1;
-  dberrhandle(ErrorHandler);
-  dbmsghandle(MessageHandler);
-  LOGINREC* login = dblogin();
-  DBSETLUSER(login, "bench");
-  DBSETLPWD(login, "bench");
-  DBSETLCHARSET(login, "UTF-8");
-  dbsetlversion(login, DBVERSION_70);
+  if (!BenchInit()) return 1;
+  LOGINREC* login = BenchLogin();
   DBPROCESS* dbproc = Open(login, argv[1]);
 
   int ok = 0;
   if (strcmp(argv[2], "setup") == 0) {
-    ok = Run(dbproc, "create table lobbench (id int, img image null)") &&
-         Run(dbproc, "insert into lobbench values (1, 0x00)");
+    ok = BenchRun(dbproc, "create table lobbench (id int, img image null)") &&
+         BenchRun(dbproc, "insert into lobbench values (1, 0x00)");
   } else if (argc == 5 && (strcmp(argv[2], "write") == 0 || strcmp(argv[2], "read") == 0)) {
     const size_t piece = (size_t)strtoul(argv[4], NULL, 10);
     if (piece == 0) return 2;
-    const double start = Now();
+    const double start = BenchNow();
     if (strcmp(argv[2], "write") == 0) {
       DBPROCESS* second = Open(login, argv[1]);
       ok = Write(dbproc, second, argv[3], piece);
@@ -146,7 +102,7 @@ int main(int argc, char** argv) {
     } else {
       ok = Read(dbproc, argv[3], piece);
     }
-    if (ok) printf("%.3f\n", Now() - start);
+    if (ok) printf("%.3f\n", BenchNow() - start);
   }
   dbloginfree(login);
   dbexit();

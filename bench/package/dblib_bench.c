@@ -14,46 +14,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
-#include <sybfront.h>
-#include <sybdb.h>
-
-static int ErrorHandler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
-                        char* oserrstr) {
-  (void)dbproc;
-  (void)severity;
-  (void)oserr;
-  (void)oserrstr;
-  if (dberr != SYBESMSG) fprintf(stderr, "db-lib error %d: %s\n", dberr, dberrstr);
-  return INT_CANCEL;
-}
-
-static int MessageHandler(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity,
-                          char* msgtext, char* srvname, char* proc, int line) {
-  (void)dbproc;
-  (void)msgstate;
-  (void)srvname;
-  (void)proc;
-  (void)line;
-  if (severity > 10) fprintf(stderr, "server message %d: %s\n", (int)msgno, msgtext);
-  return 0;
-}
-
-static double Now(void) {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static int Run(DBPROCESS* dbproc, const char* sql) {
-  if (dbcmd(dbproc, sql) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 0;
-  while (dbresults(dbproc) != NO_MORE_RESULTS) {
-    while (dbnextrow(dbproc) != NO_MORE_ROWS) {
-    }
-  }
-  return 1;
-}
+#include "bench_c.h"
 
 /* Reads every row of the current statement, converting each value to text
  * into one buffer; answers the number of values converted. */
@@ -67,8 +29,8 @@ static long ConvertAll(DBPROCESS* dbproc) {
         BYTE* data = dbdata(dbproc, j);
         const DBINT length = dbdatlen(dbproc, j);
         if (data != NULL && length > 0) {
-          const DBINT n = dbconvert(dbproc, dbcoltype(dbproc, j), data, length, SYBCHAR,
-                                    (BYTE*)text, 64);
+          const DBINT n =
+              dbconvert(dbproc, dbcoltype(dbproc, j), data, length, SYBCHAR, (BYTE*)text, 64);
           if (n >= 0) text[n] = '\0';
         }
         ++values;
@@ -90,7 +52,7 @@ static int FillWide(DBPROCESS* dbproc, int width) {
                    j % 2 == 1 ? "int" : "varchar(20)");
   }
   snprintf(sql + at, sizeof sql - (size_t)at, ")");
-  if (!Run(dbproc, sql)) return 0;
+  if (!BenchRun(dbproc, sql)) return 0;
   const char* n = "(a.n + 10*b2.n + 100*c.n + 1000*e.n + 10000*f.n)";
   at = snprintf(sql, sizeof sql, "insert into w%d select ", width);
   for (int j = 1; j <= width; ++j) {
@@ -101,9 +63,9 @@ static int FillWide(DBPROCESS* dbproc, int width) {
                      j > 1 ? ", " : "", j, n);
     }
   }
-  snprintf(sql + at, sizeof sql - (size_t)at,
-           " from d a, d b2, d c, d e, d f where %s < %d", n, 100000 / width);
-  return Run(dbproc, sql);
+  snprintf(sql + at, sizeof sql - (size_t)at, " from d a, d b2, d c, d e, d f where %s < %d", n,
+           100000 / width);
+  return BenchRun(dbproc, sql);
 }
 
 int main(int argc, char** argv) {
@@ -111,16 +73,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s SERVER fill|select|one N\n", argv[0]);
     return 2;
   }
-  if (dbinit() != SUCCEED) return 1;
-  dberrhandle(ErrorHandler);
-  dbmsghandle(MessageHandler);
+  if (!BenchInit()) return 1;
   dbsetlogintime(10);
-  LOGINREC* login = dblogin();
-  DBSETLUSER(login, "bench");
-  DBSETLPWD(login, "bench");
+  LOGINREC* login = BenchLogin();
   DBSETLAPP(login, "dblib_bench");
-  DBSETLCHARSET(login, "UTF-8");
-  dbsetlversion(login, DBVERSION_70);
   DBPROCESS* dbproc = dbopen(login, argv[1]);
   dbloginfree(login);
   if (dbproc == NULL) return 1;
@@ -139,41 +95,41 @@ int main(int argc, char** argv) {
         " (a.n + 100*e.n) * 3.25 from d a, d b2, d c, d e, d f",
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
-      if (!Run(dbproc, steps[i])) return 1;
+      if (!BenchRun(dbproc, steps[i])) return 1;
     }
     for (size_t i = 0; i < sizeof kWidths / sizeof kWidths[0]; ++i) {
       if (!FillWide(dbproc, kWidths[i])) return 1;
     }
   } else if (strcmp(mode, "select") == 0) {
-    const double start = Now();
+    const double start = BenchNow();
     if (dbcmd(dbproc, "select id, name, x, at, amount from b") != SUCCEED ||
         dbsqlexec(dbproc) != SUCCEED) {
       return 1;
     }
     const long values = ConvertAll(dbproc);
-    const double seconds = Now() - start;
+    const double seconds = BenchNow() - start;
     if (values != 500000) fprintf(stderr, "dblib_bench: %ld values\n", values);
     printf("%.6f\n", seconds);
   } else if (strcmp(mode, "wide") == 0 && argc > 3) {
     const int width = atoi(argv[3]);
     char sql[64];
     snprintf(sql, sizeof sql, "select * from w%d", width);
-    const double start = Now();
+    const double start = BenchNow();
     if (dbcmd(dbproc, sql) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 1;
     const long values = ConvertAll(dbproc);
-    const double seconds = Now() - start;
+    const double seconds = BenchNow() - start;
     if (width <= 0 || values != 100000 / width * width) {
       fprintf(stderr, "dblib_bench: %ld values\n", values);
     }
     printf("%.6f\n", seconds);
   } else if (strcmp(mode, "one") == 0 && argc > 3) {
     const long rounds = atol(argv[3]);
-    const double start = Now();
+    const double start = BenchNow();
     for (long i = 0; i < rounds; ++i) {
       if (dbcmd(dbproc, "select 1") != SUCCEED || dbsqlexec(dbproc) != SUCCEED) return 1;
       ConvertAll(dbproc);
     }
-    printf("%.6f\n", Now() - start);
+    printf("%.6f\n", BenchNow() - start);
   } else {
     return 2;
   }
