@@ -39,7 +39,7 @@ for script in "${scripts[@]}"; do
   echo "== $script"
   rm -rf "$work/webroot"
   if ! (cd "$work" && KTDB_SCRIPT=$script KTDB_FILE_ROOT="$work/webroot" \
-        LD_LIBRARY_PATH="$build" timeout 900 \
+        LD_LIBRARY_PATH="$build" REGINA_MACROS="$rexx/lib" timeout 900 \
         "$rexx/with_tdslite.sh" "$logs/tdslite" "$logs/regina" "$rexx/$script.rexx" \
         >"$logs/$script.out" 2>&1) || grep -q FAIL "$logs/$script.out"; then
     echo "NOTE $script: a check failed under valgrind (see $logs/$script.out):"

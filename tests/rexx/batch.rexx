@@ -1,5 +1,4 @@
 /* KTBatch against a tdslite of the test's own. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 call KTLoadFuncs
@@ -97,23 +96,4 @@ call Check 'served after 40', KTBatch('s.', 'k.'), '1'
 
 call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-Try: procedure
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

@@ -1,6 +1,5 @@
 /* KTConnect and KTConnectReset against a tdslite of the test's own
    (with_tdslite.sh: KTDB_SERVER, login ktdb/secret). */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
@@ -14,7 +13,7 @@ incorrect = "KTConnect();KTConnect('');KTConnect(long);KTConnect('ktdb', long, s
             ";KTConnect('kt'||'00'x||'db', 'secret', server)"
 do while incorrect \= ''
   parse var incorrect call ';' incorrect
-  call Check call, Try(call), 'ERROR 40'
+  call Check call, Try(call, 'server', server, 'long', long), 'ERROR 40'
 end
 call Check 'still not connected', KTSelectOne('select 1'), ''
 
@@ -82,24 +81,4 @@ call Check 'connect after the failures', KTConnect('ktdb', 'secret', server), '1
 call Check 'reset 3', KTConnectReset(), '1'
 call Check 'drop', KTDropFuncs(), '1'
 
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-/* Evaluates an expression; answers its value or "ERROR n" for REXX error n. */
-Try: procedure expose server long
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

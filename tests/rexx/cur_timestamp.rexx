@@ -1,7 +1,6 @@
 /* KTCurTimeStamp against a tdslite of the test's own: the server's time in
    its date styles, the style argument, refused styles, the KT.! variables
    left alone; then every function of this group once the server is gone. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
@@ -82,22 +81,10 @@ call Check 'gone: KTCurTimeStamp again', KTCurTimeStamp(), ''
 call Check 'reset', KTConnectReset(), '1'
 call Check 'after reset', KTCurTimeStamp(), '0'
 call Check 'drop', KTDropFuncs(), '1'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 /* The shape of a text: digits as 9, letters as A. */
 Shape: procedure
   parse arg text
   return translate(text, copies('9', 10) || copies('A', 52),,
     '0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ')
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return

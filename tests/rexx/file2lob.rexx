@@ -1,7 +1,6 @@
 /* KTFile2LOB against a tdslite of the test's own: files into text and image
    values, read back with KTLOB2File and compared byte for byte. The large
    files (1 MiB, 64 MiB) are made under /tmp and removed at the end. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 big = '/tmp/ktdb-file2lob.' || random(1, 99999)
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
@@ -136,40 +135,4 @@ call Check 'reset', KTConnectReset(), '1'
 call Check 'refused after reset', KTFile2LOB('x', 'b', 'i'), ''
 call KTDropFuncs
 address system 'rm -rf file2lob.*' big'.*'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-ReadFile: procedure
-  parse arg name
-  size = stream(name, 'c', 'query size')
-  if size = '' then return '(no file)'
-  data = ''
-  if size > 0 then data = charin(name, 1, size)
-  call stream name, 'c', 'close'
-  return data
-
-WriteFile: procedure
-  parse arg name, data
-  address system 'rm -f "'name'"'
-  if data == '' then address system 'touch "'name'"'
-  else call charout name, data, 1
-  call stream name, 'c', 'close'
-  return
-
-Try: procedure
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

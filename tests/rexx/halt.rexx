@@ -4,7 +4,6 @@
    its tdslite (SIGSTOP) and creates the file "waiting"; interrupt.sh then
    sends SIGINT to the interpreter and resumes the server a second later. */
 signal on halt
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
@@ -28,16 +27,4 @@ call Check 'the statement was cancelled', value kt.!dberr, ' 20003'
 call Check 'the package is Idle', KTSelectOne('select 8'), '8'
 call Check 'reset', KTConnectReset(), '1'
 call Check 'drop', KTDropFuncs(), '1'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

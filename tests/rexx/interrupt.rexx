@@ -3,7 +3,6 @@
    SIGSTOP. Run against a tdslite of the test's own, at the protocol version
    TDSVER names. Timings are checked with generous margins only; the test's
    own time limit guards against a hang. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
 parse arg work .
@@ -97,12 +96,7 @@ call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
 call lineout conf
 address system 'rm -f "'conf'"'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 Halted:
   halted = 1
@@ -110,10 +104,3 @@ Halted:
 Halted2:
   halted = 1
   signal AfterHalt2
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return

@@ -3,7 +3,6 @@
    Argument: a writable directory for the files. */
 parse arg dir
 if dir = '' then dir = '.'
-failures = 0
 lib = 'rexxktdb'
 nl = '0a'x
 page = dir'/kth_page.htm'
@@ -19,7 +18,7 @@ call Check 'tag, no line end', KTH(page, '', 'Total', 'b'), page
 call Check 'tag, omitted line end', KTH(page, , ':', 'i'), page
 call Check 'text, line end', KTH(page, 'x', ' 5'), page
 call Check 'text alone', KTH(page, , 'a<&>b'), page
-call Check 'line end "0", empty text', Try("KTH(page, '0', '')"), 'ERROR 40'
+call Check 'line end "0", empty text', Try("KTH(page, '0', '')", 'page', page), 'ERROR 40'
 call Check 'blank text', KTH(page, '0', ' '), page
 call Check 'contents', Contents(page),,
   '<TD ALIGN=RIGHT>Total</TD>'nl'<B>Total</B><I>:</I> 5'nl'a<&>b 'nl
@@ -33,28 +32,23 @@ call Check 'contents after drop', right(Contents(page), 4), 'end'nl
 other = dir'/kth_other.htm'
 call Remove other
 long = dir'/'copies('n', 254 - length(dir))  /* 255 characters */
-call Check 'name of 256 characters', Try("KTH(long'x', 1, 'text')"), 'ERROR 40'
+call Check 'name of 256 characters', Try("KTH(long'x', 1, 'text')", 'long', long), 'ERROR 40'
 call Check 'file of 256 characters', Exists(long'x'), 0
-call Check 'closing tag of 20 characters', Try("KTH(other, 1, 'text', 'abcdefghijklmnopqrst x')"), 'ERROR 40'
-call Check 'missing text', Try("KTH(other, 1)"), 'ERROR 40'
-call Check 'empty text', Try("KTH(other, 1, '')"), 'ERROR 40'
+call Check 'closing tag of 20 characters', Try("KTH(other, 1, 'text', 'abcdefghijklmnopqrst x')", 'other', other), 'ERROR 40'
+call Check 'missing text', Try("KTH(other, 1)", 'other', other), 'ERROR 40'
+call Check 'empty text', Try("KTH(other, 1, '')", 'other', other), 'ERROR 40'
 call Check 'empty name', Try("KTH('', 1, 'text')"), 'ERROR 40'
 call Check 'no arguments', Try("KTH()"), 'ERROR 40'
-call Check 'name with a NUL byte', Try("KTH(other || '00'x || 'x', 1, 'text')"), 'ERROR 40'
+call Check 'name with a NUL byte', Try("KTH(other || '00'x || 'x', 1, 'text')", 'other', other), 'ERROR 40'
 call Check 'nothing created', Exists(other), 0
-call Check 'missing directory', Try("KTH(dir'/no/such/dir/page.htm', 1, 'text')"), 'ERROR 40'
-call Check 'a directory', Try("KTH(dir, 1, 'text')"), 'ERROR 40'
+call Check 'missing directory', Try("KTH(dir'/no/such/dir/page.htm', 1, 'text')", 'dir', dir), 'ERROR 40'
+call Check 'a directory', Try("KTH(dir, 1, 'text')", 'dir', dir), 'ERROR 40'
 /* The next call is served normally; the longest name and tag fit. */
-call Check 'name of 255 characters', Try("KTH(long, '', 'ok', 'abcdefghijklmnopqrs x')"), long
+call Check 'name of 255 characters', Try("KTH(long, '', 'ok', 'abcdefghijklmnopqrs x')", 'long', long), long
 call Check 'contents of 255', Contents(long), '<ABCDEFGHIJKLMNOPQRS X>ok</ABCDEFGHIJKLMNOPQRS>'
 call Remove long
 
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 Contents: procedure
   parse arg file
@@ -69,18 +63,4 @@ Exists: procedure
 Remove: procedure
   parse arg file
   if stream(file, 'c', 'query exists') \== '' then address system 'rm -f "'file'"'
-  return
-
-Try: procedure expose long other dir page
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
   return

@@ -1,7 +1,6 @@
 /* KTLOB2File against a tdslite of the test's own: text and image values
    into files, byte for byte. The values are put in with plain statements
    here, so that this script does not depend on KTFile2LOB. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 call KTLoadFuncs
@@ -113,12 +112,7 @@ call Check 'reset', KTConnectReset(), '1'
 call Check 'refused after reset', KTLOB2File('x', 'b', 'i'), ''
 call KTDropFuncs
 address system 'rm -f lob2file.*'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 /* One statement through KTBatch. */
 KTBatchOne: procedure
@@ -127,36 +121,6 @@ KTBatchOne: procedure
   if KTBatch('s.', 'o.') \= '1' then return 0
   return o.1.0 >= 0
 
-ReadFile: procedure
-  parse arg name
-  size = FileSize(name)
-  if size = '' then return '(no file)'
-  data = ''
-  if size > 0 then data = charin(name, 1, size)
-  call stream name, 'c', 'close'
-  return data
-
 FileSize: procedure
   parse arg name
   return stream(name, 'c', 'query size')
-
-WriteFile: procedure
-  parse arg name, data
-  address system 'rm -f "'name'"'
-  call charout name, data, 1
-  call stream name, 'c', 'close'
-  return
-
-Try: procedure
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return

@@ -4,7 +4,6 @@
    the process by less than 8 MiB (KTLOB2File reads the value in pieces with
    readtext, so the client library never holds it whole). The file is made
    and compared by the shell, outside this process. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 size = 256 * 1048576
 big = '/tmp/ktdb-lob-memory.' || random(1, 99999)
@@ -39,12 +38,7 @@ call Check '256 MiB: identical', rc, '0'
 call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
 address system 'rm -f' big'.in' big'.out'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 Broken:
   say 'FAIL REXX error' rc 'in line' sigl
@@ -73,11 +67,4 @@ Memory: procedure
 ResetPeak: procedure
   call charout '/proc/self/clear_refs', '5'
   call stream '/proc/self/clear_refs', 'c', 'close'
-  return
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
   return

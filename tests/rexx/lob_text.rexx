@@ -4,7 +4,6 @@
    the server's code page has no place for, is refused whole: "0", the old
    value kept, and KT.!DBERRSTR names the byte offset and where such a file
    can go instead. Run at the package's TDS version (7.4) and again at 7.0 (TDSVER). */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 big = '/tmp/ktdb-lob-text.' || random(1, 99999)
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
@@ -101,12 +100,7 @@ address system 'rm -f' big'.t' big'.n' big'.out'
 call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
 address system 'rm -f lobtext.*'
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 Trip:
   trips = trips + 1
@@ -119,28 +113,4 @@ Refuse:
   refusal.refusals = arg(1)'/'arg(3)'/'arg(4)
   refdata.refusals = arg(2)
   if refusals = 1 then call WriteFile 'lobtext.old', 'old'
-  return
-
-ReadFile: procedure
-  parse arg name
-  size = stream(name, 'c', 'query size')
-  if size = '' then return '(no file)'
-  data = ''
-  if size > 0 then data = charin(name, 1, size)
-  call stream name, 'c', 'close'
-  return data
-
-WriteFile: procedure
-  parse arg name, data
-  address system 'rm -f "'name'"'
-  if data == '' then address system 'touch "'name'"'
-  else call charout name, data, 1
-  call stream name, 'c', 'close'
-  return
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
   return

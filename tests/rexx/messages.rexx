@@ -1,7 +1,6 @@
 /* Messages that name their cause, and KTBatch sets that say why they
    failed. Run against a tdslite of the test's own, at the protocol version
    TDSVER names. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
@@ -92,16 +91,4 @@ call Check 'mixed batch: KT.! holds the last error', kt.!msgno, '8134'
 
 call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

@@ -1,7 +1,6 @@
 /* The package's life cycle through the real interpreter: registration,
    the entry guard of every function before load, while loaded and after
    drop, the KT.! reset values, and incorrect calls. */
-failures = 0
 lib = 'rexxktdb'
 guarded = 'KTDropFuncs KTConnect KTConnectReset KTSelectCols KTSelectData',
           'KTSelectForm KTSelectOne KTBatch KTCurTimeStamp KTLOB2File',
@@ -68,16 +67,11 @@ call RxFuncAdd 'KTLoadFuncs', lib, 'KTLoadFuncs'
 call Check 'reload', KTLoadFuncs(), '1'
 call Check 'drop after reload', KTDropFuncs(), '1'
 
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 /* Calls every function in the list without arguments and with a full set;
    each must refuse with "0", or "" for the three that answer text. */
-CheckRefusals: procedure expose failures
+CheckRefusals: procedure
   parse arg state, names
   do i = 1 to words(names)
     name = word(names, i)
@@ -86,20 +80,4 @@ CheckRefusals: procedure expose failures
     call Check state':' name'()', Try(name'()'), expected
     call Check state':' name'(...)', Try(name"('select 1', 'r.', '2', '3', '4', '5')"), expected
   end
-  return
-
-/* Evaluates a function call and answers its result, or "ERROR n" when it
-   raised REXX error n. */
-Try: procedure
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
   return

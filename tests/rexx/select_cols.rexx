@@ -1,7 +1,6 @@
 /* KTSelectCols against a tdslite of the test's own: one description line
    per column (label, type name, width, upper-cased), the column count,
    unnamed columns, rejected and refused statements. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 call KTLoadFuncs
@@ -99,8 +98,8 @@ withNul = 'select 1' || '00'x
 kt.!msgno = 'untouched'
 call Check 'no stem', Try("KTSelectCols('select 1')"), 'ERROR 40'
 call Check 'empty statement', Try("KTSelectCols('', 'c.')"), 'ERROR 40'
-call Check 'stem name', Try("KTSelectCols('query.', 'c.')"), 'ERROR 40'
-call Check 'variable with NUL', Try("KTSelectCols('withNul', 'c.')"), 'ERROR 40'
+call Check 'stem name', Try("KTSelectCols('query.', 'c.')", 'query', query), 'ERROR 40'
+call Check 'variable with NUL', Try("KTSelectCols('withNul', 'c.')", 'withNul', withNul), 'ERROR 40'
 call Check 'statement too long', Try("KTSelectCols('select' copies(' ', 32767), 'c.')"), 'ERROR 40'
 call Check 'stem too long', Try("KTSelectCols('select 1', copies('S', 251)'.')"), 'ERROR 40'
 call Check 'nothing published', kt.!msgno, 'untouched'
@@ -122,23 +121,4 @@ call Check 'wide: count and last', w.0 '/' w.300, '300 / C300 INT 11'
 call Check 'reset', KTConnectReset(), '1'
 call Check 'after reset', KTSelectCols('select 1', 'c.'), '0'
 call KTDropFuncs
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-Try: procedure expose empty withNul query
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

@@ -2,7 +2,6 @@
    fields counted in characters, alignment by type, NULL text, fill
    character, row limit, lines longer than the line buffer, rejected and
    refused statements. */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 call KTLoadFuncs
@@ -199,12 +198,7 @@ call Check 'wide: length', length(f.1) length(f.0.0), 300 * 14 300 * 14
 call Check 'reset', KTConnectReset(), '1'
 call Check 'after reset', KTSelectForm('select 1', 'f.'), '0'
 call KTDropFuncs
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 /* Splits a row line into its fields by the heading line (ASCII labels and
    fill): field.j is the text of field j, wide.j its width. */
@@ -229,17 +223,3 @@ Chars: procedure
     if byte < 128 | byte >= 192 then count = count + 1
   end
   return count
-
-Try: procedure
-  signal on syntax name TryFailed
-  interpret 'answer =' arg(1)
-  return answer
-TryFailed:
-  return 'ERROR' rc
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return

@@ -3,7 +3,6 @@
    SQL Server sends this type; tdslite does not support it yet, so the test
    is registered disabled. Against a server of your own:
      KTDB_SERVER=host:port KTDB_USER=u KTDB_PASSWORD=p regina uniqueidentifier.rexx */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 user = value('KTDB_USER', , 'ENVIRONMENT')
 if user = '' then user = 'ktdb'
@@ -22,16 +21,4 @@ call Check 'form: row', f.1, '6F9619FF-8B86-D011-B42D-00C04FC964FF   'right(1, 1
 
 call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

@@ -1,7 +1,6 @@
 /* Value text of every type tdslite sends: the longest values of each
    numeric and date type come back whole, as DB-Library writes them, and
    character data comes back byte for byte (UTF-8 end to end). */
-failures = 0
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
 call KTLoadFuncs
@@ -73,16 +72,4 @@ call Check 'long text: KT.!LONGRESULT', kt.!longresult == long, '1'
 
 call Check 'reset', KTConnectReset(), '1'
 call KTDropFuncs
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'actual'", expected "'expected'"'
-  return
+exit CheckSummary()

@@ -1,6 +1,5 @@
 /* The frame's variable pool access against the real interpreter, through
    the test-only probe package (probe.cc). */
-failures = 0
 call RxFuncAdd 'ProbeFetch', 'ktdbprobe', 'PROBEFETCH'
 call RxFuncAdd 'ProbeSet', 'ktdbprobe', 'PROBESET'
 call RxFuncAdd 'ProbeStem', 'ktdbprobe', 'PROBESTEM'
@@ -73,12 +72,7 @@ call Check 'bad compound name', ProbeSet('A B.1', 'v'), 0
 call Check 'exposed stem', SetExposed(), 'inside'
 signal off novalue
 
-if failures > 0 then do
-  say failures 'check(s) failed'
-  exit 1
-end
-say 'all checks passed'
-exit 0
+exit CheckSummary()
 
 SetExposed: procedure expose shared.
   call ProbeSet 'SHARED.7', 'inside'
@@ -87,10 +81,3 @@ SetExposed: procedure expose shared.
 NoValueRaised:
   say 'FAIL a NOVALUE condition was raised for' condition('D')
   exit 1
-
-Check: procedure expose failures
-  parse arg what, actual, expected
-  if actual == expected then return
-  failures = failures + 1
-  say 'FAIL' what': got "'left(actual, 60)'", expected "'left(expected, 60)'"'
-  return
