@@ -8,16 +8,6 @@
 namespace tdslite {
 namespace {
 
-std::string HexOf(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out = "0x";
-  for (char c : bytes) {
-    out += kDigits[(static_cast<unsigned char>(c) >> 4) & 0xF];
-    out += kDigits[static_cast<unsigned char>(c) & 0xF];
-  }
-  return out;
-}
-
 class TextReadTest : public SessionTest {
  protected:
   void SetUp() override {

@@ -8,16 +8,6 @@
 namespace tdslite {
 namespace {
 
-std::string HexOf(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out = "0x";
-  for (char c : bytes) {
-    out += kDigits[(static_cast<unsigned char>(c) >> 4) & 0xF];
-    out += kDigits[static_cast<unsigned char>(c) & 0xF];
-  }
-  return out;
-}
-
 std::string SizePrefix(uint32_t n) {
   std::string out(4, '\0');
   for (int i = 0; i < 4; ++i)
@@ -56,6 +46,15 @@ class TextWriteTest : public SessionTest {
     RecordingSink done;
     write->Finish(done);
     return done.messages.empty() ? "ok" : std::to_string(done.messages[0].number);
+  }
+
+  // A transfer into row 1's image, begun and not yet fed.
+  std::unique_ptr<TextWrite> BeginWrite() {
+    auto [pointer, stamp] = PointerOf("i", 1);
+    RecordingSink sink;
+    session_->ExecuteBatch("writetext bulk tw.i " + HexOf(pointer) + " timestamp = " + HexOf(stamp),
+                           sink);
+    return session_->TakeTextWrite();
   }
 
   // The row line of row 1's `expr`, without the metadata.
@@ -145,12 +144,8 @@ TEST_F(TextWriteTest, StatementForms) {
 }
 
 TEST_F(TextWriteTest, AbandonedTransferKeepsTheOldValue) {
-  auto [pointer, stamp] = PointerOf("i", 1);
   const std::string before = Stored("i");
-  RecordingSink sink;
-  session_->ExecuteBatch("writetext bulk tw.i " + HexOf(pointer) + " timestamp = " + HexOf(stamp),
-                         sink);
-  std::unique_ptr<TextWrite> write = session_->TakeTextWrite();
+  std::unique_ptr<TextWrite> write = BeginWrite();
   ASSERT_TRUE(write);
   write->Append(SizePrefix(1000) + std::string(500, 'z'));
   write.reset();  // the client went away
@@ -195,12 +190,8 @@ uint64_t BytesWritten() {
 // A client that announces 900 MB and sends four bytes costs the server
 // four bytes, not 900 MB of zeros on disk.
 TEST_F(TextWriteTest, BytesNotSentAreNeitherAllocatedNorWritten) {
-  auto [pointer, stamp] = PointerOf("i", 1);
   const std::string before = Stored("i");
-  RecordingSink sink;
-  session_->ExecuteBatch("writetext bulk tw.i " + HexOf(pointer) + " timestamp = " + HexOf(stamp),
-                         sink);
-  std::unique_ptr<TextWrite> write = session_->TakeTextWrite();
+  std::unique_ptr<TextWrite> write = BeginWrite();
   ASSERT_TRUE(write);
   const uint64_t start = BytesWritten();
   write->Append(SizePrefix(900000000) + "abcd");

@@ -4,13 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include "recording_sink.h"
+#include "tdslite/common/text.h"
 #include "tdslite/exec/session.h"
 
 namespace tdslite {
 
 using test_support::RecordingSink;
 using test_support::RunBatch;
+
+// Bytes as a binary literal ("0x0a1b"), the way a statement names a text
+// pointer or timestamp.
+inline std::string HexOf(std::string_view bytes) {
+  return "0x" + HexDigits(bytes, false);
+}
 
 class SessionTest : public ::testing::Test {
  protected:
