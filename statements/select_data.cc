@@ -15,22 +15,12 @@ namespace {
 // The longest tail of KTSelectData: two 32-bit numbers and a period.
 constexpr std::size_t kLongestTail = 2 * (kDecimalTextSize - 1) + 1;
 
-// The rows stored when the caller gives no usable maximum.
-constexpr std::int32_t kDefaultMaximumRows = 1;
-
 }  // namespace
 
 APIRET SelectData(const Arguments& args, Result& result) {
-  const std::string_view statement = args.Text(1);
-  const std::string_view stem = args.Text(2);
-  if (!StatementArgumentFits(statement) || stem.size() + kLongestTail >= kRowStemBufferSize) {
-    return LeaveCall(kIncorrectCall);
-  }
-  std::int32_t maximumRows = kDefaultMaximumRows;
-  if (args.Present(3)) ParseDecimal(args.Text(3), maximumRows);
-  if (maximumRows < 1) maximumRows = kDefaultMaximumRows;
-  SetNullSubstitute(args.Text(4));
-  const std::string_view nullText(NullSubstitute.data());
+  const std::optional<RowCall> call = TakeRowCall(args, kLongestTail);
+  if (!call) return LeaveCall(kIncorrectCall);
+  const auto [statement, stem, maximumRows, nullText] = *call;
 
   StatementPreamble();
   result.SetNumber(0);

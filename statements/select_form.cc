@@ -21,8 +21,6 @@ namespace {
 // The longest tail: a 32-bit row number, or "0.0".
 constexpr std::size_t kLongestTail = kDecimalTextSize - 1;
 
-// The rows stored when the caller gives no usable maximum.
-constexpr std::int32_t kDefaultMaximumRows = 1;
 constexpr std::string_view kDefaultHeadingFill = "_";
 // What the sixth argument stands for when it is absent or unreadable. It
 // has no effect on the lines; it is accepted so that scripts passing it
@@ -84,16 +82,9 @@ bool BuildRow(LineWriter& line, std::int32_t row, std::int32_t columns, std::str
 }  // namespace
 
 APIRET SelectForm(const Arguments& args, Result& result) {
-  const std::string_view statement = args.Text(1);
-  const std::string_view stem = args.Text(2);
-  if (!StatementArgumentFits(statement) || stem.size() + kLongestTail >= kRowStemBufferSize) {
-    return LeaveCall(kIncorrectCall);
-  }
-  std::int32_t maximumRows = kDefaultMaximumRows;
-  if (args.Present(3)) ParseDecimal(args.Text(3), maximumRows);
-  if (maximumRows < 1) maximumRows = kDefaultMaximumRows;
-  SetNullSubstitute(args.Text(4));
-  const std::string_view nullText(NullSubstitute.data());
+  const std::optional<RowCall> call = TakeRowCall(args, kLongestTail);
+  if (!call) return LeaveCall(kIncorrectCall);
+  const auto [statement, stem, maximumRows, nullText] = *call;
   // One whole character, so that a multi-byte fill keeps the heading aligned.
   const std::string_view fill =
       args.Present(5) ? FirstCharacter(args.Text(5)) : kDefaultHeadingFill;

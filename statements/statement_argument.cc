@@ -59,6 +59,21 @@ TakenStatement TakeStatement(std::string_view argument) {
   return {StatementTaken::kTaken, *length};
 }
 
+std::optional<RowCall> TakeRowCall(const Arguments& args, std::size_t longestTail) {
+  RowCall call;
+  call.statement = args.Text(1);
+  call.stem = args.Text(2);
+  if (!StatementArgumentFits(call.statement) ||
+      call.stem.size() + longestTail >= kRowStemBufferSize) {
+    return std::nullopt;
+  }
+  if (args.Present(3)) ParseDecimal(args.Text(3), call.maximumRows);
+  if (call.maximumRows < 1) call.maximumRows = 1;
+  SetNullSubstitute(args.Text(4));
+  call.nullText = std::string_view(NullSubstitute.data());
+  return call;
+}
+
 void SetNullSubstitute(std::string_view argument) {
   // The one first-character rule: a whole UTF-8 sequence, or the first byte
   // alone when the sequence is not whole.

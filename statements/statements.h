@@ -94,6 +94,20 @@ extern DBCOL ColumnInfo;
 // the text before it). A failed check is an incorrect call.
 bool StatementArgumentFits(std::string_view argument);
 
+// The arguments KTSelectData and KTSelectForm take alike: the statement, the
+// stem, the most rows to store (the third; 1 when absent, not a number or
+// below 1) and the NULL text (the fourth, into NullSubstitute).
+struct RowCall {
+  std::string_view statement;
+  std::string_view stem;
+  std::int32_t maximumRows = 1;
+  std::string_view nullText;
+};
+
+// Reads them; nothing when the statement cannot be taken or the stem does not
+// fit RowStemBuffer with `longestTail` (an incorrect call).
+std::optional<RowCall> TakeRowCall(const Arguments& args, std::size_t longestTail);
+
 // What became of a statement argument.
 enum class StatementTaken {
   kTaken,    // the statement stands in NameBuffer

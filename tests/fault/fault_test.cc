@@ -108,10 +108,8 @@ TEST_F(FaultTest, CutInEitherDirectionIsReportedAndRecovered) {
       fake_rexx::variables["KT.!DBERR"] = "unset";
       const int before = proxy_->Triggered();
       proxy_->Arm({fault::Kind::kCut, p.direction, p.at});
-      const auto started = std::chrono::steady_clock::now();
+      // A call that never returns is the test's time-out (ctest's TIMEOUT).
       const Answer answer = Call(s.function, s.args);
-      const auto took = std::chrono::steady_clock::now() - started;
-      EXPECT_LT(took, std::chrono::seconds(30)) << what;
       EXPECT_TRUE(answer.code == 0 || answer.code == 40) << what;
       EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
       if (proxy_->Triggered() != before && s.publishes) {
@@ -148,17 +146,13 @@ TEST_F(FaultTest, ServerSilentAtLoginEndsWithTheLoginTimeOut) {
   for (std::size_t at : {0u, 8u, 30u}) {
     const std::string what = "stall at " + std::to_string(at);
     proxy_->Arm({fault::Kind::kStall, fault::Direction::kToClient, at});
-    const auto started = std::chrono::steady_clock::now();
     const Answer answer =
         Call("KTConnect", {"ktdb", "secret", "127.0.0.1:" + std::to_string(proxy_->Port()), "1"});
-    const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(answer.code, 0u) << what;
     EXPECT_EQ(answer.result, "0") << what;
     EXPECT_EQ(ktdb::ConnectedFlag, 0) << what;
     EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
     EXPECT_NE(harness::Variable("KT.!DBERR"), "0") << what;
-    // One second of login time-out, with room for a slow machine.
-    EXPECT_LT(took, std::chrono::seconds(20)) << what;
     Disconnect();
     ASSERT_TRUE(ConnectThroughProxy()) << what << ": reconnect";
     EXPECT_EQ(Call("KTSelectOne", {"select 1"}).result, "1") << what;
@@ -245,7 +239,6 @@ TEST_F(FaultTest, AStalledStatementTimesOutAndTheConnectionRecovers) {
     EXPECT_EQ(harness::Variable("R.0"), "0") << what;
     EXPECT_EQ(harness::Variable("KT.!DBERR"), "20003") << what;
     EXPECT_GE(took, std::chrono::milliseconds(1500)) << what;
-    EXPECT_LT(took, std::chrono::seconds(30)) << what;
     EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
     proxy_->Arm({});
     if (resumes) {
