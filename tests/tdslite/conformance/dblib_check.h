@@ -20,32 +20,32 @@ static int g_msg_count = 0;
 static int g_last_error_msgno = -1; /* last message with severity > 10 */
 static int g_last_error_severity = -1;
 
-#define CHECK(cond)                                                    \
-  do {                                                                 \
-    if (!(cond)) {                                                     \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++g_failures;                                                    \
-    }                                                                  \
+      ++g_failures;                                                            \
+    }                                                                          \
   } while (0)
 
-#define CHECK_INT(actual, expected)                                                      \
-  do {                                                                                   \
-    long long a_ = (long long)(actual), e_ = (long long)(expected);                      \
-    if (a_ != e_) {                                                                      \
+#define CHECK_INT(actual, expected)                                                              \
+  do {                                                                                           \
+    long long a_ = (long long)(actual), e_ = (long long)(expected);                              \
+    if (a_ != e_) {                                                                              \
       fprintf(stderr, "%s:%d: %s = %lld, expected %lld\n", __FILE__, __LINE__, #actual, a_, e_); \
-      ++g_failures;                                                                      \
-    }                                                                                    \
+      ++g_failures;                                                                              \
+    }                                                                                            \
   } while (0)
 
-#define CHECK_STR(actual, expected)                                                        \
-  do {                                                                                     \
-    const char* a_ = (actual);                                                             \
-    const char* e_ = (expected);                                                           \
-    if (a_ == NULL || strcmp(a_, e_) != 0) {                                               \
-      fprintf(stderr, "%s:%d: %s = '%s', expected '%s'\n", __FILE__, __LINE__, #actual,    \
-              a_ ? a_ : "(null)", e_);                                                     \
-      ++g_failures;                                                                        \
-    }                                                                                      \
+#define CHECK_STR(actual, expected)                                                     \
+  do {                                                                                  \
+    const char* a_ = (actual);                                                          \
+    const char* e_ = (expected);                                                        \
+    if (a_ == NULL || strcmp(a_, e_) != 0) {                                            \
+      fprintf(stderr, "%s:%d: %s = '%s', expected '%s'\n", __FILE__, __LINE__, #actual, \
+              a_ ? a_ : "(null)", e_);                                                  \
+      ++g_failures;                                                                     \
+    }                                                                                   \
   } while (0)
 
 static int on_error(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
@@ -97,6 +97,29 @@ static void start_dblib(void) {
   }
   dberrhandle(on_error);
   dbmsghandle(on_message);
+}
+
+/* The PORT and the TDS version (70 or 74) of the command line; any further
+ * argument is the program's own. Exits with the usage when they are missing,
+ * and starts DB-Library. */
+static void start(int argc, char** argv, const char* usage, int* port, int* version) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: %s\n", usage);
+    exit(2);
+  }
+  *port = atoi(argv[1]);
+  *version = atoi(argv[2]);
+  start_dblib();
+}
+
+/* A connection as sa, or the end of the program. */
+static DBPROCESS* connect_or_exit(int port, int version) {
+  DBPROCESS* dbproc = connect_to(port, version, "sa", "");
+  if (dbproc == NULL) {
+    fprintf(stderr, "cannot log in\n");
+    exit(1);
+  }
+  return dbproc;
 }
 
 /* The column's value converted to text with dbconvert, "NULL" for NULL. */

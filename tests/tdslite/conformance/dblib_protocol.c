@@ -81,8 +81,7 @@ static void test_types(DBPROCESS* dbproc, int version) {
                            ? raw_text(dbproc, i + 1)
                            : column_text(dbproc, i + 1);
     if (strcmp(text, kColumns[i].text) != 0) {
-      fprintf(stderr, "column %s: '%s', expected '%s'\n", kColumns[i].name, text,
-              kColumns[i].text);
+      fprintf(stderr, "column %s: '%s', expected '%s'\n", kColumns[i].name, text, kColumns[i].text);
       ++g_failures;
     }
   }
@@ -212,13 +211,7 @@ static void test_batch_text(DBPROCESS* dbproc) {
 int main(int argc, char** argv) {
   int port, version;
   DBPROCESS* dbproc;
-  if (argc != 3) {
-    fprintf(stderr, "usage: dblib_protocol PORT 70|74\n");
-    return 2;
-  }
-  port = atoi(argv[1]);
-  version = atoi(argv[2]);
-  start_dblib();
+  start(argc, argv, "dblib_protocol PORT 70|74", &port, &version);
 
   g_last_msgno = -1;
   dbproc = connect_to(port, version, "sa", "wrong");
@@ -227,11 +220,7 @@ int main(int argc, char** argv) {
   CHECK_INT(g_last_msg_severity, 14);
   CHECK_STR(g_last_msgtext, "Login failed for user 'sa'.");
 
-  dbproc = connect_to(port, version, "sa", "");
-  if (dbproc == NULL) {
-    fprintf(stderr, "cannot log in\n");
-    return 1;
-  }
+  dbproc = connect_or_exit(port, version);
   CHECK(dbspid(dbproc) >= 51);
   CHECK_STR(dbname(dbproc), "master");
   test_types(dbproc, version);

@@ -53,9 +53,12 @@ static void test_counts(DBPROCESS* dbproc) {
 }
 
 static void test_types(DBPROCESS* dbproc, int version) {
-  static const char* kValues[] = {
-      "255", "-9223372036854775808", "-922337203685477.5808", "Feb 29 2024  1:45:07:123PM",
-      "-123456.789", "1"};
+  static const char* kValues[] = {"255",
+                                  "-9223372036854775808",
+                                  "-922337203685477.5808",
+                                  "Feb 29 2024  1:45:07:123PM",
+                                  "-123456.789",
+                                  "1"};
   DBCOL info;
   int i;
   CHECK(run(dbproc,
@@ -101,7 +104,8 @@ static void test_types(DBPROCESS* dbproc, int version) {
   CHECK_INT(dbdatlen(dbproc, 7), 4); /* char(4) arrives padded */
   CHECK(dbdata(dbproc, 7) && memcmp(dbdata(dbproc, 7), "ab  ", 4) == 0);
   CHECK_INT(dbdatlen(dbproc, 8), 11);
-  CHECK(dbdata(dbproc, 8) && memcmp(dbdata(dbproc, 8), "gr\xc3\xbc\xc3\x9f \xe2\x82\xac ", 11) == 0);
+  CHECK(dbdata(dbproc, 8) &&
+        memcmp(dbdata(dbproc, 8), "gr\xc3\xbc\xc3\x9f \xe2\x82\xac ", 11) == 0);
   CHECK_INT(dbdatlen(dbproc, 9), 6);
   CHECK(dbdata(dbproc, 9) && memcmp(dbdata(dbproc, 9), "\xe6\x97\xa5\xe6\x9c\xac", 6) == 0);
   CHECK_INT(dbdatlen(dbproc, 10), 5);
@@ -147,8 +151,8 @@ static void test_errors(DBPROCESS* dbproc) {
     if (failed != kCases[i].fails || g_last_error_msgno != kCases[i].number ||
         g_last_error_severity != kCases[i].severity) {
       fprintf(stderr, "%s: failed=%d msg %d severity %d, expected %d/%d/%d\n", kCases[i].sql,
-              failed, g_last_error_msgno, g_last_error_severity, kCases[i].fails,
-              kCases[i].number, kCases[i].severity);
+              failed, g_last_error_msgno, g_last_error_severity, kCases[i].fails, kCases[i].number,
+              kCases[i].severity);
       ++g_failures;
     }
     CHECK_INT(g_last_dberr, 20018);
@@ -219,18 +223,8 @@ static void test_textsize(DBPROCESS* dbproc) {
 int main(int argc, char** argv) {
   int port, version;
   DBPROCESS* dbproc;
-  if (argc != 3) {
-    fprintf(stderr, "usage: dblib_sql PORT 70|74\n");
-    return 2;
-  }
-  port = atoi(argv[1]);
-  version = atoi(argv[2]);
-  start_dblib();
-  dbproc = connect_to(port, version, "sa", "");
-  if (dbproc == NULL) {
-    fprintf(stderr, "cannot log in\n");
-    return 1;
-  }
+  start(argc, argv, "dblib_sql PORT 70|74", &port, &version);
+  dbproc = connect_or_exit(port, version);
   test_counts(dbproc);
   test_types(dbproc, version);
   test_errors(dbproc);

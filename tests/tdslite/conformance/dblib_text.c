@@ -232,20 +232,10 @@ static void test_textsize(DBPROCESS* a) {
 int main(int argc, char** argv) {
   int port, version, big_mib = 0;
   DBPROCESS *a, *b;
-  if (argc < 3) {
-    fprintf(stderr, "usage: dblib_text PORT 70|74 [BIG-MiB]\n");
-    return 2;
-  }
-  port = atoi(argv[1]);
-  version = atoi(argv[2]);
+  start(argc, argv, "dblib_text PORT 70|74 [BIG-MiB]", &port, &version);
   if (argc > 3) big_mib = atoi(argv[3]);
-  start_dblib();
-  a = connect_to(port, version, "sa", "");
-  b = connect_to(port, version, "sa", "");
-  if (a == NULL || b == NULL) {
-    fprintf(stderr, "cannot log in\n");
-    return 1;
-  }
+  a = connect_or_exit(port, version);
+  b = connect_or_exit(port, version);
   CHECK(run(a, "set textsize 2147483647"));
   CHECK(run(a,
             "create table tx (id int not null primary key, i image null, t text null, "
