@@ -50,6 +50,15 @@ class CompilerTest : public ::testing::Test {
     ddl_.push_back(ddl);
   }
 
+  // Parses `sql` (one select) and compiles it; false when the compiler
+  // refuses it (its message in *e) or it did not parse as a select.
+  bool CompileOne(const std::string& sql, CompiledSelect* out, CompileError* e) {
+    ParseResult p = Parse(sql);
+    if (p.statements.empty() || !p.statements[0].select) return false;
+    Compiler compiler(db_, vars_);
+    return compiler.CompileSelect(*p.statements[0].select, out, e);
+  }
+
   // SQLite accepts the statement (its tables and tdslite's functions exist).
   bool Prepares(const std::string& sql) {
     sqlite3_stmt* st = nullptr;
@@ -123,13 +132,9 @@ TEST_F(CompilerTest, SelectTypes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql);
-    ParseResult p = Parse(c.sql);
-    if (p.statements.empty()) continue;
-    Compiler compiler(db_, vars_);
     CompiledSelect out;
     CompileError e;
-    ASSERT_TRUE(compiler.CompileSelect(*p.statements[0].select, &out, &e))
-        << c.sql << ": " << e.message.text;
+    ASSERT_TRUE(CompileOne(c.sql, &out, &e)) << c.sql << ": " << e.message.text;
     EXPECT_EQ(Columns(out), c.columns) << c.sql;
     Prepares(out.sql);
   }
@@ -193,12 +198,9 @@ TEST_F(CompilerTest, Refusals) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql);
-    ParseResult p = Parse(c.sql);
-    if (p.statements.empty()) continue;
-    Compiler compiler(db_, vars_);
     CompiledSelect out;
     CompileError e;
-    if (compiler.CompileSelect(*p.statements[0].select, &out, &e)) {
+    if (CompileOne(c.sql, &out, &e)) {
       // Some errors only come when SQLite runs the statement.
       EXPECT_EQ(std::string("compiled: ") + out.sql, c.message);
     } else {
