@@ -41,11 +41,12 @@ def tsql(conf, section, sql=QUERY, user="ktdb", password=PASSWORD, env=None, tim
     environment = dict(os.environ, FREETDSCONF=conf, LC_ALL="C.UTF-8")
     environment.pop("TDSVER", None)
     environment.update(env or {})
-    start = time.time()
+    # A tsql that never ends fails the test (TimeoutExpired) before ctest's
+    # TIMEOUT would.
     p = subprocess.run(["tsql", "-S", section, "-U", user, "-P", password],
                        input=sql, capture_output=True, text=True, env=environment,
                        timeout=timeout)
-    return p.returncode, p.stdout + p.stderr, time.time() - start
+    return p.returncode, p.stdout + p.stderr
 
 
 def main():
@@ -70,7 +71,7 @@ def main():
         for section, version, full, login in cases:
             what = "%s/%s" % (section, version or "conf")
             proxy.clear()
-            rc, out, _ = tsql(conf, section, env={"TDSVER": version} if version else None)
+            rc, out = tsql(conf, section, env={"TDSVER": version} if version else None)
             check.true(what + ": rows read", rc == 0 and MARKER in out and "42" in out)
             wire = proxy.to_server() + proxy.to_client()
             check.eq(what + ": password forms on the wire", seen(wire, PASSWORD),
@@ -83,7 +84,7 @@ def main():
         proxy.clear()
         doublings = "".join("insert into big select n + (select max(n) from big) from big\n"
                             for _ in range(14))
-        rc, out, _ = tsql(conf, "require",
+        rc, out = tsql(conf, "require",
                           "create table big (n int)\ninsert into big values (1)\n" + doublings +
                           "select count(*), sum(n) from big\ngo\n"
                           "select n, '%s' from big\ngo\nexit\n" % MARKER)
@@ -116,9 +117,8 @@ def main():
                                       other_ca=files["other_ca"])
         for section, ok in [("verified", True), ("verified_ip", False), ("other_ca", False)]:
             proxy.clear()
-            rc, out, elapsed = tsql(conf, section)
+            rc, out = tsql(conf, section)
             check.eq("tsql %s: connects" % section, rc == 0 and MARKER in out, ok)
-            check.true("tsql %s: answers within 10 s (%.1f s)" % (section, elapsed), elapsed < 10)
             check.eq("tsql %s: password forms on the wire" % section,
                      seen(proxy.to_server(), PASSWORD), [])
         for ca, ok in [(files["ca"], True), (files["other_ca"], False)]:
@@ -146,9 +146,8 @@ def main():
                                      ("plain74", "7.0", False), ("off", None, False)]:
             what = "forced, %s/%s" % (section, version or "conf")
             proxy.clear()
-            rc, out, elapsed = tsql(conf, section, env={"TDSVER": version} if version else None)
+            rc, out = tsql(conf, section, env={"TDSVER": version} if version else None)
             check.eq(what + ": connects", rc == 0 and MARKER in out, ok)
-            check.true(what + ": answers within 10 s (%.1f s)" % elapsed, elapsed < 10)
             if ok:
                 wire = proxy.to_server() + proxy.to_client()
                 check.eq(what + ": secrets on the wire",
