@@ -12,16 +12,10 @@ set -u
 manual=$1
 examples=$2
 work=$3/manual
-preload=${LD_PRELOAD:-}
-unset LD_PRELOAD
-rexx_command=${KTDB_REXX:-regina}
-rexx() {
-  if [ -n "$preload" ]; then LD_PRELOAD="$preload" "$rexx_command" "$@"; else "$rexx_command" "$@"; fi
-}
+. "$(dirname "$0")/examples_common.sh"
 rm -rf "$work"
 mkdir -p "$work"
-(cd "$examples" && rexx ./run_sql.rexx "$KTDB_SERVER" ktdb secret sample_data.sql) >"$work/sample.log" 2>&1 ||
-  { echo "FAIL: the sample data did not load"; cat "$work/sample.log"; exit 1; }
+load_sample_data "$examples" "$work/sample.log"
 printf 'a small file standing in for a picture\n' >"$work/logo.png"
 
 # Split the manual's example blocks into files ex01.rexx, ex02.rexx, ...

@@ -4,29 +4,18 @@
 # example, and compares what it wrote with the expected file.
 #
 # Usage: with_tdslite.sh TDSLITE run_example.sh NAME EXAMPLES_DIR EXPECTED_DIR WORK_DIR
-# KTDB_REXX names the interpreter (regina by default). with_tdslite.sh hands
-# the sanitizer runtime to this script as LD_PRELOAD: it goes on to the
-# interpreter alone.
+# KTDB_REXX names the interpreter (regina by default; examples_common.sh).
 set -u
 name=$1
 examples=$2
 expected=$3
 work=$4/$name
-preload=${LD_PRELOAD:-}
-unset LD_PRELOAD
-rexx_command=${KTDB_REXX:-regina}
-rexx() {
-  if [ -n "$preload" ]; then LD_PRELOAD="$preload" "$rexx_command" "$@"; else "$rexx_command" "$@"; fi
-}
+. "$(dirname "$0")/examples_common.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
+load_sample_data "$examples" "$work/sample_data.log"
 cd "$examples" || exit 1
-if ! rexx ./run_sql.rexx "$KTDB_SERVER" ktdb secret sample_data.sql >"$work/sample_data.log" 2>&1; then
-  echo "FAIL: the sample data did not load"
-  cat "$work/sample_data.log"
-  exit 1
-fi
 
 case $name in
   report_html)
