@@ -182,6 +182,9 @@ std::unique_ptr<Select> Parser::ParseSelectCore() {
     ExpectKw("by");
     if (IsKw("all")) NotSupported("GROUP BY ALL");
     do {
+      if (IsWord("rollup") && IsOp("(", 1)) NotSupported("GROUP BY ROLLUP");
+      if (IsWord("cube") && IsOp("(", 1)) NotSupported("GROUP BY CUBE");
+      if (IsWord("grouping") && IsWord("sets", 1)) NotSupported("GROUPING SETS");
       sel->group_by.push_back(ParseValue());
     } while (AcceptOp(","));
     if (IsKw("with")) NotSupported("GROUP BY ... WITH ROLLUP/CUBE");
@@ -270,6 +273,10 @@ std::unique_ptr<TableRef> Parser::ParseJoinedTable() {
       kind = JoinKind::kCross;
     } else if (IsWord("outer") && IsWord("apply", 1)) {
       NotSupported("OUTER APPLY");
+    } else if (IsWord("pivot") && IsOp("(", 1)) {
+      NotSupported("PIVOT");
+    } else if (IsWord("unpivot") && IsOp("(", 1)) {
+      NotSupported("UNPIVOT");
     } else {
       break;
     }

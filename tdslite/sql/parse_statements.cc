@@ -454,6 +454,7 @@ Stmt Parser::ParseUpdate(Stmt s) {
     if (IsKw("default")) NotSupported("SET column = DEFAULT");
     s.assignments.emplace_back(col, ParseValue());
   } while (AcceptOp(","));
+  if (IsWord("output")) NotSupported("The OUTPUT clause");
   if (AcceptKw("from")) ParseFromList(&s.from);
   if (AcceptKw("where")) {
     if (IsKw("current")) NotSupported("WHERE CURRENT OF");
@@ -469,6 +470,7 @@ Stmt Parser::ParseDelete(Stmt s) {
   AcceptKw("from");
   s.table = ObjectName();
   if (IsKw("with")) SkipTableHint();
+  if (IsWord("output")) NotSupported("The OUTPUT clause");
   if (AcceptKw("from")) ParseFromList(&s.from);
   if (AcceptKw("where")) s.where = ParseExpr();
   return s;
