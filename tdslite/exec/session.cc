@@ -326,6 +326,7 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
     case StmtKind::kThrow:
       return RunThrow(stmt, sink);
     case StmtKind::kSaveTran:
+      return RunSaveTran(stmt, sink);
     case StmtKind::kEmpty:
       return Ok(sink, 0);
   }

@@ -336,6 +336,14 @@ class SessionImpl : public Session {
   // Transaction state: @@trancount and the descriptor reported to the client.
   int64_t trancount_ = 0;
   uint64_t descriptor_ = 0;
+  // The savepoints of the transaction `savepoints_of_` names (SAVE TRAN),
+  // oldest first; stale once another transaction began.
+  std::vector<std::string> savepoints_;
+  std::string transaction_name_;  // of the outermost BEGIN TRAN
+  uint64_t savepoints_of_ = 0;
+  Flow RunSaveTran(const Stmt& stmt, ResultSink& sink);
+  // Rolls back to the latest savepoint of that name; false when there is none.
+  bool RollbackToSavepoint(const std::string& name);
 };
 
 }  // namespace tdslite::session_detail

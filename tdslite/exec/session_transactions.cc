@@ -2,6 +2,8 @@
 // data-changing statement all or nothing.
 #include "session_impl.h"
 
+#include <algorithm>
+
 namespace tdslite::session_detail {
 
 // Statement atomicity: every statement that changes data runs inside a
@@ -31,6 +33,7 @@ SessionImpl::Flow SessionImpl::RunTransaction(const Stmt& stmt, ResultSink& sink
       if (rc != SQLITE_OK) return Failed(sink, stmt, SqliteError(rc), kCmdBeginTran, false);
       descriptor_ = state_->next_descriptor.fetch_add(1);
       trancount_ = 1;
+      transaction_name_ = stmt.name;
       sink.TransactionChanged(TransactionEvent::kBegin, descriptor_);
     } else {
       ++trancount_;
@@ -60,6 +63,17 @@ SessionImpl::Flow SessionImpl::RunTransaction(const Stmt& stmt, ResultSink& sink
     sink.TransactionChanged(TransactionEvent::kCommit, 0);
     return Ok(sink, kCmdCommit);
   }
+  if (trancount_ > 0 && !stmt.name.empty()) {
+    if (RollbackToSavepoint(stmt.name)) return Ok(sink, kCmdRollback);
+    // Only the outermost transaction's own name rolls it all back.
+    if (stmt.name != transaction_name_) {
+      return Failed(sink, stmt,
+                    MakeMessage(6401, 1, 16,
+                                "Cannot roll back " + stmt.name +
+                                    ". No transaction or savepoint of that name was found."),
+                    kCmdRollback, false);
+    }
+  }
   if (trancount_ == 0) {
     return Failed(sink, stmt,
                   MakeMessage(3903, 1, 16,
@@ -73,6 +87,46 @@ SessionImpl::Flow SessionImpl::RunTransaction(const Stmt& stmt, ResultSink& sink
   doomed_ = false;
   sink.TransactionChanged(TransactionEvent::kRollback, 0);
   return Ok(sink, kCmdRollback);
+}
+
+namespace {
+
+std::string SavepointSql(const char* verb, const std::string& name) {
+  return std::string(verb) + " " + sql::QuoteIdent("tds_save_" + name);
+}
+
+}  // namespace
+
+SessionImpl::Flow SessionImpl::RunSaveTran(const Stmt& stmt, ResultSink& sink) {
+  last_rowcount_ = 0;
+  if (trancount_ == 0) {
+    return Failed(sink, stmt,
+                  MakeMessage(628, 1, 16,
+                              "Cannot issue SAVE TRANSACTION when there is no active "
+                              "transaction."),
+                  kCmdBeginTran, false);
+  }
+  if (savepoints_of_ != descriptor_) savepoints_.clear();
+  const int rc =
+      sqlite3_exec(db_, SavepointSql("SAVEPOINT", stmt.name).c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return Failed(sink, stmt, SqliteError(rc), kCmdBeginTran, false);
+  savepoints_of_ = descriptor_;
+  savepoints_.push_back(stmt.name);
+  return Ok(sink, kCmdBeginTran);
+}
+
+bool SessionImpl::RollbackToSavepoint(const std::string& name) {
+  if (savepoints_of_ != descriptor_) savepoints_.clear();
+  // Savepoint names are case-sensitive, as transaction names are.
+  auto it = std::find(savepoints_.rbegin(), savepoints_.rend(), name);
+  if (it == savepoints_.rend()) return false;
+  if (sqlite3_exec(db_, SavepointSql("ROLLBACK TO", name).c_str(), nullptr, nullptr, nullptr) !=
+      SQLITE_OK) {
+    return false;
+  }
+  // The savepoints made after it are gone; it stays.
+  savepoints_.erase(it.base(), savepoints_.end());
+  return true;
 }
 
 }  // namespace tdslite::session_detail

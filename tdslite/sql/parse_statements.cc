@@ -56,7 +56,7 @@ Stmt Parser::ParseStatement(bool first) {
       Advance();
       if (AcceptKw("tran") || AcceptKw("transaction")) {
         s.kind = StmtKind::kBeginTran;
-        if (Peek().kind == TokenKind::kIdentifier && !IsStatementStart()) Advance();
+        if (Peek().kind == TokenKind::kIdentifier && !IsStatementStart()) s.name = Advance().text;
         return s;
       }
       if (IsWord("distributed")) NotSupported("BEGIN DISTRIBUTED TRANSACTION");
@@ -118,11 +118,22 @@ Stmt Parser::ParseStatement(bool first) {
       Advance();
       s.kind = kw == "commit" ? StmtKind::kCommit : StmtKind::kRollback;
       if (AcceptKw("tran") || AcceptKw("transaction") || AcceptWord("work")) {
-        if (Peek().kind == TokenKind::kIdentifier && !IsStatementStart()) Advance();
+        if (Peek().kind == TokenKind::kIdentifier && !IsStatementStart()) s.name = Advance().text;
+        if (Peek().kind == TokenKind::kVariable) {
+          NotSupported("A transaction name in a variable");
+        }
       }
       return s;
     }
-    if (kw == "save") NotSupported("SAVE TRANSACTION");
+    if (kw == "save") {
+      // save tran[saction] name: a savepoint the transaction can roll back to.
+      Advance();
+      if (!AcceptKw("tran") && !AcceptKw("transaction")) SyntaxError();
+      if (Peek().kind == TokenKind::kVariable) NotSupported("A savepoint name in a variable");
+      s.kind = StmtKind::kSaveTran;
+      s.name = Identifier();
+      return s;
+    }
     if (kw == "set") return ParseSet(std::move(s));
     if (kw == "print") {
       Advance();
