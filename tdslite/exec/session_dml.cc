@@ -132,7 +132,12 @@ SessionImpl::Flow SessionImpl::RunDml(const Stmt& stmt, ResultSink& sink) {
             : stmt.kind == StmtKind::kUpdate ? compiler.CompileUpdate(stmt, rowcount_, &dml, &err)
                                              : compiler.CompileDelete(stmt, rowcount_, &dml, &err);
   if (!ok) return CompileFailed(sink, stmt, err, cmd);
+  OutputPlan output;
+  if (!stmt.output.empty() && !PlanOutput(stmt, dml, &output, &err)) {
+    return CompileFailed(sink, stmt, err, cmd);
+  }
   if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), cmd, false);
+  if (!output.columns.empty()) sink.Columns(output.columns);
   uint64_t total = 0;
   int64_t last_rowid = 0;
   for (size_t i = 0; i < dml.statements.size(); ++i) {
@@ -141,9 +146,14 @@ SessionImpl::Flow SessionImpl::RunDml(const Stmt& stmt, ResultSink& sink) {
       return Flow::kStop;
     }
     Prepared st;
-    int rc = st.Prepare(db_, dml.statements[i]);
+    int rc = st.Prepare(db_, dml.statements[i] + output.returning);
     if (rc == SQLITE_OK) {
       while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+        if (!output.columns.empty() && !SendOutputRow(st.get(), output, sink)) {
+          st.Reset();
+          Undo();
+          return Flow::kStop;
+        }
       }
     }
     if (rc != SQLITE_DONE && rc != SQLITE_OK) {

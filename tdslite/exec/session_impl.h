@@ -285,6 +285,16 @@ class SessionImpl : public Session {
 
   Flow RunDml(const Stmt& stmt, ResultSink& sink);
 
+  // The OUTPUT clause (session_output.cc): the result set's columns and the
+  // RETURNING list that yields them.
+  struct OutputPlan {
+    std::vector<ColumnDesc> columns;
+    std::string returning;
+  };
+  bool PlanOutput(const Stmt& stmt, const sql::CompiledDml& dml, OutputPlan* plan,
+                  CompileError* error);
+  bool SendOutputRow(sqlite3_stmt* st, const OutputPlan& plan, ResultSink& sink);
+
   Flow RunTruncate(const Stmt& stmt, ResultSink& sink);
 
   // ---- DDL --------------------------------------------------------------------

@@ -176,6 +176,14 @@ enum class StmtKind {
   kEmpty,
 };
 
+// One column of an OUTPUT clause: inserted.column or deleted.column ("*":
+// every column of the table).
+struct OutputItem {
+  bool deleted = false;
+  std::string column;
+  std::string alias;
+};
+
 struct Stmt {
   StmtKind kind = StmtKind::kEmpty;
   int line = 1;
@@ -188,7 +196,8 @@ struct Stmt {
   std::vector<std::pair<std::string, ExprPtr>> assignments;  // update set
   std::vector<std::unique_ptr<TableRef>> from;               // update/delete ... from
   ExprPtr where;
-  ExprPtr top;  // update/delete top (n)
+  ExprPtr top;                     // update/delete top (n)
+  std::vector<OutputItem> output;  // insert/update/delete ... output
   std::vector<ColumnDef> column_defs;
   std::vector<std::string> primary_key;  // table-level primary key
   std::string pk_name;

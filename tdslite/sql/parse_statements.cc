@@ -416,7 +416,7 @@ Stmt Parser::ParseInsert(Stmt s) {
     } while (AcceptOp(","));
     ExpectOp(")");
   }
-  if (IsWord("output")) NotSupported("The OUTPUT clause");
+  ParseOutput(&s);
   if (AcceptKw("values")) {
     do {
       ExpectOp("(");
@@ -465,7 +465,7 @@ Stmt Parser::ParseUpdate(Stmt s) {
     if (IsKw("default")) NotSupported("SET column = DEFAULT");
     s.assignments.emplace_back(col, ParseValue());
   } while (AcceptOp(","));
-  if (IsWord("output")) NotSupported("The OUTPUT clause");
+  ParseOutput(&s);
   if (AcceptKw("from")) ParseFromList(&s.from);
   if (AcceptKw("where")) {
     if (IsKw("current")) NotSupported("WHERE CURRENT OF");
@@ -481,10 +481,33 @@ Stmt Parser::ParseDelete(Stmt s) {
   AcceptKw("from");
   s.table = ObjectName();
   if (IsKw("with")) SkipTableHint();
-  if (IsWord("output")) NotSupported("The OUTPUT clause");
+  ParseOutput(&s);
   if (AcceptKw("from")) ParseFromList(&s.from);
   if (AcceptKw("where")) s.where = ParseExpr();
   return s;
+}
+
+void Parser::ParseOutput(Stmt* s) {
+  if (!IsWord("output")) return;
+  Advance();
+  do {
+    OutputItem item;
+    if (IsWord("inserted") || IsWord("deleted")) {
+      item.deleted = IsWord("deleted");
+      Advance();
+    } else {
+      NotSupported("An OUTPUT column other than inserted.column or deleted.column");
+    }
+    ExpectOp(".");
+    item.column = AcceptOp("*") ? "*" : Identifier();
+    if (AcceptKw("as")) {
+      item.alias = Identifier();
+    } else if (Peek().kind == TokenKind::kIdentifier && !IsWord("into")) {
+      item.alias = Advance().text;
+    }
+    s->output.push_back(std::move(item));
+  } while (AcceptOp(","));
+  if (IsKw("into") || IsWord("into")) NotSupported("OUTPUT ... INTO");
 }
 
 Stmt Parser::ParseCreate(Stmt s) {

@@ -144,6 +144,8 @@ class Parser {
   Stmt ParseUpdate(Stmt s);
 
   Stmt ParseDelete(Stmt s);
+  // output inserted.a, deleted.b [as name], ... of insert/update/delete.
+  void ParseOutput(Stmt* s);
 
   Stmt ParseCreate(Stmt s);
 
