@@ -1,7 +1,8 @@
-// The 14 exported entry points (declared in entry_points.h). Each is thin: the entry guard and Busy
-// marking, the result preset where the function returns text, the check of
-// its required arguments, then the subsystem's function, which does the work
-// and leaves the package Idle. KTH alone runs without a guard.
+// The exported entry points (declared in entry_points.h from
+// frame/functions.def). Each is thin: the entry guard and Busy marking, the
+// result preset where the function returns text, the check of its required
+// arguments, then the subsystem's function, which does the work and leaves
+// the package Idle. KTH alone runs without a guard.
 #include "entry/entry_points.h"
 
 #include "frame/frame.h"

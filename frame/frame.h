@@ -210,12 +210,18 @@ APIRET PublishAndLeave();
 
 // ==== Registration (KTLoadFuncs, KTDropFuncs) ====
 
-// The 13 functions KTLoadFuncs registers and KTDropFuncs deregisters, in
-// order; KTLoadFuncs itself is registered by the script.
-inline constexpr std::array<const char*, 13> kFunctionTable = {
-    "KTDropFuncs",  "KTConnect",   "KTConnectReset", "KTSelectCols",   "KTSelectData",
-    "KTSelectForm", "KTSelectOne", "KTBatch",        "KTCurTimeStamp", "KTLOB2File",
-    "KTFile2LOB",   "KTH",         "KTHTML"};
+// Every function of the package (functions.def), KTLoadFuncs first.
+inline constexpr const char* kAllFunctions[] = {
+#define KTDB_FUNCTION(name, entry) #name,
+#include "frame/functions.def"
+#undef KTDB_FUNCTION
+};
+static_assert(std::string_view(kAllFunctions[0]) == "KTLoadFuncs");
+
+// The functions KTLoadFuncs registers and KTDropFuncs deregisters, in
+// order: all but KTLoadFuncs itself, which the script registers.
+inline constexpr std::span<const char* const> kFunctionTable{kAllFunctions + 1,
+                                                             std::size(kAllFunctions) - 1};
 
 APIRET LoadFuncs(Result& result);
 APIRET DropFuncs(Result& result);

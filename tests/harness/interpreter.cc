@@ -10,20 +10,11 @@
 namespace harness {
 
 const std::vector<Function>& Functions() {
-  static const std::vector<Function> functions = {{"KTLoadFuncs", KTLOADFUNCS},
-                                                  {"KTDropFuncs", KTDROPFUNCS},
-                                                  {"KTConnect", KTCONNECT},
-                                                  {"KTConnectReset", KTCONNECTRESET},
-                                                  {"KTSelectCols", KTSELECTCOLS},
-                                                  {"KTSelectData", KTSELECTDATA},
-                                                  {"KTSelectForm", KTSELECTFORM},
-                                                  {"KTSelectOne", KTSELECTONE},
-                                                  {"KTBatch", KTBATCH},
-                                                  {"KTCurTimeStamp", KTCURTIMESTAMP},
-                                                  {"KTLOB2File", KTLOB2FILE},
-                                                  {"KTFile2LOB", KTFILE2LOB},
-                                                  {"KTH", KTH},
-                                                  {"KTHTML", KTHTML}};
+  static const std::vector<Function> functions = {
+#define KTDB_FUNCTION(name, entry) {#name, entry},
+#include "frame/functions.def"
+#undef KTDB_FUNCTION
+  };
   return functions;
 }
 

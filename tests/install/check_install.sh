@@ -70,7 +70,7 @@ done
 
 # Every exported function has its entry in the manual and in the HTML page.
 man_text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/share/man/man3/rexxktdb.3" 2>/dev/null)
-for name in $(sed -n 's/^ *\(KT[A-Z0-9; ]*\)$/\1/p' "$source/entry/exports.map" | tr -d ';'); do
+for name in $(sed -n 's/^KTDB_FUNCTION([A-Za-z0-9]*, *\([A-Z0-9]*\)).*/\1/p' "$source/frame/functions.def"); do
   printf '%s\n' "$man_text" | grep -qi "^ *$name(" || fail "the man page has no entry for $name"
   grep -qi "<h3 id=\"[^\"]*\">$name(" "$root/share/doc/rexxktdb/rexxktdb.html" ||
     fail "the HTML manual has no entry for $name"
