@@ -325,6 +325,13 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
       return RunTry(stmt, sink);
     case StmtKind::kThrow:
       return RunThrow(stmt, sink);
+    case StmtKind::kCreateView:
+    case StmtKind::kAlterView:
+      return RunCreateView(stmt, sink);
+    case StmtKind::kDropView:
+      return RunDropView(stmt, sink);
+    case StmtKind::kAlterTable:
+      return RunAlterTable(stmt, sink);
     case StmtKind::kSaveTran:
       return RunSaveTran(stmt, sink);
     case StmtKind::kEmpty:
@@ -382,7 +389,8 @@ std::unique_ptr<Session> OpenSession(std::shared_ptr<EngineState> state, const S
   const uint64_t max_value = state->config.max_value_bytes;
   sqlite3_limit(db, SQLITE_LIMIT_LENGTH,
                 static_cast<int>(std::min<uint64_t>(max_value, 0x7FFFFFFF)));
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON",
+               nullptr, nullptr, nullptr);
   auto session = std::make_unique<SessionImpl>(std::move(state), info, db);
   if (!sql::RegisterFunctions(db, session->function_context())) {
     *error = "cannot register the SQL functions";

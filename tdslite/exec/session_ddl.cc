@@ -64,6 +64,14 @@ SessionImpl::Flow SessionImpl::RunDropTable(const Stmt& stmt, ResultSink& sink) 
                                     "', because it does not exist or you do not have permission."),
                     kCmdDropTable, false);
     }
+    for (const sql::CatalogConstraint& fk : sql::ReferencingConstraints(db_, table->name)) {
+      if (EqualsIgnoreCase(fk.table, table->name)) continue;
+      return Failed(sink, stmt,
+                    MakeMessage(3726, 1, 16,
+                                "Could not drop object 'dbo." + table->name +
+                                    "' because it is referenced by a FOREIGN KEY constraint."),
+                    kCmdDropTable, false);
+    }
     if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), kCmdDropTable, false);
     std::string why;
     std::string sql = "DROP TABLE " + sql::QuoteIdent(table->name);

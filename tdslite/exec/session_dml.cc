@@ -170,6 +170,8 @@ SessionImpl::Flow SessionImpl::RunDml(const Stmt& stmt, ResultSink& sink) {
                             database_ + ".dbo." + dml.table.name +
                             "'; column does not allow nulls. " +
                             (cmd == kCmdUpdate ? "UPDATE" : "INSERT") + " fails.");
+      } else if (extended == SQLITE_CONSTRAINT_CHECK || extended == SQLITE_CONSTRAINT_FOREIGNKEY) {
+        m = ConstraintConflict(dml, cmd, extended == SQLITE_CONSTRAINT_CHECK, sqlite3_errmsg(db_));
       } else if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE) {
         // The key is looked for in the table as it was before the statement.
         std::string constraint = sqlite3_errmsg(db_);
@@ -201,6 +203,13 @@ SessionImpl::Flow SessionImpl::RunTruncate(const Stmt& stmt, ResultSink& sink) {
                   MakeMessage(4701, 1, 16,
                               "Cannot find the object \"" + stmt.table +
                                   "\" because it does not exist or you do not have permissions."),
+                  kCmdTruncate, false);
+  }
+  if (!sql::ReferencingConstraints(db_, table->name).empty()) {
+    return Failed(sink, stmt,
+                  MakeMessage(4712, 1, 16,
+                              "Cannot truncate table '" + table->name +
+                                  "' because it is being referenced by a FOREIGN KEY constraint."),
                   kCmdTruncate, false);
   }
   if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), kCmdTruncate, false);

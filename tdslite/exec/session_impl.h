@@ -55,6 +55,10 @@ constexpr uint16_t kCmdRaiserror = 0xAC;
 constexpr uint16_t kCmdUse = 0xC0;
 constexpr uint16_t kCmdExec = 0xE0;
 constexpr uint16_t kCmdIf = 0xC2;
+constexpr uint16_t kCmdCreateView = 0xCF;
+constexpr uint16_t kCmdAlterView = 0xCF;
+constexpr uint16_t kCmdDropView = 0xD0;
+constexpr uint16_t kCmdAlterTable = 0xD8;
 
 constexpr int32_t kDefaultTextSize = 4096;
 inline const std::string kNoSource;
@@ -300,6 +304,13 @@ class SessionImpl : public Session {
   // ---- DDL --------------------------------------------------------------------
 
   Flow RunCreateTable(const Stmt& stmt, ResultSink& sink);
+  // session_schema.cc: views and alter table.
+  Flow RunCreateView(const Stmt& stmt, ResultSink& sink);
+  Flow RunDropView(const Stmt& stmt, ResultSink& sink);
+  Flow RunAlterTable(const Stmt& stmt, ResultSink& sink);
+  // Error 547 for a check or foreign key constraint a change broke.
+  Message ConstraintConflict(const sql::CompiledDml& dml, uint16_t cmd, bool check,
+                             const std::string& sqlite_message);
 
   Flow RunDropTable(const Stmt& stmt, ResultSink& sink);
 

@@ -58,6 +58,7 @@ struct Expr {
   // ...): `within` holds the order only.
   std::unique_ptr<WindowSpec> over;
   std::unique_ptr<WindowSpec> within;
+  bool try_conversion = false;  // kCast: try_cast / try_convert
 };
 using ExprPtr = std::unique_ptr<Expr>;
 
@@ -144,6 +145,22 @@ struct ColumnDef {
   std::string constraint_name;
 };
 
+// check (expr): on a column (`column`) or on the table.
+struct CheckDef {
+  std::string name;  // empty: generated
+  ExprPtr expr;
+  std::string column;
+};
+
+// [foreign key] (columns) references table [(columns)] [on delete/update ...]
+struct ForeignKeyDef {
+  std::string name;  // empty: generated
+  std::vector<std::string> columns;
+  std::string ref_table;
+  std::vector<std::string> ref_columns;  // empty: the referenced table's primary key
+  std::string on_delete = "NO ACTION", on_update = "NO ACTION";
+};
+
 enum class StmtKind {
   kSelect,
   kInsert,
@@ -171,8 +188,13 @@ enum class StmtKind {
   kBreak,
   kContinue,
   kReturn,
-  kTry,    // body: the try block; else_body: the catch block
-  kThrow,  // args: number, message, state; none: rethrow in a catch block
+  kTry,         // body: the try block; else_body: the catch block
+  kThrow,       // args: number, message, state; none: rethrow in a catch block
+  kCreateView,  // name, columns, select, view_text; if_exists: create or alter
+  kAlterView,
+  kDropView,    // names, if_exists
+  kAlterTable,  // table; name: "add" (column_defs and constraints), "drop column" (names),
+                // "alter column" (column_defs[0])
   kEmpty,
 };
 
@@ -214,6 +236,9 @@ struct Stmt {
   bool on = false;              // set option on/off; raiserror WITH LOG
   // with ... insert/update/delete: the common table expressions.
   std::vector<CommonTable> with;
+  std::vector<CheckDef> checks;             // create table, alter table add
+  std::vector<ForeignKeyDef> foreign_keys;  // create table, alter table add
+  std::string view_text;                    // create view: the select's text
 };
 
 }  // namespace tdslite::sql

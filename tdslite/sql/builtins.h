@@ -70,6 +70,7 @@ enum class BuiltinRule : uint8_t {
   kFloatMath,  // power, sqrt, square, exp, log, log10, pi
   kWindow,     // row_number, rank, lag, ...: see compile_window.cc
   kCatalog,    // object_id, type_name, db_id, serverproperty, ... (compile_catalog.cc)
+  kMisc,       // isnumeric, patindex, string_agg, ...: see compile_misc.cc
 };
 
 // A function tdslite adds to SQLite for a built-in's SQL to call: a scalar

@@ -219,6 +219,9 @@ bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error) {
   for (const CatalogKey& k : table.keys) {
     if (!AddKey(db, table.name, k, error)) return false;
   }
+  for (const CatalogConstraint& c : table.constraints) {
+    if (!AddConstraint(db, table.name, c, error)) return false;
+  }
   return true;
 }
 
@@ -237,6 +240,37 @@ bool AddKey(sqlite3* db, std::string_view table, const CatalogKey& key, std::str
   return true;
 }
 
+bool ReplaceColumns(sqlite3* db, const CatalogTable& table, std::string* error) {
+  const Names& n = CatalogFor(table.name);
+  {
+    Stmt q(db, ("DELETE FROM " + n.columns + " WHERE table_name = ?1").c_str());
+    q.Text(1, table.name);
+    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+  }
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const CatalogColumn& c = table.columns[i];
+    Stmt q(db, ("INSERT INTO " + n.columns +
+                "(table_name, ordinal, name, type, nullable, identity,"
+                " default_sql) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+                   .c_str());
+    q.Text(1, table.name);
+    q.Int(2, static_cast<int64_t>(i));
+    q.Text(3, c.name);
+    q.Int(4, PackType(c.type));
+    q.Int(5, c.nullable ? 1 : 0);
+    q.Int(6, c.identity ? 1 : 0);
+    if (!c.default_sql.empty()) q.Text(7, c.default_sql);
+    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool RemoveTable(sqlite3* db, std::string_view name, std::string* error) {
   const Names& n = CatalogFor(name);
   for (const std::string& sql : {"DELETE FROM " + n.tables + " WHERE name = ?1",
@@ -249,7 +283,7 @@ bool RemoveTable(sqlite3* db, std::string_view name, std::string* error) {
       return false;
     }
   }
-  return true;
+  return RemoveConstraints(db, name, error);
 }
 
 bool KeyExists(sqlite3* db, std::string_view table, std::string_view name) {

@@ -31,12 +31,25 @@ struct CatalogKey {
   std::vector<std::string> columns;
 };
 
+// A check or foreign key constraint (constraints.cc): kept beside the keys,
+// read where an error must name it.
+struct CatalogConstraint {
+  std::string name;
+  char kind = 'C';                   // 'C' check, 'F' foreign key
+  std::vector<std::string> columns;  // check: its column, if it has one
+  std::string ref_table;             // foreign key: the referenced table and columns
+  std::vector<std::string> ref_columns;
+  std::string table;  // the table it belongs to
+};
+
 struct CatalogTable {
   std::string name;  // as created
   std::vector<CatalogColumn> columns;
   std::vector<CatalogKey> keys;
   int identity_column = -1;
   int64_t identity_seed = 1;
+  // Recorded by AddTable; LookupTable leaves it empty (see TableConstraints).
+  std::vector<CatalogConstraint> constraints;
 
   int FindColumn(std::string_view name) const;  // -1 when absent
 };
@@ -62,6 +75,16 @@ std::optional<CatalogTable> LookupTable(sqlite3* db, std::string_view name);
 bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error);
 bool AddKey(sqlite3* db, std::string_view table, const CatalogKey& key, std::string* error);
 bool RemoveTable(sqlite3* db, std::string_view name, std::string* error);
+// Records the table's columns anew (alter table).
+bool ReplaceColumns(sqlite3* db, const CatalogTable& table, std::string* error);
+// Check and foreign key constraints (constraints.cc): those of a table, the
+// foreign keys that reference a table, and their bookkeeping.
+std::vector<CatalogConstraint> TableConstraints(sqlite3* db, std::string_view table);
+std::vector<CatalogConstraint> ReferencingConstraints(sqlite3* db, std::string_view table);
+bool AddConstraint(sqlite3* db, std::string_view table, const CatalogConstraint& c,
+                   std::string* error);
+bool RemoveConstraints(sqlite3* db, std::string_view table, std::string* error);
+
 // True when an index or key of that name exists on the table.
 bool KeyExists(sqlite3* db, std::string_view table, std::string_view name);
 

@@ -104,11 +104,24 @@ struct CompiledDml {
   bool has_identity = false;
 };
 
+// alter table: the SQLite statements, run in order, and the table as the
+// catalog then records it (its columns; new keys in new_keys).
+struct AlterPlan {
+  std::vector<std::string> statements;
+  CatalogTable table;
+  std::vector<CatalogKey> new_keys;
+  bool columns_changed = false;
+  // A unique index being made: a duplicate found is error 1505 for it.
+  std::string index_name;
+};
+
 class Compiler {
  public:
   Compiler(sqlite3* db, const SessionVars& vars) : db_(db), vars_(vars) {}
 
   bool CompileSelect(const Select& select, CompiledSelect* out, CompileError* error);
+  // create view: the query as a view's, and the columns it makes.
+  bool CompileView(const Select& select, std::vector<ColumnDesc>* columns, CompileError* error);
   bool CompileInsert(const Stmt& stmt, CompiledDml* out, CompileError* error);
   bool CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledDml* out,
                      CompileError* error);
@@ -120,6 +133,7 @@ class Compiler {
                     ExprType* type, CompileError* error);
   // An IF condition, as the SQL of a SELECT answering 1 or 0.
   bool CompileCondition(const Expr& expr, std::string* sql, CompileError* error);
+  bool CompileAlterTable(const Stmt& stmt, AlterPlan* plan, CompileError* error);
   // create table: the SQLite DDL and the catalog entry.
   bool CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTable* table,
                           CompileError* error);

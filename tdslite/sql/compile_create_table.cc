@@ -55,6 +55,19 @@ std::string SqliteDeclaration(const ColumnType& t) {
 
 }  // namespace
 
+namespace compiler_detail {
+
+std::string ColumnDeclaration(const ColumnType& t) {
+  return SqliteDeclaration(t);
+}
+
+std::string ConstraintName(const char* prefix, std::string_view table,
+                           const std::vector<std::string>& columns) {
+  return GeneratedName(prefix, table, columns);
+}
+
+}  // namespace compiler_detail
+
 bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTable* table,
                                   CompileError* error) {
   int counter = 0;
@@ -206,6 +219,10 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
       sql += ", UNIQUE " + column_list(u);
       table->keys.push_back(key);
     }
+    sql += ConstraintsSql(c, db_, stmt, table,
+                          [&](const char* prefix, const std::vector<std::string>& columns) {
+                            return GeneratedName(prefix, stmt.table, columns);
+                          });
     sql += ")";
     *ddl = sql;
     return true;

@@ -1,6 +1,7 @@
 // Common table expressions, derived tables with column names, row
 // constructors and string_split in FROM.
 #include "compile_internal.h"
+#include "views.h"
 
 namespace tdslite::sql::compiler_detail {
 
@@ -259,4 +260,60 @@ std::string ExprCompiler::SplitTable(const TableRef& ref, Scope* scope) {
   return DerivedTable(sub, ref.alias.empty() ? "string_split" : ref.alias, {}, scope);
 }
 
+// A FROM name that is a view: its query, read again, as a derived table.
+bool ExprCompiler::ViewRef(const TableRef& ref, Scope* scope, std::string* sql) {
+  auto view = LookupView(db_, ref.name);
+  if (!view) return false;
+  if (view_depth_ >= kMaxViewDepth) {
+    Throw(217, 1, 16,
+          "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit " +
+              std::to_string(kMaxViewDepth) + ").");
+  }
+  ParseResult parsed = ParseBatch(view->body, vars_.database);
+  if (!parsed.ok() || parsed.statements.size() != 1 || !parsed.statements[0].select) {
+    Throw(4413, 1, 16,
+          "Could not use view or function '" + view->name + "' because of binding errors.");
+  }
+  // The view sees none of the query's common table expressions.
+  std::vector<const CommonTable*> ctes = std::move(ctes_);
+  std::vector<RecursiveRef> recursive = std::move(recursive_);
+  ctes_.clear();
+  recursive_.clear();
+  ++view_depth_;
+  const Select& s = *parsed.statements[0].select;
+  NoOrderBy(s);
+  CoreSelectSql sub = SelectSql(s, nullptr, -1);
+  --view_depth_;
+  ctes_ = std::move(ctes);
+  recursive_ = std::move(recursive);
+  *sql = DerivedTable(sub, ref.alias.empty() ? view->name : ref.alias, view->columns, scope);
+  return true;
+}
+
+void ExprCompiler::NoViewTarget(const std::string& name) {
+  if (LookupView(db_, name)) NotSupported("INSERT, UPDATE or DELETE through a view");
+}
+
 }  // namespace tdslite::sql::compiler_detail
+
+namespace tdslite::sql {
+
+using namespace compiler_detail;
+
+bool Compiler::CompileView(const Select& select, std::vector<ColumnDesc>* columns,
+                           CompileError* error) {
+  int counter = 0;
+  ExprCompiler c(db_, vars_, &counter);
+  try {
+    c.NoOrderBy(select);
+    if (select.for_xml_path) NotSupported("FOR XML in a view");
+    auto r = c.SelectSql(select, nullptr, -1);
+    *columns = r.descs;
+    return true;
+  } catch (const Failure& f) {
+    *error = f.error;
+    return false;
+  }
+}
+
+}  // namespace tdslite::sql

@@ -97,6 +97,7 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
     case ExprKind::kFunction:
       return Function(e, scope, allow_aggregate);
     case ExprKind::kCast: {
+      if (e.try_conversion && !trying_) return TryConversion(e, scope, allow_aggregate);
       Typed arg = Value(*e.args[0], scope, allow_aggregate);
       int style = -1;
       if (e.args.size() > 1) {

@@ -30,6 +30,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
   const Builtin* b = FindBuiltin(f);
   if (b == nullptr || b->kind == BuiltinKind::kRefused) NotSupported("The function " + f + "()");
   if (e.over) return Window(e, scope, allow_aggregate);
+  if (b->rule == R::kMisc) return Misc(e, scope, allow_aggregate);
   if (b->kind == BuiltinKind::kAggregate) return Aggregate(e, scope, allow_aggregate);
   // Values of the session and the server: no arguments to compile.
   switch (b->rule) {

@@ -17,6 +17,7 @@ bool Compiler::CompileInsert(const Stmt& stmt, CompiledDml* out, CompileError* e
   ExprCompiler c(db_, vars_, &counter);
   try {
     auto table = LookupTable(db_, stmt.table);
+    if (!table) c.NoViewTarget(stmt.table);
     if (!table) Throw(208, 1, 16, "Invalid object name '" + stmt.table + "'.");
     out->table = *table;
     out->has_identity = table->identity_column >= 0;

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -267,6 +268,17 @@ class ExprCompiler {
   bool in_window_ = false;        // compiling a window function's arguments
   std::string over_sql_;          // the window of the aggregate being compiled
 
+  // ---- functions of compile_misc.cc -----------------------------------------
+
+  // try_cast / try_convert: the conversion, NULL where it fails.
+  Typed TryConversion(const Expr& e, const Scope* scope, bool allow_aggregate);
+  bool trying_ = false;
+
+  // isnumeric, patindex, soundex, translate, checksum, ident_current, string_agg
+  Typed Misc(const Expr& e, const Scope* scope, bool allow_aggregate);
+  Typed IdentCurrent(const Expr& e);
+  Typed StringAgg(const Expr& e, const Scope* scope, bool allow_aggregate);
+
   // ---- common table expressions, derived tables (compile_cte.cc) -------------
 
   // A derived table's source, its columns named by `aliases` when given.
@@ -279,6 +291,13 @@ class ExprCompiler {
   std::string RecursiveTable(const CommonTable& cte, const std::string& exposed, Scope* scope);
 
   std::string SplitTable(const TableRef& ref, Scope* scope);
+
+  // A FROM name that is a view: its SQL in *sql, true.
+  bool ViewRef(const TableRef& ref, Scope* scope, std::string* sql);
+  // Refuses a change through a view (an unknown table otherwise).
+  void NoViewTarget(const std::string& name);
+  static constexpr int kMaxViewDepth = 32;
+  int view_depth_ = 0;
 
   // MAXRECURSION 0 still stops here: every loop has a bound.
   static constexpr int64_t kMaxRecursionLevels = 32767;
@@ -301,5 +320,20 @@ class ExprCompiler {
   int* alias_counter_;
   bool order_type_is_lob_ = false;  // set by OrderTermSql for the term it made
 };
+
+// What create table declares a column as in SQLite, and the name it gives
+// an unnamed constraint (compile_create_table.cc).
+std::string ColumnDeclaration(const ColumnType& t);
+std::string ConstraintName(const char* prefix, std::string_view table,
+                           const std::vector<std::string>& columns);
+
+// Names an unnamed constraint: CK or FK, and its columns.
+using ConstraintNamer =
+    std::function<std::string(const char* prefix, const std::vector<std::string>& columns)>;
+
+// The check and foreign key constraints of `stmt` as SQLite table
+// constraints (", CONSTRAINT ..."), recorded in table->constraints.
+std::string ConstraintsSql(ExprCompiler& c, sqlite3* db, const Stmt& stmt, CatalogTable* table,
+                           const ConstraintNamer& namer);
 
 }  // namespace tdslite::sql::compiler_detail

@@ -546,6 +546,8 @@ std::string ExprCompiler::TableRefSql(const TableRef& ref, Scope* scope) {
     if (ClassifyCatalogView("", ToLower(ref.name)) == CatalogViewStatus::kNotBuilt) {
       NotSupported("The catalog view '" + ref.name + "'");
     }
+    std::string sql;
+    if (!qualified && ViewRef(ref, scope, &sql)) return sql;
     Throw(208, 1, 16, "Invalid object name '" + ref.name + "'.");
   }
   src.exposed = ref.alias.empty() ? ref.name : ref.alias;

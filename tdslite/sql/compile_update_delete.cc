@@ -52,6 +52,7 @@ TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
     }
   }
   auto table = LookupTable(db, target);
+  if (!table) c.NoViewTarget(target);
   if (!table) Throw(208, 1, 16, "Invalid object name '" + stmt.table + "'.");
   p.table = *table;
   if (!p.target_in_from) {

@@ -92,16 +92,6 @@ uint32_t FoldAscii(uint32_t c) {
   return c >= 'A' && c <= 'Z' ? c + 32 : c;
 }
 
-// One element of a LIKE pattern: `%`, or something that matches exactly one
-// character (`_`, a literal, an escaped character, a [set] or [^set]).
-struct LikeToken {
-  enum Kind : uint8_t { kAnyString, kAnyChar, kChar, kSet } kind;
-  bool negate = false;
-  uint32_t c = 0;    // kChar, folded
-  size_t first = 0;  // kSet: the set's elements are p[first, last)
-  size_t last = 0;
-};
-
 // SQL Server LIKE: % _ [set] [^set] [a-z], case-insensitive, optional escape.
 std::vector<LikeToken> LikeTokens(const std::vector<uint32_t>& p, int64_t escape) {
   std::vector<LikeToken> tokens;

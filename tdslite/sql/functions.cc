@@ -199,6 +199,7 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
   }
   if (rc == SQLITE_OK && !RegisterWindowFunctions(db)) rc = SQLITE_ERROR;
   if (rc == SQLITE_OK && !RegisterCatalogFunctions(db)) rc = SQLITE_ERROR;
+  if (rc == SQLITE_OK && !RegisterMiscFunctions(db)) rc = SQLITE_ERROR;
   if (rc == SQLITE_OK) rc = sqlite3_create_collation(db, "TDSCI", SQLITE_UTF8, nullptr, CompareCi);
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_collation(db, "TDSDEC", SQLITE_UTF8, nullptr, CompareDecimal);

@@ -28,6 +28,9 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context);
 // (function_window.cc); RegisterFunctions calls it.
 bool RegisterWindowFunctions(sqlite3* db);
 
+// string_agg's aggregate and try_cast's conversion (function_misc.cc).
+bool RegisterMiscFunctions(sqlite3* db);
+
 // Errors raised inside SQL functions travel through SQLite as an error
 // message of this form; the executor turns them back into a Message.
 std::string EncodeError(int number, int state, int severity, std::string_view text);

@@ -129,6 +129,22 @@ uint32_t FoldAscii(uint32_t c);
 
 std::vector<uint32_t> CodePoints(std::string_view s);
 
+// One element of a LIKE pattern: `%`, or something that matches exactly one
+// character (`_`, a literal, an escaped character, a [set] or [^set]).
+struct LikeToken {
+  enum Kind : uint8_t { kAnyString, kAnyChar, kChar, kSet } kind;
+  bool negate = false;
+  uint32_t c = 0;    // kChar, folded
+  size_t first = 0;  // kSet: the set's elements are p[first, last)
+  size_t last = 0;
+};
+
+// The pattern `p` (code points) as tokens; `escape` < 0: none.
+std::vector<LikeToken> LikeTokens(const std::vector<uint32_t>& p, int64_t escape);
+
+// Whether token `t` (of pattern `p`) matches the character `ch`.
+bool LikeOne(const LikeToken& t, const std::vector<uint32_t>& p, uint32_t ch);
+
 void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 void GetDateFunc(sqlite3_context* ctx, int, sqlite3_value**);
@@ -190,6 +206,13 @@ void StuffFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void ConcatWsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void QuoteNameFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void StrFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+
+// function_misc.cc
+void IsNumericFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void PatIndexFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void SoundexFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void TranslateFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void ChecksumFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void FloatMathFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);

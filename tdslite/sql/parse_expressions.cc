@@ -241,6 +241,12 @@ ExprPtr Parser::ParsePrimary() {
     case TokenKind::kIdentifier: {
       if (IsOp("(", 1)) {
         if (!t.quoted && ToLower(t.text) == "cast") return ParseCast();
+        if (!t.quoted && (ToLower(t.text) == "try_cast" || ToLower(t.text) == "try_convert")) {
+          // A conversion that answers NULL instead of failing.
+          ExprPtr e = ToLower(t.text) == "try_cast" ? ParseCast() : ParseConvert();
+          e->try_conversion = true;
+          return e;
+        }
         return ParseFunctionCall();
       }
       auto e = Make(ExprKind::kColumn, t);

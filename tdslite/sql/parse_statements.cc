@@ -4,6 +4,7 @@
 namespace tdslite::sql::parser_detail {
 
 Stmt Parser::ParseStatement(bool first) {
+  first_statement_ = first;
   Stmt s;
   s.line = Peek().line;
   const Token& t = Peek();
@@ -51,6 +52,7 @@ Stmt Parser::ParseStatement(bool first) {
       return s;
     }
     if (kw == "create") return ParseCreate(std::move(s));
+    if (kw == "alter") return ParseAlter(std::move(s));
     if (kw == "drop") return ParseDrop(std::move(s));
     if (kw == "begin") {
       Advance();
@@ -153,10 +155,10 @@ Stmt Parser::ParseStatement(bool first) {
       return ParseExec(std::move(s));
     }
     static constexpr const char* kRefused[] = {
-        "alter",   "grant",    "revoke",      "deny",       "goto",     "waitfor",
-        "open",    "fetch",    "close",       "deallocate", "dbcc",     "backup",
-        "restore", "merge",    "writetext",   "updatetext", "readtext", "checkpoint",
-        "kill",    "shutdown", "reconfigure", "bulk",       "setuser",  "revert"};
+        "grant",    "revoke",      "deny",       "goto",     "waitfor",    "open",
+        "fetch",    "close",       "deallocate", "dbcc",     "backup",     "restore",
+        "merge",    "writetext",   "updatetext", "readtext", "checkpoint", "kill",
+        "shutdown", "reconfigure", "bulk",       "setuser",  "revert"};
     for (const char* r : kRefused) {
       if (kw == r) NotSupported("The " + ToUpper(kw) + " statement");
     }
@@ -513,6 +515,13 @@ void Parser::ParseOutput(Stmt* s) {
 Stmt Parser::ParseCreate(Stmt s) {
   Advance();
   if (AcceptKw("table")) return ParseCreateTable(std::move(s));
+  if (IsKw("view")) return ParseView(std::move(s), StmtKind::kCreateView);
+  if (IsKw("or") && IsKw("alter", 1) && IsKw("view", 2)) {
+    Advance();
+    Advance();
+    s.if_exists = true;  // create or alter: replaces a view of that name
+    return ParseView(std::move(s), StmtKind::kCreateView);
+  }
   bool unique = AcceptKw("unique");
   if (AcceptKw("clustered") || AcceptKw("nonclustered")) {
   }
@@ -601,7 +610,11 @@ Stmt Parser::ParseCreateTable(Stmt s) {
 }
 
 Stmt Parser::ParseTableElements(Stmt s) {
-  ExpectOp("(");
+  return ParseTableElementList(std::move(s), true);
+}
+
+Stmt Parser::ParseTableElementList(Stmt s, bool parenthesized) {
+  if (parenthesized) ExpectOp("(");
   do {
     if (IsKw("constraint") || IsKw("primary") || IsKw("unique") || IsKw("foreign") ||
         IsKw("check")) {
@@ -616,10 +629,20 @@ Stmt Parser::ParseTableElements(Stmt s) {
       } else if (AcceptKw("unique")) {
         if (!AcceptKw("clustered")) AcceptKw("nonclustered");
         s.uniques.push_back(ColumnList());
-      } else if (IsKw("foreign")) {
-        NotSupported("A FOREIGN KEY constraint");
-      } else if (IsKw("check")) {
-        NotSupported("A CHECK constraint");
+      } else if (AcceptKw("foreign")) {
+        ExpectKw("key");
+        ForeignKeyDef fk;
+        fk.name = cname;
+        fk.columns = ColumnList();
+        ParseReferences(&fk);
+        s.foreign_keys.push_back(std::move(fk));
+      } else if (AcceptKw("check")) {
+        CheckDef check;
+        check.name = cname;
+        ExpectOp("(");
+        check.expr = ParseExpr();
+        ExpectOp(")");
+        s.checks.push_back(std::move(check));
       } else {
         SyntaxError();
       }
@@ -660,18 +683,67 @@ Stmt Parser::ParseTableElements(Stmt s) {
       } else if (IsKw("collate")) {
         NotSupported("COLLATE");
       } else if (IsKw("references") || IsKw("foreign")) {
-        NotSupported("A FOREIGN KEY constraint");
-      } else if (IsKw("check")) {
-        NotSupported("A CHECK constraint");
+        if (AcceptKw("foreign")) ExpectKw("key");
+        ForeignKeyDef fk;
+        fk.name = TakeConstraintName(&col);
+        fk.columns.push_back(col.name);
+        ParseReferences(&fk);
+        s.foreign_keys.push_back(std::move(fk));
+      } else if (AcceptKw("check")) {
+        CheckDef check;
+        check.name = TakeConstraintName(&col);
+        check.column = col.name;
+        ExpectOp("(");
+        check.expr = ParseExpr();
+        ExpectOp(")");
+        s.checks.push_back(std::move(check));
       } else {
         break;
       }
     }
     s.column_defs.push_back(std::move(col));
   } while (AcceptOp(","));
+  if (!parenthesized) return s;
   ExpectOp(")");
   if (IsKw("on") || IsKw("with")) NotSupported("Table storage options");
   return s;
+}
+
+// A column's `constraint name` belongs to the check or reference that
+// follows it, unless a key of the column took it.
+std::string Parser::TakeConstraintName(ColumnDef* col) {
+  if (col->primary_key || col->unique) return "";
+  std::string name = std::move(col->constraint_name);
+  col->constraint_name.clear();
+  return name;
+}
+
+// references table [(columns)] [on delete|update cascade|no action|set null|set default]
+void Parser::ParseReferences(ForeignKeyDef* fk) {
+  ExpectKw("references");
+  fk->ref_table = ObjectName();
+  if (IsOp("(")) fk->ref_columns = ColumnList();
+  while (IsKw("on") && (IsKw("delete", 1) || IsKw("update", 1))) {
+    Advance();
+    std::string* action = Advance().text == "delete" ? &fk->on_delete : &fk->on_update;
+    if (AcceptKw("cascade")) {
+      *action = "CASCADE";
+    } else if (AcceptWord("no")) {
+      if (!AcceptWord("action")) SyntaxError();
+      *action = "NO ACTION";
+    } else if (AcceptKw("set")) {
+      if (AcceptKw("null")) {
+        *action = "SET NULL";
+      } else if (AcceptKw("default")) {
+        *action = "SET DEFAULT";
+      } else {
+        SyntaxError();
+      }
+    } else {
+      SyntaxError();
+    }
+  }
+  if (IsKw("not") && IsKw("for", 1)) NotSupported("NOT FOR REPLICATION");
 }
 
 int64_t Parser::SignedInteger() {
@@ -709,6 +781,18 @@ Stmt Parser::ParseDrop(Stmt s) {
     } while (AcceptOp(","));
     return s;
   }
+  if (AcceptKw("view")) {
+    s.kind = StmtKind::kDropView;
+    if (IsKw("if") && IsKw("exists", 1)) {
+      Advance();
+      Advance();
+      s.if_exists = true;
+    }
+    do {
+      s.names.push_back(ObjectName());
+    } while (AcceptOp(","));
+    return s;
+  }
   if (AcceptKw("index")) NotSupported("DROP INDEX");
   const Token& t = Peek();
   if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
@@ -735,6 +819,92 @@ void Parser::SkipTableHint() {
     if (!known) NotSupported("The table hint " + hint);
   } while (AcceptOp(","));
   ExpectOp(")");
+}
+
+// create [or alter] view / alter view name [(columns)] as select ...: the
+// only statement of its batch; its text is kept.
+Stmt Parser::ParseView(Stmt s, StmtKind kind) {
+  const char* what = kind == StmtKind::kAlterView ? "ALTER VIEW" : "CREATE VIEW";
+  if (!first_statement_) {
+    Fail(111, 15, std::string("'") + what + "' must be the first statement in a query batch.");
+  }
+  ExpectKw("view");
+  s.kind = kind;
+  s.name = ObjectName();
+  if (AcceptOp("(")) {
+    do {
+      s.columns.push_back(Identifier());
+    } while (AcceptOp(","));
+    ExpectOp(")");
+  }
+  if (IsKw("with")) NotSupported("View options (WITH SCHEMABINDING, ENCRYPTION, ...)");
+  ExpectKw("as");
+  const size_t start = pos_;
+  std::vector<CommonTable> with;
+  if (IsKw("with")) with = ParseWith();
+  if (!IsKw("select")) SyntaxError();
+  s.select = ParseSelectStatement();
+  s.select->with = std::move(with);
+  if (IsKw("with") && IsKw("check", 1)) NotSupported("WITH CHECK OPTION");
+  for (size_t i = start; i < pos_; ++i) {
+    if (i > start) s.view_text += ' ';
+    s.view_text += tokens_[i].raw;
+  }
+  AcceptOp(";");
+  if (!AtEnd()) SyntaxError();
+  return s;
+}
+
+// alter table t add ... / drop column ... / alter column ...; alter view.
+Stmt Parser::ParseAlter(Stmt s) {
+  Advance();
+  if (IsKw("view")) return ParseView(std::move(s), StmtKind::kAlterView);
+  if (!AcceptKw("table")) {
+    const Token& t = Peek();
+    if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
+      NotSupported("ALTER " + ToUpper(ToLower(t.text)));
+    }
+    SyntaxError();
+  }
+  s.kind = StmtKind::kAlterTable;
+  s.table = ObjectName();
+  if (AcceptKw("add")) {
+    // Columns and constraints, as in create table but without parentheses.
+    s = ParseTableElementList(std::move(s), false);
+    s.name = "add";
+    return s;
+  }
+  if (AcceptKw("drop")) {
+    if (AcceptKw("constraint")) NotSupported("ALTER TABLE ... DROP CONSTRAINT");
+    ExpectKw("column");
+    s.name = "drop column";
+    do {
+      s.names.push_back(Identifier());
+    } while (AcceptOp(","));
+    return s;
+  }
+  if (AcceptKw("alter")) {
+    ExpectKw("column");
+    s.name = "alter column";
+    ColumnDef col;
+    col.name = Identifier();
+    ParseTypeInto(&col.type, false);
+    if (AcceptKw("null")) {
+      col.null_specified = true;
+    } else if (IsKw("not") && IsKw("null", 1)) {
+      Advance();
+      Advance();
+      col.nullable = false;
+      col.null_specified = true;
+    }
+    s.column_defs.push_back(std::move(col));
+    return s;
+  }
+  const Token& t = Peek();
+  if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
+    NotSupported("ALTER TABLE ... " + ToUpper(ToLower(t.text)));
+  }
+  SyntaxError();
 }
 
 }  // namespace tdslite::sql::parser_detail

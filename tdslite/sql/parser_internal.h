@@ -162,6 +162,15 @@ class Parser {
 
   Stmt ParseDrop(Stmt s);
 
+  Stmt ParseView(Stmt s, StmtKind kind);
+  Stmt ParseAlter(Stmt s);
+  // The columns and constraints of create table (in parentheses) and of
+  // alter table ... add (without).
+  Stmt ParseTableElementList(Stmt s, bool parenthesized);
+  std::string TakeConstraintName(ColumnDef* col);
+  void ParseReferences(ForeignKeyDef* fk);
+  bool first_statement_ = false;  // the statement being parsed opens its batch
+
   void SkipTableHint();
 
   // ---- select -----------------------------------------------------------
