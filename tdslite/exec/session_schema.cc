@@ -6,7 +6,7 @@
 namespace tdslite::session_detail {
 
 SessionImpl::Flow SessionImpl::RunCreateView(const Stmt& stmt, ResultSink& sink) {
-  auto existing = sql::LookupView(db_, stmt.name);
+  auto existing = sql::LookupUserView(db_, stmt.name);
   // create or alter view: alters the view there is.
   const bool alter = stmt.kind == StmtKind::kAlterView || (stmt.if_exists && existing);
   const uint16_t cmd = alter ? kCmdAlterView : kCmdCreateView;
@@ -65,13 +65,13 @@ SessionImpl::Flow SessionImpl::RunCreateView(const Stmt& stmt, ResultSink& sink)
       }
     }
   }
-  sql::CatalogView view;
+  sql::UserView view;
   view.name = alter ? existing->name : stmt.name;
   view.columns = stmt.columns;
   view.body = stmt.view_text;
   if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), cmd, false);
   std::string why;
-  if (!sql::SaveView(db_, view, &why)) {
+  if (!sql::SaveUserView(db_, view, &why)) {
     Undo();
     return Failed(sink, stmt,
                   MakeMessage(sql::kNotSupportedNumber + 1, 1, 16,
@@ -84,7 +84,7 @@ SessionImpl::Flow SessionImpl::RunCreateView(const Stmt& stmt, ResultSink& sink)
 
 SessionImpl::Flow SessionImpl::RunDropView(const Stmt& stmt, ResultSink& sink) {
   for (const std::string& name : stmt.names) {
-    if (!sql::LookupView(db_, name)) {
+    if (!sql::LookupUserView(db_, name)) {
       if (stmt.if_exists) continue;
       return Failed(sink, stmt,
                     MakeMessage(3701, 5, 11,
@@ -94,7 +94,7 @@ SessionImpl::Flow SessionImpl::RunDropView(const Stmt& stmt, ResultSink& sink) {
     }
     if (!Savepoint()) return Failed(sink, stmt, SqliteError(SQLITE_ERROR), kCmdDropView, false);
     std::string why;
-    if (!sql::RemoveView(db_, name, &why)) {
+    if (!sql::RemoveUserView(db_, name, &why)) {
       Undo();
       return Failed(sink, stmt,
                     MakeMessage(sql::kNotSupportedNumber + 1, 1, 16,

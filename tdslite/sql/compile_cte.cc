@@ -262,7 +262,7 @@ std::string ExprCompiler::SplitTable(const TableRef& ref, Scope* scope) {
 
 // A FROM name that is a view: its query, read again, as a derived table.
 bool ExprCompiler::ViewRef(const TableRef& ref, Scope* scope, std::string* sql) {
-  auto view = LookupView(db_, ref.name);
+  auto view = LookupUserView(db_, ref.name);
   if (!view) return false;
   if (view_depth_ >= kMaxViewDepth) {
     Throw(217, 1, 16,
@@ -291,7 +291,7 @@ bool ExprCompiler::ViewRef(const TableRef& ref, Scope* scope, std::string* sql) 
 }
 
 void ExprCompiler::NoViewTarget(const std::string& name) {
-  if (LookupView(db_, name)) NotSupported("INSERT, UPDATE or DELETE through a view");
+  if (LookupUserView(db_, name)) NotSupported("INSERT, UPDATE or DELETE through a view");
 }
 
 }  // namespace tdslite::sql::compiler_detail

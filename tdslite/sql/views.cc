@@ -36,7 +36,7 @@ bool Exec(sqlite3* db, const char* sql, std::string* error) {
 
 }  // namespace
 
-std::optional<CatalogView> LookupView(sqlite3* db, std::string_view name) {
+std::optional<UserView> LookupUserView(sqlite3* db, std::string_view name) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, "SELECT name, columns, body FROM main.__tdslite_views WHERE name = ?",
                          -1, &stmt, nullptr) != SQLITE_OK) {
@@ -44,7 +44,7 @@ std::optional<CatalogView> LookupView(sqlite3* db, std::string_view name) {
     return std::nullopt;  // no view was ever made
   }
   sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-  std::optional<CatalogView> out;
+  std::optional<UserView> out;
   if (sqlite3_step(stmt) == SQLITE_ROW) {
     auto text = [&](int i) {
       const unsigned char* p = sqlite3_column_text(stmt, i);
@@ -52,13 +52,13 @@ std::optional<CatalogView> LookupView(sqlite3* db, std::string_view name) {
                           : std::string(reinterpret_cast<const char*>(p),
                                         static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
     };
-    out = CatalogView{text(0), SplitNames(text(1)), text(2)};
+    out = UserView{text(0), SplitNames(text(1)), text(2)};
   }
   sqlite3_finalize(stmt);
   return out;
 }
 
-bool SaveView(sqlite3* db, const CatalogView& view, std::string* error) {
+bool SaveUserView(sqlite3* db, const UserView& view, std::string* error) {
   if (!Exec(db,
             "CREATE TABLE IF NOT EXISTS main.__tdslite_views(name TEXT PRIMARY KEY COLLATE "
             "NOCASE, columns TEXT NOT NULL, body TEXT NOT NULL)",
@@ -86,7 +86,7 @@ bool SaveView(sqlite3* db, const CatalogView& view, std::string* error) {
   return ok;
 }
 
-bool RemoveView(sqlite3* db, std::string_view name, std::string* error) {
+bool RemoveUserView(sqlite3* db, std::string_view name, std::string* error) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, "DELETE FROM main.__tdslite_views WHERE name = ?", -1, &stmt,
                          nullptr) != SQLITE_OK) {

@@ -11,17 +11,17 @@
 
 namespace tdslite::sql {
 
-struct CatalogView {
+struct UserView {
   std::string name;                  // as created
   std::vector<std::string> columns;  // create view v (a, b): the names given
   std::string body;                  // the select, as T-SQL
 };
 
 // nullopt: no such view (or no view made yet).
-std::optional<CatalogView> LookupView(sqlite3* db, std::string_view name);
+std::optional<UserView> LookupUserView(sqlite3* db, std::string_view name);
 
 // Records a view (replacing one of that name). Answers false with *error set.
-bool SaveView(sqlite3* db, const CatalogView& view, std::string* error);
-bool RemoveView(sqlite3* db, std::string_view name, std::string* error);
+bool SaveUserView(sqlite3* db, const UserView& view, std::string* error);
+bool RemoveUserView(sqlite3* db, std::string_view name, std::string* error);
 
 }  // namespace tdslite::sql
