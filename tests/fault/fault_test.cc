@@ -3,6 +3,8 @@
 // answering a login. Every call returns (0 or 40), the package is Idle, a cut
 // is reported in KT.!, and after KTConnectReset and KTConnect the package
 // works again.
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -180,7 +182,8 @@ TEST_F(FaultTest, ConnectionClosedBetweenCallsIsReported) {
 
 TEST_F(FaultTest, ConnectionClosedBeforeALargeObjectCallIsReported) {
   proxy_->CutAll();
-  const std::string file = ::testing::TempDir() + "ktdb_fault_lob.bin";
+  const std::string file =
+      ::testing::TempDir() + "ktdb_fault_lob." + std::to_string(getpid()) + ".bin";
   const Answer answer = Call("KTLOB2File", {file, "t", "b", "a = 1"});
   EXPECT_EQ(answer.code, 0u);
   EXPECT_EQ(answer.result, "0");
@@ -192,7 +195,10 @@ TEST_F(FaultTest, ConnectionClosedBeforeALargeObjectCallIsReported) {
 // in force (FREETDSCONF) while the object lives.
 class SlowSection {
  public:
-  explicit SlowSection(int port) : path_(::testing::TempDir() + "ktdb_fault_freetds.conf") {
+  // A file of this process's own: runs side by side (the plain and the
+  // sanitizer build, other checkouts) must not remove each other's.
+  explicit SlowSection(int port)
+      : path_(::testing::TempDir() + "ktdb_fault_freetds." + std::to_string(getpid()) + ".conf") {
     std::ofstream out(path_);
     out << "[slowproxy]\n  host = 127.0.0.1\n  port = " << port << "\n  timeout = 2\n";
     out.close();

@@ -2,6 +2,8 @@
 // every function that sets variables: the call ends with return 40 or with a
 // failure result, never with a success; the package is Idle again; and the
 // next call works.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -38,8 +40,11 @@ class SetFailureTest : public PackageTest {
     std::fclose(file);
   }
 
-  // A file the large-object functions read from and write to.
-  static std::string LobFile() { return ::testing::TempDir() + "ktdb_set_failure.bin"; }
+  // A file the large-object functions read from and write to, of this
+  // process's own (runs side by side must not share it).
+  static std::string LobFile() {
+    return ::testing::TempDir() + "ktdb_set_failure." + std::to_string(getpid()) + ".bin";
+  }
 
   // The batch's statements, in the pool as a script would leave them.
   static void PutBatch() {
