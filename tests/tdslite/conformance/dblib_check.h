@@ -48,6 +48,16 @@ static int g_last_error_severity = -1;
     }                                                                                   \
   } while (0)
 
+/* Sends `sql`, checks that it runs and that its first result set has a first
+ * row, which is then the current row. */
+#define CHECK_FIRST_ROW(dbproc, sql)       \
+  do {                                     \
+    dbcmd((dbproc), (sql));                \
+    CHECK_INT(dbsqlexec(dbproc), SUCCEED); \
+    CHECK_INT(dbresults(dbproc), SUCCEED); \
+    CHECK_INT(dbnextrow(dbproc), REG_ROW); \
+  } while (0)
+
 static int on_error(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
                     char* oserrstr) {
   (void)dbproc, (void)severity, (void)oserr, (void)oserrstr;

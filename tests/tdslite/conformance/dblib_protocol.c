@@ -118,10 +118,7 @@ static void test_not_null(DBPROCESS* dbproc) {
 static void test_multi(DBPROCESS* dbproc) {
   g_last_msgno = -1;
   g_last_dberr = -1;
-  dbcmd(dbproc, "multi");
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, "multi");
   CHECK_INT(dbnextrow(dbproc), NO_MORE_ROWS);
   CHECK_INT(dbcount(dbproc), 1);
   CHECK_INT(dbresults(dbproc), SUCCEED); /* the PRINT */
@@ -143,10 +140,7 @@ static void test_error_and_proc(DBPROCESS* dbproc) {
   CHECK_INT(g_last_msgno, 208);
   dbcancel(dbproc);
 
-  dbcmd(dbproc, "proc");
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, "proc");
   CHECK_STR(column_text(dbproc, 1), "7");
   CHECK_INT(dbnextrow(dbproc), NO_MORE_ROWS);
   while (dbresults(dbproc) == SUCCEED) {
@@ -170,18 +164,12 @@ static void test_cancel(DBPROCESS* dbproc) {
   for (i = 0; i < 10; ++i) CHECK_INT(dbnextrow(dbproc), REG_ROW);
   CHECK_INT(dbcancel(dbproc), SUCCEED);
   /* A small result read only partly, then cancelled after it was complete. */
-  dbcmd(dbproc, "rows 3");
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, "rows 3");
   CHECK_INT(dbcancel(dbproc), SUCCEED);
   /* Cancel with nothing pending: nothing is sent. */
   CHECK_INT(dbcancel(dbproc), SUCCEED);
   /* The connection goes on normally. */
-  dbcmd(dbproc, "rows 2");
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, "rows 2");
   CHECK_STR(column_text(dbproc, 2), "row 0");
   CHECK_INT(dbnextrow(dbproc), REG_ROW);
   CHECK_INT(dbnextrow(dbproc), NO_MORE_ROWS);
@@ -196,10 +184,7 @@ static void test_batch_text(DBPROCESS* dbproc) {
   size_t i;
   for (i = 0; i + 3 < sizeof sql - 1; i += 3) memcpy(sql + i, "\xc3\xa9x", 3);
   sql[i] = '\0';
-  dbcmd(dbproc, sql);
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, sql);
   /* varchar(8000) holds the first 8000 characters. */
   CHECK_INT(dbdatlen(dbproc, 1), 8000 / 2 * 3);
   CHECK(memcmp(dbdata(dbproc, 1), sql, 12) == 0);

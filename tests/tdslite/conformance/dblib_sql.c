@@ -38,10 +38,7 @@ static void test_counts(DBPROCESS* dbproc) {
   CHECK_INT(count, 1);
 
   /* Two result sets from one batch without separators. */
-  dbcmd(dbproc, "select 1 select 'two'");
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, "select 1 select 'two'");
   CHECK_STR(column_text(dbproc, 1), "1");
   CHECK_INT(dbnextrow(dbproc), NO_MORE_ROWS);
   CHECK_INT(dbresults(dbproc), SUCCEED);
@@ -179,10 +176,7 @@ static void test_cancel(DBPROCESS* dbproc) {
   for (i = 0; i < 5; ++i) CHECK_INT(dbnextrow(dbproc), REG_ROW);
   CHECK_INT(dbcancel(dbproc), SUCCEED);
   CHECK(!dbdead(dbproc));
-  dbcmd(dbproc, "select count(*) from big where id <= 10");
-  CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-  CHECK_INT(dbresults(dbproc), SUCCEED);
-  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_FIRST_ROW(dbproc, "select count(*) from big where id <= 10");
   CHECK_STR(column_text(dbproc, 1), "10");
   CHECK_INT(dbnextrow(dbproc), NO_MORE_ROWS);
   CHECK_INT(dbresults(dbproc), NO_MORE_RESULTS);
@@ -207,10 +201,7 @@ static void test_textsize(DBPROCESS* dbproc) {
   CHECK(run(dbproc, sql, NULL));
   for (i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
     if (kCases[i].set) CHECK(run(dbproc, kCases[i].set, NULL));
-    dbcmd(dbproc, "select t, n from txt");
-    CHECK_INT(dbsqlexec(dbproc), SUCCEED);
-    CHECK_INT(dbresults(dbproc), SUCCEED);
-    CHECK_INT(dbnextrow(dbproc), REG_ROW);
+    CHECK_FIRST_ROW(dbproc, "select t, n from txt");
     CHECK_INT(dbdatlen(dbproc, 1), kCases[i].text_bytes);
     CHECK_INT(dbdatlen(dbproc, 2), kCases[i].ntext_bytes < 600 ? kCases[i].ntext_bytes : 600);
     while (dbnextrow(dbproc) == REG_ROW) {
