@@ -224,8 +224,9 @@ struct Stmt {
   std::vector<std::string> primary_key;  // table-level primary key
   std::string pk_name;
   std::vector<std::vector<std::string>> uniques;
-  std::vector<std::string> names;  // drop table list
-  std::string name;                // index name, set option, use database, proc name
+  std::vector<std::string> unique_names;  // per entry of `uniques`: its name, or empty
+  std::vector<std::string> names;         // drop table list
+  std::string name;                       // index name, set option, use database, proc name
   bool unique = false;
   bool if_exists = false;
   std::vector<ExprPtr> args;  // print (1), raiserror, exec, set value

@@ -958,6 +958,77 @@ CatalogView IsKeyColumnUsage(std::string_view database) {
           " AS x WHERE tds_key_column(k.columns, x.n) IS NOT NULL)");
 }
 
+// Every index of the user database's tables with its index_id: the
+// primary key is the clustered index 1, a table without one is a heap (0),
+// the other keys and indexes follow from 2 in the order they were made.
+std::string IndexesSql() {
+  return std::string(
+             "(SELECT t.rid AS rid, k.name AS name, k.kind AS kind, k.columns AS columns,"
+             " CASE k.kind WHEN 'P' THEN 1 ELSE 1 + row_number() OVER (PARTITION BY t.rid,"
+             " k.kind = 'P' ORDER BY k.rowid) END AS index_id, ") +
+         std::to_string(kKeyIdBase) + " + k.rowid AS key_id FROM main.__tdslite_keys AS k JOIN " +
+         kTablesSql +
+         " AS t ON t.name = k.table_name WHERE k.kind IN ('P', 'U', 'I', 'X')"
+         " UNION ALL SELECT rid, NULL, 'H', NULL, 0, NULL FROM " +
+         kTablesSql +
+         " AS h WHERE NOT EXISTS (SELECT 1 FROM main.__tdslite_keys WHERE table_name = h.name"
+         " AND kind = 'P'))";
+}
+
+CatalogView SysIndexes() {
+  return Make(
+      {
+          {"object_id", kInt, false, std::to_string(kTableIdBase) + " + rid"},
+          {"name", kSysname, true, "name"},
+          {"index_id", kInt, false, "index_id"},
+          {"type", kTinyInt, false, "CASE kind WHEN 'H' THEN 0 WHEN 'P' THEN 1 ELSE 2 END"},
+          {"type_desc", kDesc, true,
+           "CASE kind WHEN 'H' THEN 'HEAP' WHEN 'P' THEN 'CLUSTERED' ELSE 'NONCLUSTERED' END"},
+          {"is_unique", kBit, true, "CASE WHEN kind IN ('P', 'U', 'I') THEN 1 ELSE 0 END"},
+          {"data_space_id", kInt, true, "1"},
+          {"ignore_dup_key", kBit, true, "0"},
+          {"is_primary_key", kBit, true, "CASE kind WHEN 'P' THEN 1 ELSE 0 END"},
+          {"is_unique_constraint", kBit, true, "CASE kind WHEN 'U' THEN 1 ELSE 0 END"},
+          {"fill_factor", kTinyInt, false, "0"},
+          {"is_padded", kBit, true, "0"},
+          {"is_disabled", kBit, true, "0"},
+          {"is_hypothetical", kBit, true, "0"},
+          {"allow_row_locks", kBit, true, "1"},
+          {"allow_page_locks", kBit, true, "1"},
+          {"has_filter", kBit, true, "0"},
+      },
+      IndexesSql());
+}
+
+CatalogView SysIndexColumns() {
+  std::string numbers = "(SELECT 1 AS n";
+  for (int i = 2; i <= 32; ++i) numbers += " UNION ALL SELECT " + std::to_string(i);
+  numbers += ")";
+  return Make(
+      {
+          {"object_id", kInt, false, std::to_string(kTableIdBase) + " + i.rid"},
+          {"index_id", kInt, false, "i.index_id"},
+          {"index_column_id", kInt, false, "x.n"},
+          {"column_id", kInt, false, "c.column_id"},
+          {"key_ordinal", kTinyInt, false, "x.n"},
+          {"partition_ordinal", kTinyInt, false, "0"},
+          {"is_descending_key", kBit, true, "0"},
+          {"is_included_column", kBit, true, "0"},
+      },
+      IndexesSql() + " AS i JOIN " + numbers + " AS x JOIN " + ColumnsSql() +
+          " AS c ON c.rid = i.rid AND c.name = tds_key_column(i.columns, x.n) COLLATE NOCASE");
+}
+
+CatalogView SysKeyConstraints() {
+  std::vector<Col> cols = ObjectColumns();
+  cols.push_back({"unique_index_id", kInt, true, "index_id"});
+  cols.push_back({"is_system_named", kBit, false, "0"});
+  cols.push_back({"is_enforced", kBit, true, "1"});
+  return Make(cols, "(SELECT o.*, i.index_id FROM " + ObjectsSql() + " AS o JOIN " + IndexesSql() +
+                        " AS i ON i.key_id = o.object_id WHERE o.type IN ('PK', "
+                        "'UQ'))");
+}
+
 std::vector<std::string> Split(std::string_view written) {
   std::vector<std::string> parts(1);
   for (char c : written) {
@@ -973,17 +1044,15 @@ std::vector<std::string> Split(std::string_view written) {
 }  // namespace
 
 CatalogViewStatus ClassifyCatalogView(std::string_view schema, std::string_view name) {
-  static constexpr const char* kBuiltSys[] = {"tables",     "columns",    "objects", "procedures",
-                                              "types",      "databases",  "schemas", "views",
-                                              "sysobjects", "syscolumns", "systypes"};
+  static constexpr const char* kBuiltSys[] = {
+      "tables",          "columns",    "objects",    "procedures", "types",
+      "databases",       "schemas",    "views",      "indexes",    "index_columns",
+      "key_constraints", "sysobjects", "syscolumns", "systypes"};
   static constexpr const char* kBuiltInfo[] = {"tables",          "columns",  "routines",
                                                "views",           "schemata", "table_constraints",
                                                "key_column_usage"};
   static constexpr const char* kNotBuiltSys[] = {"all_objects",
                                                  "all_columns",
-                                                 "indexes",
-                                                 "index_columns",
-                                                 "key_constraints",
                                                  "foreign_keys",
                                                  "foreign_key_columns",
                                                  "check_constraints",
@@ -1076,6 +1145,9 @@ std::optional<CatalogView> FindCatalogView(std::string_view written, std::string
   if (name == "columns") return SysColumns();
   if (name == "types") return SysTypes();
   if (name == "databases") return SysDatabases(database);
+  if (name == "indexes") return SysIndexes();
+  if (name == "index_columns") return SysIndexColumns();
+  if (name == "key_constraints") return SysKeyConstraints();
   if (name == "schemas") return SysSchemas();
   return std::nullopt;
 }

@@ -149,7 +149,9 @@ bool Compiler::CompileAlterTable(const Stmt& stmt, AlterPlan* plan, CompileError
         t.keys.push_back(key);
       };
       if (!stmt.primary_key.empty()) add_key('P', stmt.primary_key, stmt.pk_name);
-      for (const auto& u : stmt.uniques) add_key('U', u, "");
+      for (size_t n = 0; n < stmt.uniques.size(); ++n) {
+        add_key('U', stmt.uniques[n], n < stmt.unique_names.size() ? stmt.unique_names[n] : "");
+      }
       return true;
     }
     if (stmt.name == "drop column") {

@@ -211,11 +211,13 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
       sql += ", UNIQUE " + column_list(key.columns);
       table->keys.push_back(key);
     }
-    for (const auto& u : stmt.uniques) {
+    for (size_t n = 0; n < stmt.uniques.size(); ++n) {
+      const auto& u = stmt.uniques[n];
       CatalogKey key;
       key.kind = 'U';
       key.columns = u;
-      key.name = GeneratedName("UQ", stmt.table, key.columns);
+      const bool named = n < stmt.unique_names.size() && !stmt.unique_names[n].empty();
+      key.name = named ? stmt.unique_names[n] : GeneratedName("UQ", stmt.table, key.columns);
       sql += ", UNIQUE " + column_list(u);
       table->keys.push_back(key);
     }

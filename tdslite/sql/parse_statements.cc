@@ -629,6 +629,7 @@ Stmt Parser::ParseTableElementList(Stmt s, bool parenthesized) {
       } else if (AcceptKw("unique")) {
         if (!AcceptKw("clustered")) AcceptKw("nonclustered");
         s.uniques.push_back(ColumnList());
+        s.unique_names.push_back(cname);
       } else if (AcceptKw("foreign")) {
         ExpectKw("key");
         ForeignKeyDef fk;

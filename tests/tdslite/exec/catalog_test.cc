@@ -144,6 +144,36 @@ TEST_F(CatalogTest, KeysAndConstraints) {
   });
 }
 
+TEST_F(CatalogTest, IndexesNumberedAsTheServerDoes) {
+  ASSERT_EQ(Run("create table a (x int not null, y int, constraint uq_a unique (y, x))"
+                " create index ix_a on a (y) create table h (n int)"),
+            "done C6\ndone CA\ndone C6");
+  Check({
+      // A table without a primary key is a heap (index 0); the others
+      // follow from 2, the primary key being the clustered index 1.
+      {"select object_name(object_id), name, index_id, type_desc, is_unique,"
+       " is_unique_constraint from sys.indexes order by 1, 3",
+       "cols :nvarchar(128) name:nvarchar(128) index_id:int! type_desc:nvarchar(60) "
+       "is_unique:bit is_unique_constraint:bit\n"
+       "row 'a'|NULL|0|'HEAP'|0|0\nrow 'a'|'uq_a'|2|'NONCLUSTERED'|1|1\n"
+       "row 'a'|'ix_a'|3|'NONCLUSTERED'|0|0\nrow 'emp'|'pk_emp'|1|'CLUSTERED'|1|0\n"
+       "row 'h'|NULL|0|'HEAP'|0|0\ndone C1 count=5"},
+      {"select index_id, key_ordinal, col_name(object_id, column_id) from sys.index_columns"
+       " where object_id = object_id('a') order by 1, 2",
+       "cols index_id:int! key_ordinal:tinyint! :nvarchar(128)\nrow 2|1|'y'\nrow 2|2|'x'\n"
+       "row 3|1|'y'\ndone C1 count=3"},
+      {"select name, type, unique_index_id from sys.key_constraints order by name",
+       "cols name:nvarchar(128)! type:char(2) unique_index_id:int\nrow 'pk_emp'|'PK'|1\n"
+       "row 'uq_a'|'UQ'|2\ndone C1 count=2"},
+      // A named table constraint keeps its name, in the duplicate key message too.
+      {"insert a values (1, 1), (1, 1)",
+       "msg 2627/14/1: Violation of UNIQUE KEY constraint 'uq_a'. Cannot insert duplicate key "
+       "in object 'dbo.a'. The duplicate key value is (1, 1).\nmsg 3621/0/0: The statement has "
+       "been "
+       "terminated.\ndone C3 error"},
+  });
+}
+
 TEST_F(CatalogTest, ViewsFollowTheTables) {
   Check({
       {"drop table emp select count(*) from sys.tables",
@@ -167,9 +197,9 @@ TEST_F(CatalogTest, NamesThatAreNotUserTables) {
        "msg 208/16/1: Invalid object name 'sys.nosuch'.\ndone C1 error"},
       {"select * from otherdb.sys.tables",
        "msg 208/16/1: Invalid object name 'otherdb.sys.tables'.\ndone C1 error"},
-      {"select * from sys.indexes",
-       "msg 50100/16/1: The catalog view 'sys.indexes' is not supported by tdslite.\ndone 0 "
-       "error"},
+      {"select * from sys.foreign_keys",
+       "msg 50100/16/1: The catalog view 'sys.foreign_keys' is not supported by tdslite.\n"
+       "done 0 error"},
       {"select * from tempdb.sys.objects",
        "msg 50100/16/1: The catalog view 'tempdb.sys.objects' is not supported by tdslite.\n"
        "done 0 error"},
