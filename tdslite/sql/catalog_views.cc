@@ -437,6 +437,39 @@ void ObjectPropertyFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_null(ctx);
 }
 
+// tds_default_text(stored default, packed type): a column default as the
+// server shows its definition: ((0)), ('abc'), (N'abc'), (getdate()).
+void DefaultTextFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (IsNull(argv[0])) return sqlite3_result_null(ctx);
+  std::string sql = Arg(argv[0]);
+  const ColumnType type = UnpackType(sqlite3_value_int64(argv[1]));
+  if (sql == "tds_getdate()") return function_detail::ResultText(ctx, "(getdate())");
+  // A constant converted to the column's type: the constant as written.
+  if (sql.rfind("tds_cvt(", 0) == 0) {
+    const size_t start = 8;
+    size_t end = start;
+    if (end < sql.size() && sql[end] == '\'') {
+      for (++end; end < sql.size(); ++end) {
+        if (sql[end] == '\'' && (end + 1 >= sql.size() || sql[end + 1] != '\'')) break;
+        if (sql[end] == '\'') ++end;
+      }
+      ++end;
+    } else {
+      end = sql.find(',', start);
+    }
+    if (end != std::string::npos && end < sql.size() && sql[end] == ',') {
+      sql = sql.substr(start, end - start);
+      if (sql.size() > 1 && sql.front() == '\'' && IsNumericType(type.id)) {
+        sql = sql.substr(1, sql.size() - 2);
+      }
+    }
+  }
+  const bool number = !sql.empty() && sql.find_first_not_of("0123456789.-+eE") == std::string::npos;
+  if (number) return function_detail::ResultText(ctx, "((" + sql + "))");
+  if (!sql.empty() && sql.front() == '\'' && IsUnicodeType(type.id)) sql = "N" + sql;
+  function_detail::ResultText(ctx, "(" + sql + ")");
+}
+
 // tds_type_attr(packed type, attribute)
 void TypeAttrFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (IsNull(argv[0])) return sqlite3_result_null(ctx);
@@ -823,14 +856,6 @@ CatalogView IsTables(std::string_view database) {
       from);
 }
 
-// A column default as the server shows it: numbers in two pairs of
-// parentheses, anything else in one.
-std::string DefaultSql() {
-  return "CASE WHEN default_sql IS NULL THEN NULL"
-         " WHEN default_sql GLOB '[0-9]*' OR default_sql GLOB '-[0-9]*'"
-         " THEN '((' || default_sql || '))' ELSE '(' || default_sql || ')' END";
-}
-
 CatalogView IsColumns(std::string_view database) {
   return Make(
       {
@@ -839,7 +864,7 @@ CatalogView IsColumns(std::string_view database) {
           {"TABLE_NAME", kSysname, false, "table_name"},
           {"COLUMN_NAME", kSysname, true, "name"},
           {"ORDINAL_POSITION", kInt, true, "column_id"},
-          {"COLUMN_DEFAULT", VarCharType(4000, true), true, DefaultSql()},
+          {"COLUMN_DEFAULT", VarCharType(4000, true), true, "tds_default_text(default_sql, type)"},
           {"IS_NULLABLE", VarCharType(3, false), true,
            "CASE WHEN nullable THEN 'YES' ELSE 'NO' END"},
           {"DATA_TYPE", VarCharType(128, true), true, Attr("type", kAttrName)},
@@ -1258,6 +1283,7 @@ bool RegisterCatalogFunctions(sqlite3* db) {
       {"tds_col_name", 2, Guarded<ColNameFunc>},
       {"tds_objectproperty", 2, Guarded<ObjectPropertyFunc>},
       {"tds_type_attr", 2, Guarded<TypeAttrFunc>},
+      {"tds_default_text", 2, Guarded<DefaultTextFunc>},
       {"tds_type_name", 1, Guarded<TypeNameFunc>},
       {"tds_type_id", 1, Guarded<TypeIdFunc>},
       {"tds_key_column", 2, Guarded<KeyColumnFunc>},

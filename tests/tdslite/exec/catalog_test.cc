@@ -126,6 +126,17 @@ TEST_F(CatalogTest, ColumnSizesAndTypes) {
   });
 }
 
+TEST_F(CatalogTest, DefaultsAsTheirDefinitions) {
+  ASSERT_EQ(Run("create table d (a nvarchar(5) default N'abc', b money default 2,"
+                " c datetime default getdate(), e decimal(5,2) default 1.5, g varchar(9)"
+                " default 'it''s', h int null)"),
+            "done C6");
+  EXPECT_EQ(Run("select column_default from information_schema.columns where table_name = 'd'"
+                " order by ordinal_position"),
+            "cols COLUMN_DEFAULT:nvarchar(4000)\nrow '(N'abc')'\nrow '((2))'\n"
+            "row '(getdate())'\nrow '((1.5))'\nrow '('it''s')'\nrow NULL\ndone C1 count=6");
+}
+
 TEST_F(CatalogTest, KeysAndConstraints) {
   Check({
       {"select constraint_name, constraint_type from information_schema.table_constraints",
