@@ -9,6 +9,7 @@
 #include "tdslite/common/text_pointer.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/types.h"
+#include "tdslite/sql/values.h"
 #include "text_statements.h"
 
 namespace tdslite {
@@ -20,22 +21,6 @@ constexpr size_t kSizePrefix = 4;
 
 Message Error(int number, int state, std::string text) {
   return MakeMessage(number, state, 16, std::move(text));
-}
-
-// Windows-1252 bytes 0x80-0x9F as Unicode; the rest are Latin-1.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::string Cp1252ToUtf8(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
-  for (char ch : in) {
-    auto c = static_cast<unsigned char>(ch);
-    AppendUtf8(&out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
-  }
-  return out;
 }
 
 // UCS-2/UTF-16LE to UTF-8 for data that arrives in pieces: an odd byte or
@@ -169,7 +154,7 @@ class TextWriteImpl final : public TextWrite {
     } else if (type_ == TypeId::kNText) {
       ucs2_.Feed(bytes, piece_);
     } else {
-      piece_ += Cp1252ToUtf8(bytes);
+      piece_ += sql::FromCodePage(bytes);
     }
     if (piece_.size() >= kStagePiece && !Stage()) return false;
     return true;
