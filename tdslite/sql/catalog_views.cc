@@ -1226,8 +1226,10 @@ int DatabaseId(std::string_view name, std::string_view own_database) {
 }
 
 std::string StoredModulesSql() {
-  // Procedures, views and functions are not stored yet.
-  return "SELECT 0 AS rid, '' AS name, '' AS type, '' AS definition WHERE 0";
+  // The views (views.cc); procedures and functions are not stored yet. A
+  // view's definition is given as its create statement.
+  return "SELECT rowid AS rid, name, 'V' AS type, 'create view ' || name || ' as ' || body"
+         " AS definition FROM main.__tdslite_views";
 }
 
 std::optional<UserMessage> FindUserMessage(sqlite3* db, int64_t number) {
@@ -1270,6 +1272,13 @@ bool DropUserMessage(sqlite3* db, int64_t number, std::string* error) {
 }
 
 bool RegisterCatalogFunctions(sqlite3* db) {
+  // The views' table (as views.cc makes it), so that the catalog can read it
+  // before the first view is made. Another connection may hold the lock:
+  // then it exists or will be made by the first create view.
+  sqlite3_exec(db,
+               "CREATE TABLE IF NOT EXISTS main.__tdslite_views(name TEXT PRIMARY KEY COLLATE "
+               "NOCASE, columns TEXT NOT NULL, body TEXT NOT NULL)",
+               nullptr, nullptr, nullptr);
   using function_detail::Guarded;
   struct Fn {
     const char* name;

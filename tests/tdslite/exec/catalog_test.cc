@@ -137,6 +137,23 @@ TEST_F(CatalogTest, DefaultsAsTheirDefinitions) {
             "row '(getdate())'\nrow '((1.5))'\nrow '('it''s')'\nrow NULL\ndone C1 count=6");
 }
 
+TEST_F(CatalogTest, ViewsAreObjectsWithText) {
+  ASSERT_EQ(Run("create view v_e as select id from emp"), "done CF");
+  Check({
+      {"select table_name, table_type from information_schema.tables order by 1",
+       "cols TABLE_NAME:nvarchar(128)! TABLE_TYPE:varchar(10)\nrow 'emp'|'BASE TABLE'\n"
+       "row 'v_e'|'VIEW'\ndone C1 count=2"},
+      {"select case when object_id('v_e', 'V') = object_id('dbo.v_e') then 1 end,"
+       " object_id('v_e', 'U'), objectproperty(object_id('v_e'), 'IsView')",
+       "cols :int :int :int\nrow 1|NULL|1\ndone C1 count=1"},
+      {"select type_desc from sys.objects where name = 'v_e'",
+       "cols type_desc:nvarchar(60)\nrow 'VIEW'\ndone C1 count=1"},
+      {"exec sp_helptext 'v_e'",
+       "cols Text:nvarchar(255)\nrow 'create view v_e as select id from emp'\ndone C1 count=1\n"
+       "status 0\ndone E0"},
+  });
+}
+
 TEST_F(CatalogTest, KeysAndConstraints) {
   Check({
       {"select constraint_name, constraint_type from information_schema.table_constraints",
