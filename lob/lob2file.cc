@@ -307,6 +307,7 @@ Copy Transfer(std::string_view column, std::string_view table) {
     const bool first = offset == 0;
     std::int64_t size = first ? std::max<std::int64_t>(1, std::min(pieceUnits, value.length / 2))
                               : std::min(pieceUnits, total - offset);
+    if (StopForInterrupt(MainConnection)) return Replace(std::move(file), Copy::kNotCopied);
     int token = 0;
     Piece piece = ReadPiece(file.get(), pointer.data(), offset, size, first, token);
     if (piece == Piece::kEndsInPair) {

@@ -45,6 +45,18 @@ void WatchInterrupts(DBPROCESS* dbproc) {
   if (dbproc != nullptr) dbsetinterrupt(dbproc, CheckInterrupt, HandleInterrupt);
 }
 
+bool StopForInterrupt(DBPROCESS* dbproc) {
+  if (Interrupted == 0 || dbproc == nullptr) return false;
+  if (!CancelAsked) {
+    char text[] = "the call was interrupted (Ctrl-C): the statement was cancelled";
+    // Recorded as the time-out it ends like; CancelAsked bounds the wait for
+    // the server's answer to the cancel (CheckInterrupt).
+    ErrorHandler(dbproc, EXTIME, SYBETIME, 0, text, nullptr);
+    dbcancel(dbproc);
+  }
+  return true;
+}
+
 void StatementPreamble() {
   // Only a connected call reaches a statement.
   assert(ConnectedFlag == 1);

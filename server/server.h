@@ -104,6 +104,13 @@ inline constexpr std::chrono::seconds kCancelGrace{5};
 // DB-Library runs once a second and when a signal ends the wait.
 void WatchInterrupts(DBPROCESS* dbproc);
 
+// Asked by every loop that reads rows or pieces: true when an interrupt
+// (Ctrl-C) has arrived. Rows that keep arriving never leave DB-Library
+// waiting, where the check above would see it; so the loop stops here: the
+// interrupt is recorded as 20003, as in a wait, and the statement cancelled
+// (dbcancel, which reads what the server sends until it answers the cancel).
+bool StopForInterrupt(DBPROCESS* dbproc);
+
 // ---- The DB-Library wrapper ----
 
 // Installs MessageHandler with dbmsghandle, then ErrorHandler with

@@ -126,8 +126,8 @@ bool ReportResultSet(StemName& results, std::int32_t n, RETCODE status, bool& br
   if (!SetStemNumber(results, MakeTail(n, 0, 0), 0)) return false;
   std::int32_t columns = 0;
   std::int32_t r = 0;
-  STATUS answer;
-  while (!EndOfRows(answer = dbnextrow(MainConnection))) {
+  STATUS answer = NO_MORE_ROWS;
+  while (!StopForInterrupt(MainConnection) && !EndOfRows(answer = dbnextrow(MainConnection))) {
     ++r;
     if (r == 1) {
       // The columns of a set do not change from row to row.
@@ -140,7 +140,8 @@ bool ReportResultSet(StemName& results, std::int32_t n, RETCODE status, bool& br
       if (!SetStemText(results, MakeTail(n, r, j), value)) return false;
     }
   }
-  broken = answer == FAIL;
+  // An interrupt (Ctrl-C) cut the set short too, and ends the batch.
+  broken = answer == FAIL || Interrupted != 0;
   // A connection that broke while rows were read is reported even when
   // DB-Library said nothing (a TLS record that failed its check), and the
   // set it cut short is not a success.

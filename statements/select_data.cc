@@ -35,7 +35,8 @@ APIRET SelectData(const Arguments& args, Result& result) {
     if (!SetStemNumber(names, MakeTail(0, 0), columns)) return PublishAndLeave();
     FillColumnFormats(columns);
     STATUS rowAnswer = REG_ROW;
-    while (stored < maximumRows && !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
+    while (stored < maximumRows && !StopForInterrupt(MainConnection) &&
+           !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
       ++stored;
       for (std::int32_t j = 1; j <= columns; ++j) {
         const std::string_view value = ValueText(MainConnection, j, ColumnFormats[j], nullText);

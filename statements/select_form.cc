@@ -110,7 +110,8 @@ APIRET SelectForm(const Arguments& args, Result& result) {
     }
     if (!SetStemText(names, MakeTail(0, 0), line.Finish())) return PublishAndLeave();
     STATUS rowAnswer = REG_ROW;
-    while (stored < maximumRows && !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
+    while (stored < maximumRows && !StopForInterrupt(MainConnection) &&
+           !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
       if (!BuildRow(line, stored + 1, columns, nullText)) {
         NoteOverflow("The line of row ", stored + 1,
                      " is longer than 32765 bytes: it and the rows after it were not stored");
