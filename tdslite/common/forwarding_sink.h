@@ -22,6 +22,7 @@ class ForwardingSink : public ResultSink {
     inner_.TransactionChanged(event, descriptor);
   }
   bool Cancelled() override { return inner_.Cancelled(); }
+  bool Pause(int64_t milliseconds) override { return inner_.Pause(milliseconds); }
   bool AcceptsLobSource() const override { return inner_.AcceptsLobSource(); }
 
  protected:

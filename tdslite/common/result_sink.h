@@ -2,10 +2,13 @@
 // layer encodes it: result sets, rows, messages, DONEs and environment changes.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "tdslite/common/types.h"
 
@@ -68,6 +71,19 @@ class ResultSink {
   virtual void TransactionChanged(TransactionEvent event, uint64_t descriptor) = 0;
   // Polled between rows and statements; true once an attention has arrived.
   virtual bool Cancelled() = 0;
+  // WAITFOR: waits `milliseconds`, ending as soon as Cancelled() would hold;
+  // answers false then. This one looks every 10 ms; a sink that can watch its
+  // client's socket wakes on what arrives instead.
+  virtual bool Pause(int64_t milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+      if (Cancelled()) return false;
+      const auto left = end - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) return true;
+      std::this_thread::sleep_for(
+          std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(10)));
+    }
+  }
   // True when Row() reads Value::lob itself; otherwise the session fills
   // `bytes` with the whole value.
   virtual bool AcceptsLobSource() const { return false; }

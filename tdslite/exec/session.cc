@@ -332,6 +332,8 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
       return RunDropView(stmt, sink);
     case StmtKind::kAlterTable:
       return RunAlterTable(stmt, sink);
+    case StmtKind::kWaitFor:
+      return RunWaitFor(stmt, sink);
     case StmtKind::kSaveTran:
       return RunSaveTran(stmt, sink);
     case StmtKind::kEmpty:

@@ -6,6 +6,7 @@
 //   session_ddl.cc           create table, drop table, create index
 //   session_transactions.cc  begin, commit, rollback and statement savepoints
 //   session_set.cc           set, print, raiserror, use
+//   session_waitfor.cc       waitfor delay, waitfor time
 #pragma once
 
 #include <sqlite3.h>
@@ -339,6 +340,10 @@ class SessionImpl : public Session {
   Flow RunRaiserror(const Stmt& stmt, ResultSink& sink);
 
   Flow RunUse(const Stmt& stmt, ResultSink& sink);
+
+  // ---- waitfor -------------------------------------------------------------------
+
+  Flow RunWaitFor(const Stmt& stmt, ResultSink& sink);
 
   std::shared_ptr<EngineState> state_;
   SessionInfo info_;

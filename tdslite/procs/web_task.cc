@@ -432,6 +432,7 @@ class CaptureSink : public ResultSink {
   void DatabaseChanged(std::string_view, std::string_view) override {}
   void TransactionChanged(TransactionEvent, uint64_t) override {}
   bool Cancelled() override { return client_.Cancelled(); }
+  bool Pause(int64_t milliseconds) override { return client_.Pause(milliseconds); }
 
   bool failed() const { return errors > 0 || failed_statements > 0 || blob_failed; }
 

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -137,6 +138,28 @@ void WireSink::TransactionChanged(TransactionEvent event, uint64_t descriptor) {
 bool WireSink::Cancelled() {
   if (!cancelled_ && !broken() && ++polls_ % kCancelPollInterval == 0) LookForAttention();
   return cancelled_ || broken();
+}
+
+// Sleeps in poll(2) on the client's socket: an attention, the client going
+// away or the server stopping (which shuts the socket down) ends it at once.
+bool WireSink::Pause(int64_t milliseconds) {
+  const Deadline end = DeadlineIn(milliseconds);
+  for (;;) {
+    if (cancelled_ || broken()) return false;
+    if (c_.link().Buffered()) {
+      LookForAttention();
+      continue;
+    }
+    const int64_t left = end - NowMs();
+    if (left <= 0) return true;
+    pollfd p{c_.link().fd(), POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
+    if (r > 0) {
+      LookForAttention();
+    } else if (r < 0 && errno != EINTR) {
+      broken_ = true;
+    }
+  }
 }
 
 void WireSink::LookForAttention() {

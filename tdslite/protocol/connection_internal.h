@@ -46,6 +46,7 @@ class WireSink final : public ResultSink {
   void DatabaseChanged(std::string_view old_name, std::string_view new_name) override;
   void TransactionChanged(TransactionEvent event, uint64_t descriptor) override;
   bool Cancelled() override;
+  bool Pause(int64_t milliseconds) override;
   bool AcceptsLobSource() const override { return true; }
 
   // Ends the reply: the last DONE without MORE, or the attention

@@ -196,6 +196,8 @@ enum class StmtKind {
   kAlterTable,  // table; name: "add" (column_defs and constraints), "drop column" (names),
                 // "alter column" (column_defs[0])
   kEmpty,
+  // args[0]: the time string or variable; on: TIME (a time of day), else DELAY
+  kWaitFor,
 };
 
 // One column of an OUTPUT clause: inserted.column or deleted.column ("*":

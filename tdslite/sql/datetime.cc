@@ -465,6 +465,18 @@ std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small)
   }
 }
 
+std::optional<int64_t> ParseWaitTime(std::string_view text) {
+  // A blank string converts to datetime's zero, but is no time.
+  if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return std::nullopt;
+  const std::optional<int64_t> serial = ParseDateTime(text);
+  if (!serial || *serial < 0 || *serial >= kTicksPerDay) return std::nullopt;
+  return *serial * 10 / 3;
+}
+
+std::string WaitTimeError(std::string_view text) {
+  return "Incorrect time syntax in time string '" + std::string(text) + "' used with WAITFOR.";
+}
+
 int64_t CurrentDateTime() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);

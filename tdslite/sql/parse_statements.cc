@@ -1,5 +1,6 @@
 // Statements: everything but select (see parse_select.cc).
 #include "parser_internal.h"
+#include "values.h"
 
 namespace tdslite::sql::parser_detail {
 
@@ -144,6 +145,7 @@ Stmt Parser::ParseStatement(bool first) {
       return s;
     }
     if (kw == "raiserror") return ParseRaiserror(std::move(s));
+    if (kw == "waitfor") return ParseWaitFor(std::move(s));
     if (kw == "use") {
       Advance();
       s.kind = StmtKind::kUse;
@@ -193,6 +195,29 @@ Stmt Parser::ParseStatement(bool first) {
     NotSupported("A parenthesized query at statement level");
   }
   SyntaxError();
+}
+
+// waitfor delay|time '<time>' | @variable. A literal that is no time of day
+// fails the batch before it runs, as on SQL Server.
+Stmt Parser::ParseWaitFor(Stmt s) {
+  Advance();
+  s.kind = StmtKind::kWaitFor;
+  if (IsOp("(")) NotSupported("WAITFOR with RECEIVE");
+  if (AcceptWord("delay")) {
+    s.on = false;
+  } else if (AcceptWord("time")) {
+    s.on = true;
+  } else {
+    SyntaxError();
+  }
+  const Token& t = Peek();
+  if (t.kind == TokenKind::kString || t.kind == TokenKind::kNString) {
+    if (!ParseWaitTime(t.text)) Fail(148, 15, WaitTimeError(t.text));
+  } else if (t.kind != TokenKind::kVariable) {
+    SyntaxError();
+  }
+  s.args.push_back(ParsePrimary());
+  return s;
 }
 
 std::string Parser::ToUpper(std::string s) {

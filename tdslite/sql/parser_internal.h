@@ -112,6 +112,7 @@ class Parser {
   bool IsStatementStart() const;
 
   Stmt ParseExec(Stmt s);
+  Stmt ParseWaitFor(Stmt s);
 
   // declare @v type [= value], ...
   Stmt ParseDeclare(Stmt s);

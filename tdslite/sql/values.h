@@ -57,6 +57,11 @@ std::optional<int64_t> ToSmallDateTime(int64_t serial);
 std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small);
 // The local time now, as datetime ticks.
 int64_t CurrentDateTime();
+// WAITFOR's time string: a time of day in any form datetime reads, without a
+// date (or with 1900-01-01's), as milliseconds since midnight; nullopt when
+// it is none (message 148, worded by WaitTimeError).
+std::optional<int64_t> ParseWaitTime(std::string_view text);
+std::string WaitTimeError(std::string_view text);
 
 // float -> varchar the way SQL Server's style 0 does (at most 6 significant
 // digits, scientific notation with a 3-digit exponent beyond that).
