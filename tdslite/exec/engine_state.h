@@ -16,6 +16,9 @@ struct EngineState {
   std::string path;  // the SQLite file every session opens
   // Transaction descriptors handed to clients; never 0 (0 means "none").
   std::atomic<uint64_t> next_descriptor{1};
+  // Commits of every session's connection (its commit hook counts them): a
+  // READTEXT value a session keeps open is opened again once this moves.
+  std::atomic<uint64_t> commits{0};
 };
 
 // Opens one session's SQLite connection (WAL, busy timeout, tdslite's

@@ -10,7 +10,9 @@ namespace tdslite::session_detail {
 void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
   text_write_.reset();
   if (IsWriteTextBulk(text)) return StartWriteText(text, sink);
-  if (IsReadText(text)) return RunReadText(db_, text, textsize_, &read_text_, sink);
+  if (IsReadText(text)) {
+    return RunReadText(db_, text, textsize_, state_->commits.load(), &read_text_, sink);
+  }
   // The value READTEXT kept open holds a read transaction: every other
   // statement starts without it.
   read_text_.source.reset();
@@ -386,6 +388,13 @@ std::unique_ptr<Session> OpenSession(std::shared_ptr<EngineState> state, const S
     return nullptr;
   }
   sqlite3_busy_timeout(db, 10000);
+  sqlite3_commit_hook(
+      db,
+      [](void* counter) {
+        static_cast<std::atomic<uint64_t>*>(counter)->fetch_add(1);
+        return 0;
+      },
+      &state->commits);
   // Every value the connection builds (strings, blobs, function results) is
   // kept within the server's limit; SQLite lowers it further to its own.
   const uint64_t max_value = state->config.max_value_bytes;

@@ -34,17 +34,6 @@ void Fail(ResultSink& sink, const Message& m) {
   sink.Finish(d);
 }
 
-int64_t PragmaDataVersion(sqlite3* db) {
-  sqlite3_stmt* st = nullptr;
-  int64_t v = -1;
-  if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &st, nullptr) == SQLITE_OK &&
-      sqlite3_step(st) == SQLITE_ROW) {
-    v = sqlite3_column_int64(st, 0);
-  }
-  sqlite3_finalize(st);
-  return v;
-}
-
 // Length of the UTF-8 sequence a lead byte starts (1 for stray bytes).
 int SequenceLength(unsigned char b) {
   if (b < 0xC0) return 1;
@@ -117,8 +106,8 @@ void SurrogatesOf(std::string_view four, uint32_t* high, uint32_t* low) {
 
 }  // namespace
 
-void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextCursor* cursor,
-                 ResultSink& sink) {
+void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, uint64_t commits,
+                 ReadTextCursor* cursor, ResultSink& sink) {
   ReadTextStatement r;
   std::string near;
   if (!ParseReadText(sql, &r, &near)) {
@@ -149,14 +138,15 @@ void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextC
   }
   const bool image = col.type.id == TypeId::kImage;
   const bool wide = col.type.id == TypeId::kNText;
-  const int64_t data_version = PragmaDataVersion(db);
   const int64_t own_changes = sqlite3_total_changes64(db);
   const bool same = cursor->source && cursor->table == table->name && cursor->column == col.name &&
-                    cursor->rowid == parsed.rowid && cursor->data_version == data_version &&
+                    cursor->rowid == parsed.rowid && cursor->commits == commits &&
                     cursor->own_changes == own_changes;
   if (!same) {
     // A value met for the first time since the database last changed: its
-    // timestamp, and its length in units, in one pass.
+    // timestamp, and its length in units, in one pass. Closing the value
+    // kept open ends its read transaction, so that another connection's
+    // change is seen (and its new timestamp reported, as SQL Server does).
     cursor->source.reset();
     std::optional<std::string> now = TextValueTimestamp(db, table->name, col.name, parsed.rowid);
     std::shared_ptr<LobSource> source = OpenLobSource(db, table->name, col.name, parsed.rowid);
@@ -176,7 +166,7 @@ void RunReadText(sqlite3* db, std::string_view sql, int32_t text_size, ReadTextC
     cursor->table = table->name;
     cursor->column = col.name;
     cursor->rowid = parsed.rowid;
-    cursor->data_version = data_version;
+    cursor->commits = commits;
     cursor->own_changes = own_changes;
     cursor->stored_size = cursor->source->Size();
     cursor->stamp = *now;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -59,6 +60,13 @@ void FaultProxy::Arm(const Fault& fault) {
   ++generation_;
 }
 
+void FaultProxy::Hold(Direction direction, const std::string& pattern, std::size_t nth) {
+  std::lock_guard lock(mutex_);
+  fault_ = {Kind::kHold, direction, nth};
+  pattern_ = pattern;
+  ++generation_;
+}
+
 void FaultProxy::CutAll() {
   Arm({Kind::kCut, Direction::kToClient, 0});
 }
@@ -91,12 +99,28 @@ void FaultProxy::Relay(int client, int server) {
   bool corrupted = false;
   auto lastTraffic = std::chrono::steady_clock::now();
   std::array<char, 16384> buffer;
+  // kHold: the last bytes seen (a pattern may span two reads), the matches
+  // so far, and the read held back once the fault took effect.
+  std::string tail;
+  std::size_t matches = 0;
+  std::string held;
+  bool holding = false;
+  std::string pattern;
   // Takes up a fault armed since the last look; answers true when the
   // connection is to be cut now.
   auto refresh = [&] {
     if (seen != generation_.load()) {
+      if (holding && !SendAll(fault.direction == Direction::kToServer ? server : client,
+                              held.data(), held.size())) {
+        return true;
+      }
+      holding = false;
+      held.clear();
+      tail.clear();
+      matches = 0;
       std::lock_guard lock(mutex_);
       fault = fault_;
+      pattern = pattern_;
       seen = generation_.load();
       passed = {};
       corrupted = false;
@@ -111,7 +135,7 @@ void FaultProxy::Relay(int client, int server) {
   while (!stopping_) {
     if (refresh()) break;
     const int index = fault.direction == Direction::kToServer ? 0 : 1;
-    const bool stalled = fault.kind == Kind::kStall && passed[index] >= fault.at;
+    const bool stalled = (fault.kind == Kind::kStall && passed[index] >= fault.at) || holding;
     std::array<pollfd, 2> p{{{client, POLLIN, 0}, {server, POLLIN, 0}}};
     // A stalled direction is not read: its bytes stay in the socket.
     if (stalled) p[fault.direction == Direction::kToServer ? 0 : 1].events = 0;
@@ -124,7 +148,8 @@ void FaultProxy::Relay(int client, int server) {
       const int direction = from == 0 ? 0 : 1;  // client's bytes go to the server
       std::size_t room = buffer.size();
       // Bytes are read only up to the fault point, so that it falls exactly.
-      if (direction == index && fault.kind != Kind::kNone && passed[direction] < fault.at) {
+      if (direction == index && fault.kind != Kind::kNone && fault.kind != Kind::kHold &&
+          passed[direction] < fault.at) {
         room = std::min(room, fault.at - passed[direction]);
       }
       const ssize_t n = ::recv(p[from].fd, buffer.data(), room, 0);
@@ -142,6 +167,20 @@ void FaultProxy::Relay(int client, int server) {
       if (direction == index && fault.kind == Kind::kStall &&
           passed[direction] + static_cast<std::size_t>(n) >= fault.at) {
         ++triggered_;
+      }
+      if (direction == index && fault.kind == Kind::kHold && !pattern.empty()) {
+        std::string seen_now = tail + std::string(buffer.data(), static_cast<std::size_t>(n));
+        for (std::size_t at = seen_now.find(pattern); at != std::string::npos;
+             at = seen_now.find(pattern, at + 1)) {
+          ++matches;
+        }
+        tail = seen_now.substr(seen_now.size() - std::min(seen_now.size(), pattern.size() - 1));
+        if (matches >= fault.at) {
+          holding = true;
+          held.assign(buffer.data(), static_cast<std::size_t>(n));
+          ++triggered_;
+          continue;
+        }
       }
       passed[direction] += static_cast<std::size_t>(n);
       lastTraffic = std::chrono::steady_clock::now();

@@ -1,11 +1,13 @@
 // A TCP proxy for tests that stands between the package and tdslite and
 // spoils the traffic on demand: it cuts a connection after a number of bytes
-// in one direction, corrupts one byte, or stalls one direction.
+// in one direction, corrupts one byte, stalls one direction, or holds one
+// direction at a given request until the test lets it go on.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,6 +20,7 @@ enum class Kind {
   kCut,      // close both sides once `at` bytes have passed
   kCorrupt,  // flip the bits of byte number `at`
   kStall,    // forward nothing more after `at` bytes
+  kHold,     // see Hold
 };
 
 struct Fault {
@@ -41,6 +44,11 @@ class FaultProxy {
   // byte counts start again. Kind::kNone relays everything again.
   void Arm(const Fault& fault);
 
+  // Forwards nothing more in `direction` from the read in which `pattern`
+  // is seen the `nth` time (counted from now, per connection); the next Arm
+  // forwards what was held back and goes on with that fault.
+  void Hold(Direction direction, const std::string& pattern, std::size_t nth);
+
   // Closes every relayed connection at once (the server's side and the
   // client's): the connection looks dead to the package.
   void CutAll();
@@ -60,6 +68,7 @@ class FaultProxy {
   std::atomic<int> triggered_{0};
   std::mutex mutex_;
   Fault fault_;
+  std::string pattern_;  // Kind::kHold's
   std::thread acceptor_;
   std::vector<std::thread> relays_;
 };

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,6 +190,71 @@ TEST_F(FaultTest, ConnectionClosedBeforeALargeObjectCallIsReported) {
   EXPECT_EQ(answer.result, "0");
   EXPECT_THAT(harness::Variable("KT.!DBERR"), ::testing::AnyOf("20017", "20047", "20004", "20006"));
   ExpectRecovers("closed before KTLOB2File");
+}
+
+// Another connection changes a value while KTLOB2File reads it in pieces:
+// the proxy holds the second piece's readtext until the change is made. The
+// call fails, names the cause, and leaves the target file as it was; the
+// same hold without a change lets the whole value through.
+TEST_F(FaultTest, AValueChangedBetweenPiecesIsNotWritten) {
+  const std::string dir = ::testing::TempDir();
+  const std::string source = dir + "ktdb_fault_big.bin";
+  const std::string target = dir + "ktdb_fault_big.out";
+  // 1.5 MiB: the first piece holds half a MiB, the rest comes in the second.
+  constexpr std::size_t kSize = 3 * 512 * 1024;
+  std::string value(kSize, '\0');
+  for (std::size_t i = 0; i < kSize; ++i) value[i] = static_cast<char>(i * 7 % 251);
+  std::ofstream(source, std::ios::binary) << value;
+  for (const char* sql :
+       {"create table big (a int, b image)", "insert into big values (1, 0x00)"}) {
+    ASSERT_EQ(Call("KTSelectData", {sql, "r."}).result, "1") << sql;
+  }
+  ASSERT_EQ(Call("KTFile2LOB", {source, "big", "b", "a = 1"}).result, "1");
+  const auto contents = [&] {
+    std::ifstream in(target, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  std::string readtext;
+  for (const char c : std::string("readtext")) readtext += {c, '\0'};  // as the batch is sent
+
+  for (const bool changed : {false, true}) {
+    const std::string what = changed ? "changed" : "unchanged";
+    std::ofstream(target, std::ios::binary) << "what the file held before";
+    const int before = proxy_->Triggered();
+    proxy_->Hold(fault::Direction::kToServer, readtext, 2);
+    Answer answer;
+    std::thread call([&] { answer = Call("KTLOB2File", {target, "big", "b", "a = 1"}); });
+    // The test's time limit ends a hold that never comes.
+    while (proxy_->Triggered() == before)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (changed) {
+      // The same length, other bytes: only the text timestamp tells.
+      const std::string update =
+          "/usr/bin/python3 -c \"import pytds; c = pytds.connect(server='127.0.0.1', port=" +
+          std::to_string(server_->Port()) +
+          ", user='ktdb', password='secret', autocommit=True); c.cursor().execute('update big "
+          "set b = 0x' + 'ab' * " +
+          std::to_string(kSize) + " + ' where a = 1')\"";
+      EXPECT_EQ(std::system(update.c_str()), 0) << what;
+    }
+    proxy_->Arm({});
+    call.join();
+    EXPECT_EQ(answer.code, 0u) << what;
+    if (changed) {
+      EXPECT_EQ(answer.result, "0") << what;
+      EXPECT_THAT(harness::Variable("KT.!DBERRSTR"), ::testing::HasSubstr("changed")) << what;
+      EXPECT_TRUE(contents() == "what the file held before") << what << ": the target as it was";
+    } else {
+      EXPECT_EQ(answer.result, "1") << what;
+      EXPECT_TRUE(contents() == value) << what << ": the whole value";
+    }
+    EXPECT_EQ(ktdb::PackageState, ktdb::State::kIdle) << what;
+    EXPECT_EQ(Call("KTSelectOne", {"select datalength(b) from big"}).result, std::to_string(kSize))
+        << what;
+  }
+  EXPECT_EQ(Call("KTSelectData", {"drop table big", "r."}).result, "1");
+  std::remove(source.c_str());
+  std::remove(target.c_str());
 }
 
 // A freetds.conf section for the proxy with a query time-out of 2 seconds,

@@ -133,6 +133,15 @@ TEST_F(TextReadTest, AChangedValueCarriesANewTimestamp) {
   const Answer after = Read("t", pointer, "0 3");
   EXPECT_EQ(after.bytes, "new");
   EXPECT_NE(after.stamp, stamp);
+  // Between two pieces, with nothing else run in between (the value this
+  // session keeps open must not hide the change): a value of the same
+  // length, told apart by its timestamp.
+  auto [image, image_stamp] = PointerOf("i", 1);
+  EXPECT_EQ(Read("i", image, "0 2").stamp, image_stamp);
+  RunBatch(*other, "update tr set i = 0x0a0b0c0d0e0f10111213 where id = 1");
+  const Answer changed = Read("i", image, "2 2");
+  EXPECT_EQ(changed.bytes, "\x0c\x0d");
+  EXPECT_NE(changed.stamp, image_stamp);
   // The row gone: its pointer is no longer valid.
   Run("delete from tr where id = 1");
   EXPECT_EQ(Read("t", pointer, "0 1").bytes, "error 7123");
