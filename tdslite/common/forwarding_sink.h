@@ -15,6 +15,7 @@ class ForwardingSink : public ResultSink {
   void Send(const Message& message) override { inner_.Send(message); }
   void Finish(const Done& done) override { inner_.Finish(done); }
   void ReturnStatus(int32_t status) override { inner_.ReturnStatus(status); }
+  void ReturnValue(const ReturnedValue& value) override { inner_.ReturnValue(value); }
   void DatabaseChanged(std::string_view old_name, std::string_view new_name) override {
     inner_.DatabaseChanged(old_name, new_name);
   }

@@ -52,6 +52,15 @@ struct Done {
 
 enum class TransactionEvent : uint8_t { kBegin, kCommit, kRollback };
 
+// An output parameter's value as a procedure called by RPC returns it
+// (RETURNVALUE): its position in the call, its name, type and value.
+struct ReturnedValue {
+  uint16_t ordinal = 0;
+  std::string name;  // with its '@'
+  ColumnDesc column;
+  Value value;
+};
+
 // Everything a statement produces, in order. The protocol layer implements it
 // and streams tokens as they come: a session never holds a result's rows.
 class ResultSink {
@@ -65,6 +74,8 @@ class ResultSink {
   virtual void Send(const Message& message) = 0;
   virtual void Finish(const Done& done) = 0;
   virtual void ReturnStatus(int32_t status) = 0;
+  // An output parameter, after RETURNSTATUS and before the DONEPROC.
+  virtual void ReturnValue(const ReturnedValue& value) { (void)value; }
   // ENVCHANGE for `use` (database) and transaction begin/commit/rollback.
   // `descriptor` is the 8-byte transaction descriptor (0 after commit/rollback).
   virtual void DatabaseChanged(std::string_view old_name, std::string_view new_name) = 0;

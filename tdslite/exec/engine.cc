@@ -8,6 +8,7 @@
 #include "engine_state.h"
 #include "session.h"
 #include "tdslite/sql/catalog.h"
+#include "tdslite/sql/modules.h"
 
 namespace tdslite {
 namespace {
@@ -91,7 +92,7 @@ std::unique_ptr<Engine> Engine::Open(const ServerConfig& config, std::string* er
     return fail("cannot use " + state->path + ": " + why);
   }
   std::string catalog_error;
-  if (!sql::EnsureCatalog(db, &catalog_error)) {
+  if (!sql::EnsureCatalog(db, &catalog_error) || !sql::EnsureModules(db, &catalog_error)) {
     return fail("cannot use " + state->path + ": " + catalog_error);
   }
   return std::make_unique<EngineImpl>(std::move(state), db, temporary);

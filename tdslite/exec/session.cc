@@ -160,6 +160,7 @@ sql::SessionVars SessionImpl::Vars() const {
   v.locals = &locals_;
   v.caught = caught_ ? &*caught_ : nullptr;
   v.xact_state = trancount_ == 0 ? 0 : doomed_ ? -1 : 1;
+  v.nestlevel = procedure_nesting_;
   return v;
 }
 
@@ -278,6 +279,8 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
     case StmtKind::kSelect:
       return RunSelect(stmt, sink);
     case StmtKind::kInsert:
+      if (stmt.exec) return RunInsertExec(stmt, sink);
+      [[fallthrough]];
     case StmtKind::kUpdate:
     case StmtKind::kDelete:
       return RunDml(stmt, sink);
@@ -302,11 +305,13 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
     case StmtKind::kUse:
       return RunUse(stmt, sink);
     case StmtKind::kExec:
-      if (procs::IsSystemProcedure(stmt.name)) return RunSystemProcedure(stmt, sink);
-      return Failed(
-          sink, stmt,
-          MakeMessage(2812, 62, 16, "Could not find stored procedure '" + stmt.name + "'."),
-          kCmdExec, false);
+      return RunExec(stmt, sink, nullptr);
+    case StmtKind::kExecString:
+      return RunExecString(stmt, sink);
+    case StmtKind::kCreateModule:
+      return RunCreateModule(stmt, sink);
+    case StmtKind::kDropModule:
+      return RunDropModule(stmt, sink);
     case StmtKind::kIf:
       return RunIf(stmt, sink);
     case StmtKind::kBlock:
@@ -322,7 +327,7 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
     case StmtKind::kContinue:
       return Flow::kContinue;
     case StmtKind::kReturn:
-      return Flow::kReturn;
+      return RunReturn(stmt, sink);
     case StmtKind::kTry:
       return RunTry(stmt, sink);
     case StmtKind::kThrow:
@@ -403,7 +408,13 @@ std::unique_ptr<Session> OpenSession(std::shared_ptr<EngineState> state, const S
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON",
                nullptr, nullptr, nullptr);
   auto session = std::make_unique<SessionImpl>(std::move(state), info, db);
-  if (!sql::RegisterFunctions(db, session->function_context())) {
+  if (!sql::RegisterFunctions(db, session->function_context()) ||
+      sqlite3_create_function_v2(
+          db, "tdslite_udf", -1, SQLITE_UTF8, session.get(),
+          [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+            static_cast<SessionImpl*>(sqlite3_user_data(ctx))->CallFunction(ctx, argc, argv);
+          },
+          nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = "cannot register the SQL functions";
     return nullptr;
   }

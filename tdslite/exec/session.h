@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,14 @@ class TextWrite {
   virtual void Finish(ResultSink& sink) = 0;
 };
 
+// An argument of a procedure called by RPC: its name (empty when passed by
+// position), its value as a T-SQL literal, and whether it is an output.
+struct ProcedureArgument {
+  std::string name;
+  std::string literal;
+  bool output = false;
+};
+
 // One client connection's SQL state: its own SQLite connection, its SET
 // options, its transaction and its @@ variables. Used by one thread at a time.
 class Session {
@@ -44,6 +53,22 @@ class Session {
   // Runs one SQL batch (UTF-8). Reports every result, message and DONE through
   // `sink`; the last thing reported is a Finish() unless the sink cancelled.
   virtual void ExecuteBatch(std::string_view sql, ResultSink& sink) = 0;
+  // An RPC request for a procedure by name: reports its results, messages,
+  // RETURNSTATUS, RETURNVALUEs and the closing DONEPROC.
+  virtual void CallProcedure(std::string_view name, std::span<const ProcedureArgument> args,
+                             ResultSink& sink) {
+    (void)args;
+    Message m;
+    m.number = 2812;
+    m.state = 62;
+    m.severity = 16;
+    m.text = "Could not find stored procedure '" + std::string(name) + "'.";
+    sink.Send(m);
+    Done d;
+    d.kind = DoneKind::kDoneProc;
+    d.status = kDoneError;
+    sink.Finish(d);
+  }
   // A transaction manager request (TDS packet type 14).
   virtual void Transaction(TransactionEvent event, ResultSink& sink) = 0;
   // `set textsize` as currently in force for this session (bytes).

@@ -55,8 +55,10 @@ void StoreColumn(sqlite3_stmt* st, int i, sql::LocalVariable* v) {
 
 }  // namespace
 
-bool SessionImpl::CheckDeclarations(const std::vector<Stmt>& statements, ResultSink& sink) {
+bool SessionImpl::CheckDeclarations(const std::vector<Stmt>& statements, ResultSink& sink,
+                                    std::set<std::string>* seeded) {
   std::set<std::string> seen;
+  if (seeded != nullptr) seen = *seeded;
   const std::string* twice = FindRedeclared(statements, &seen, 0);
   if (twice == nullptr) return true;
   Message m = MakeMessage(134, 1, 15,

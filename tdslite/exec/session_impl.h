@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
+#include <span>
 #include <vector>
 
 #include "engine_state.h"
@@ -128,6 +130,13 @@ class SessionImpl : public Session {
 
   void Transaction(TransactionEvent event, ResultSink& sink) override;
 
+  void CallProcedure(std::string_view name, std::span<const ProcedureArgument> args,
+                     ResultSink& sink) override;
+
+  // tdslite_udf(name, args...): runs a scalar function of the database for
+  // the statement that calls it.
+  void CallFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+
   int32_t TextSize() const override { return textsize_; }
   const std::string& DatabaseName() const override { return database_; }
   std::unique_ptr<TextWrite> TakeTextWrite() override { return std::move(text_write_); }
@@ -152,9 +161,11 @@ class SessionImpl : public Session {
     explicit CountingSink(ResultSink& inner) : ForwardingSink(inner) {}
     void Finish(const Done& d) override {
       ++finishes;
+      last_kind = d.kind;
       ForwardingSink::Finish(d);
     }
     int finishes = 0;
+    DoneKind last_kind = DoneKind::kDone;
   };
 
   Flow RunStatements(const std::vector<Stmt>& statements, ResultSink& sink);
@@ -163,8 +174,10 @@ class SessionImpl : public Session {
 
   // ---- variables, loops and errors (session_batch.cc) -------------------------
 
-  // Checks a batch before it runs: a variable declared twice is error 134.
-  bool CheckDeclarations(const std::vector<Stmt>& statements, ResultSink& sink);
+  // Checks a batch before it runs: a variable declared twice (or declared
+  // again after `seen`, a module's parameters) is error 134.
+  bool CheckDeclarations(const std::vector<Stmt>& statements, ResultSink& sink,
+                         std::set<std::string>* seen = nullptr);
 
   // Evaluates `expr` as the variable's type into *target.
   bool AssignVariable(const sql::Expr& expr, sql::LocalVariable* target, Message* error,
@@ -266,8 +279,51 @@ class SessionImpl : public Session {
   // reports everything up to the DONEPROC itself.
   Flow RunSystemProcedure(const Stmt& stmt, ResultSink& sink);
 
-  // Batches run by procedures (a web task's query) that enclose the current one.
+  // Batches run by procedures (a web task's query), procedures and
+  // functions that enclose the current one: @@nestlevel.
   int procedure_nesting_ = 0;
+  static constexpr int kMaxNesting = procs::kMaxNestingLevel;
+
+  // ---- procedures, functions, dynamic SQL (session_procs.cc) ---------------
+
+  enum class ModuleKind { kProcedure, kExecuteSql, kString };
+  // What runs: a stored procedure, sp_executesql's statement or EXEC's string.
+  struct Module {
+    const std::string& name;
+    const std::vector<sql::ColumnDef>& params;
+    const std::vector<Stmt>& body;
+    ModuleKind kind;
+  };
+  Flow RunCreateModule(const Stmt& stmt, ResultSink& sink);
+  Flow RunDropModule(const Stmt& stmt, ResultSink& sink);
+  // `outputs`: an RPC call, whose output parameters go to the client.
+  Flow RunExec(const Stmt& stmt, ResultSink& sink, std::vector<ReturnedValue>* outputs);
+  Flow RunExecString(const Stmt& stmt, ResultSink& sink);
+  Flow RunExecuteSql(const Stmt& stmt, ResultSink& sink, std::vector<ReturnedValue>* outputs);
+  Flow RunReturn(const Stmt& stmt, ResultSink& sink);
+  // Runs a module with the call's arguments from `first_arg` on bound to its
+  // parameters; a procedure ends with RETURNSTATUS and DONEPROC.
+  Flow RunModule(const Module& module, const Stmt& call, size_t first_arg, ResultSink& sink,
+                 std::vector<ReturnedValue>* outputs);
+  bool BindArguments(const Module& module, const Stmt& call, size_t first_arg,
+                     std::vector<sql::LocalVariable>* values, std::vector<int>* arg_of_param,
+                     ResultSink& sink, Flow* failed);
+  // Assigns `value` to the caller's variable, converting it to its type.
+  bool CopyInto(const sql::LocalVariable& value, const std::string& variable, Message* error);
+  void ToValue(const sql::LocalVariable& v, const ColumnDesc& column, Value* out);
+  bool EvaluateText(const Stmt& stmt, const sql::Expr& expr, std::string* text, ResultSink& sink,
+                    Flow* failed);
+  bool ParseDynamic(const Stmt& stmt, const std::string& text, sql::ParseResult* parsed,
+                    ResultSink& sink);
+
+  // insert ... exec: the rows of the procedure's result sets.
+  Flow RunInsertExec(const Stmt& stmt, ResultSink& sink);
+
+  std::string current_module_;  // the running procedure, for messages
+  int32_t return_status_ = 0;
+  int function_depth_ = 0;  // scalar functions around the running statement
+  ColumnType function_returns_;
+  std::optional<sql::LocalVariable> function_result_;
 
   // ---- select ---------------------------------------------------------------
 

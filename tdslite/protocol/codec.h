@@ -187,6 +187,7 @@ inline constexpr uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
 enum TokenType : uint8_t {
   kTokenReturnStatus = 0x79,
+  kTokenReturnValue = 0xAC,
   kTokenColMetadata = 0x81,
   kTokenError = 0xAA,
   kTokenInfo = 0xAB,
@@ -245,6 +246,8 @@ void EncodeEnvChange(uint8_t type, std::string_view new_utf8, std::string_view o
 void EncodeEnvChangeBytes(uint8_t type, std::string_view new_bytes, std::string_view old_bytes,
                           std::string& out);
 void EncodeReturnStatus(int32_t status, std::string& out);
+// RETURNVALUE: an output parameter's value, typed as a column would be.
+void EncodeReturnValue(const ReturnedValue& value, TdsVersion version, std::string& out);
 void EncodeLoginAck(uint32_t ack_version, std::string& out);
 
 // Everything a successful login answers, in SQL Server's order: database and
@@ -267,10 +270,13 @@ std::string BuildLoginFailure(std::span<const Message> messages, std::string_vie
 struct RpcParameter {
   std::string name;     // as sent, with its '@'
   std::string literal;  // the value as a T-SQL literal, e.g. N'x', 12, NULL
+  bool output = false;  // passed by reference: its value comes back in a RETURNVALUE
 };
 
 struct RpcCall {
   std::string procedure;
+  // Any procedure but sp_executesql: `parameters` are its arguments, in order.
+  bool by_name = false;
   std::string sql;  // sp_executesql's statement
   std::vector<RpcParameter> parameters;
   std::string error;  // why a call is not supported
@@ -278,9 +284,9 @@ struct RpcCall {
 
 enum class RpcParseResult { kOk, kMalformed, kUnsupported };
 
-// Parses an RPC request after its ALL_HEADERS. Only sp_executesql is taken
-// (kOk); any other procedure, or a parameter type tdslite cannot render,
-// answers kUnsupported.
+// Parses an RPC request after its ALL_HEADERS: sp_executesql's statement
+// and parameters, or another procedure's name and arguments (by_name). A
+// parameter type tdslite cannot render answers kUnsupported.
 RpcParseResult ParseRpc(std::string_view body, TdsVersion version, RpcCall* call);
 // Replaces each `@name` in `sql` that names a parameter with its literal,
 // leaving string literals, quoted identifiers, comments and @@ names alone.

@@ -102,6 +102,14 @@ void WireSink::ReturnStatus(int32_t status) {
   Write(scratch_);
 }
 
+void WireSink::ReturnValue(const ReturnedValue& value) {
+  if (cancelled_ || broken()) return;
+  FlushPending();
+  scratch_.clear();
+  EncodeReturnValue(value, c_.version(), scratch_);
+  Write(scratch_);
+}
+
 void WireSink::DatabaseChanged(std::string_view old_name, std::string_view new_name) {
   if (cancelled_ || broken()) return;
   FlushPending();
@@ -407,6 +415,21 @@ void Connection::Rpc(std::string_view payload) {
     wire.Finish(
         {.kind = DoneKind::kDoneProc, .status = kDoneError, .current_command = 0, .row_count = 0});
     wire.End();
+    return;
+  }
+  if (call.by_name) {
+    std::vector<ProcedureArgument> args;
+    args.reserve(call.parameters.size());
+    for (RpcParameter& p : call.parameters) {
+      args.push_back({std::move(p.name), std::move(p.literal), p.output});
+    }
+    try {
+      session_->CallProcedure(call.procedure, args, wire);
+    } catch (const std::exception& e) {
+      ReportInternalError(wire, e);
+    }
+    wire.End();
+    if (wire.broken()) closing_ = true;
     return;
   }
   // The statement's DONEs become DONEINPROC, and the call ends as a

@@ -43,6 +43,7 @@ class WireSink final : public ResultSink {
   void Send(const Message& message) override;
   void Finish(const Done& done) override;
   void ReturnStatus(int32_t status) override;
+  void ReturnValue(const ReturnedValue& value) override;
   void DatabaseChanged(std::string_view old_name, std::string_view new_name) override;
   void TransactionChanged(TransactionEvent event, uint64_t descriptor) override;
   bool Cancelled() override;

@@ -358,6 +358,36 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
   }
 }
 
+// The next byte starts another call of a batch of RPCs.
+bool AnotherCall(const ByteReader& r, std::string_view body) {
+  if (r.remaining() == 0) return false;
+  const char next = body[r.pos()];
+  return next == '\x80' || next == '\xff';
+}
+
+// A procedure called by name: every parameter, in order, with its output flag.
+RpcParseResult ParseArguments(ByteReader& r, std::string_view body, TdsVersion version,
+                              RpcCall* call) {
+  call->by_name = true;
+  while (r.remaining() > 0) {
+    if (call->parameters.size() >= 2100) return RpcParseResult::kMalformed;
+    uint8_t name_chars = r.U8();
+    std::string name = Utf16ToUtf8(r.Bytes(size_t{name_chars} * 2));
+    uint8_t status = r.U8();
+    if (!r.ok()) return RpcParseResult::kMalformed;
+    std::string literal;
+    if (!ReadParameter(r, version, &literal, &call->error)) {
+      return call->error.empty() ? RpcParseResult::kMalformed : RpcParseResult::kUnsupported;
+    }
+    call->parameters.push_back({std::move(name), std::move(literal), (status & 0x01) != 0});
+    if (AnotherCall(r, body)) {
+      call->error = "batched RPC calls are not supported by tdslite";
+      return RpcParseResult::kUnsupported;
+    }
+  }
+  return RpcParseResult::kOk;
+}
+
 }  // namespace
 
 std::string SubstituteParameters(std::string_view sql, std::span<const RpcParameter> parameters) {
@@ -399,7 +429,8 @@ RpcParseResult ParseRpc(std::string_view body, TdsVersion version, RpcCall* call
   }
   r.U16();  // option flags
   if (!r.ok()) return RpcParseResult::kMalformed;
-  if (!execute_sql) return RpcParseResult::kUnsupported;
+  if (!execute_sql && name_length == 0xFFFF) return RpcParseResult::kUnsupported;
+  if (!execute_sql) return ParseArguments(r, body, version, call);
   // Parameters: statement, declarations, then the values by name.
   int index = 0;
   while (r.remaining() > 0) {

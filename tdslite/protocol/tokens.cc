@@ -492,4 +492,24 @@ void EncodeReturnStatus(int32_t status, std::string& out) {
   PutU32(out, static_cast<uint32_t>(status));
 }
 
+void EncodeReturnValue(const ReturnedValue& value, TdsVersion version, std::string& out) {
+  // The parameter's type as a one-column COLMETADATA writes it (user type,
+  // flags, TYPE_INFO, then an empty name), and its value as a ROW does.
+  ColumnDesc column = value.column;
+  column.name.clear();
+  column.table.clear();
+  std::string meta;
+  std::vector<WireColumn> wire;
+  EncodeColMetadata(std::span<const ColumnDesc>(&column, 1), version, meta, &wire);
+  std::string row;
+  EncodeRow(std::span<const Value>(&value.value, 1), wire, 0, row);
+  PutU8(out, kTokenReturnValue);
+  PutU16(out, value.ordinal);
+  PutBVarchar(out, value.name);
+  PutU8(out, 0x01);  // an output parameter
+  // meta: token, count (3 bytes), the column, the name's length byte.
+  out.append(meta, 3, meta.size() - 4);
+  out.append(row, 1, std::string::npos);
+}
+
 }  // namespace tdslite::protocol

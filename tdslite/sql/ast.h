@@ -143,6 +143,7 @@ struct ColumnDef {
   int64_t identity_increment = 1;
   ExprPtr default_value;
   std::string constraint_name;
+  bool output = false;  // a procedure parameter declared OUTPUT
 };
 
 // check (expr): on a column (`column`) or on the table.
@@ -195,6 +196,14 @@ enum class StmtKind {
   kDropView,    // names, if_exists
   kAlterTable,  // table; name: "add" (column_defs and constraints), "drop column" (names),
                 // "alter column" (column_defs[0])
+  kReturn,  // args: the return status (procedures) or value (functions), if given
+  kTry,     // body: the try block; else_body: the catch block
+  kThrow,   // args: number, message, state; none: rethrow in a catch block
+  // create [or alter] procedure / function: name, column_defs (the parameters),
+  // body, definition (the batch's text); a function's type in `returns`.
+  kCreateModule,
+  kDropModule,  // drop procedure/function [if exists] names
+  kExecString,  // exec (expr): args[0] the text to run
   kEmpty,
   // args[0]: the time string or variable; on: TIME (a time of day), else DELAY
   kWaitFor,
@@ -242,6 +251,20 @@ struct Stmt {
   std::vector<CheckDef> checks;             // create table, alter table add
   std::vector<ForeignKeyDef> foreign_keys;  // create table, alter table add
   std::string view_text;                    // create view: the select's text
+  // exec: per argument, passed as OUTPUT; a null args[i] is DEFAULT.
+  std::vector<bool> arg_output;
+  std::string return_variable;  // exec @rc = procedure
+  // create/drop module: 'P' procedure, 'F' scalar function; create: how.
+  char module_type = 0;
+  enum class CreateMode : uint8_t {
+    kCreate,
+    kAlter,
+    kCreateOrAlter
+  } create_mode = CreateMode::kCreate;
+  std::string definition;
+  ColumnType returns;
+  // insert ... exec: the procedure call whose rows are inserted.
+  std::unique_ptr<Stmt> exec;
 };
 
 }  // namespace tdslite::sql

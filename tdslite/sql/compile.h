@@ -59,6 +59,7 @@ struct SessionVars {
   std::string app;
   std::string host;
   std::string version;
+  int nestlevel = 0;  // @@nestlevel: procedures and functions around the statement
 };
 
 // A compile-time error: the message and whether it ends the batch (name

@@ -351,6 +351,9 @@ Typed ExprCompiler::Variable(const Expr& e) {
   if (n == "@@datefirst") {
     return Constant(std::to_string(vars_.datefirst), IntType(TypeId::kTinyInt), false);
   }
+  if (n == "@@nestlevel") {
+    return Constant(std::to_string(vars_.nestlevel), IntType(TypeId::kInt), false);
+  }
   if (n == "@@langid") return Constant("0", IntType(TypeId::kSmallInt), false);
   if (n == "@@options") return Constant("0", IntType(TypeId::kInt), false);
   if (n == "@@version") {

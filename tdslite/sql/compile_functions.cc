@@ -26,6 +26,7 @@ void ExprCompiler::ArgCount(const Expr& e, const Builtin& b) {
 
 Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggregate) {
   const std::string& f = e.text;
+  if (!e.names.empty()) return UserFunction(e, scope, allow_aggregate);
   // The parser lets through only the names FindBuiltin knows.
   const Builtin* b = FindBuiltin(f);
   if (b == nullptr || b->kind == BuiltinKind::kRefused) NotSupported("The function " + f + "()");

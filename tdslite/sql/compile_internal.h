@@ -217,6 +217,9 @@ class ExprCompiler {
 
   Typed Variable(const Expr& e);
 
+  // dbo.name(args): a scalar function of the database (compile_user_functions.cc).
+  Typed UserFunction(const Expr& e, const Scope* scope, bool allow_aggregate);
+
   Typed Identity();
 
   // The union of several typed values' flags.

@@ -258,7 +258,7 @@ ExprPtr Parser::ParsePrimary() {
         if (Peek().kind != TokenKind::kIdentifier) SyntaxError();
         e->names.push_back(Advance().text);
         if (e->names.size() > 4) SyntaxError();
-        if (IsOp("(")) NotSupported("A qualified function name");
+        if (IsOp("(")) return ParseUserFunctionCall(std::move(e));
       }
       e->raw = e->names.back();
       return e;
@@ -378,6 +378,26 @@ std::unique_ptr<WindowSpec> Parser::ParseWindow() {
   }
   ExpectOp(")");
   return w;
+}
+
+// schema.name(args): a scalar function of the database. The call keeps the
+// qualifiers in `names`, the function's name in `text`.
+ExprPtr Parser::ParseUserFunctionCall(ExprPtr e) {
+  e->kind = ExprKind::kFunction;
+  e->text = ToLower(e->names.back());
+  e->raw.clear();
+  for (size_t i = 0; i < e->names.size(); ++i) e->raw += (i ? "." : "") + e->names[i];
+  e->names.pop_back();
+  ExpectOp("(");
+  if (!IsOp(")")) {
+    do {
+      e->args.push_back(ParseValue());
+      if (e->args.size() > 2100) SyntaxError();
+    } while (AcceptOp(","));
+  }
+  ExpectOp(")");
+  if (IsKw("over")) SyntaxError();
+  return e;
 }
 
 ExprPtr Parser::ParseCast() {

@@ -6,6 +6,7 @@ namespace tdslite::sql::parser_detail {
 
 Stmt Parser::ParseStatement(bool first) {
   first_statement_ = first;
+  first_ = first;
   Stmt s;
   s.line = Peek().line;
   const Token& t = Peek();
@@ -112,7 +113,10 @@ Stmt Parser::ParseStatement(bool first) {
       Advance();
       s.kind = StmtKind::kReturn;
       if (!AtEnd() && !IsOp(";") && !IsStatementStart()) {
-        NotSupported("RETURN with a value outside a procedure");
+        if (!in_module_) {
+          Fail(178, 15, "A RETURN statement with a return value cannot be used in this context.");
+        }
+        s.args.push_back(ParseValue());
       }
       return s;
     }
@@ -155,6 +159,10 @@ Stmt Parser::ParseStatement(bool first) {
     if (kw == "exec" || kw == "execute") {
       Advance();
       return ParseExec(std::move(s));
+    }
+    if (kw == "alter" && (IsKw("proc", 1) || IsKw("procedure", 1) || IsKw("function", 1))) {
+      Advance();
+      return ParseCreateModule(std::move(s), Stmt::CreateMode::kAlter);
     }
     static constexpr const char* kRefused[] = {
         "grant",    "revoke",      "deny",       "goto",     "waitfor",    "open",
@@ -229,10 +237,25 @@ std::string Parser::ToUpper(std::string s) {
 
 Stmt Parser::ParseExec(Stmt s) {
   s.kind = StmtKind::kExec;
-  if (Peek().kind == TokenKind::kVariable) NotSupported("EXEC with a return status variable");
-  if (IsOp("(")) NotSupported("EXEC of a string");
+  if (IsOp("(")) {
+    // exec ('...' + @v): the text is run as a batch of its own.
+    Advance();
+    s.kind = StmtKind::kExecString;
+    s.args.push_back(ParseValue());
+    ExpectOp(")");
+    if (IsKw("as") || IsWord("at")) NotSupported("EXEC (...) AS or AT");
+    return s;
+  }
+  if (Peek().kind == TokenKind::kVariable) {
+    if (!IsOp("=", 1) || Peek().text.rfind("@@", 0) == 0) {
+      NotSupported("EXEC of a procedure named by a variable");
+    }
+    s.return_variable = Advance().text;
+    Advance();
+  }
   s.name = ObjectName(true);
-  // Arguments: [@name =] expr [output], ...
+  if (IsOp(";") && Peek(1).kind == TokenKind::kInteger) NotSupported("Numbered procedures");
+  // Arguments: [@name =] expr|default [output], ...
   if (!AtEnd() && !IsOp(";") && !IsStatementStart()) {
     for (;;) {
       std::string name;
@@ -253,12 +276,29 @@ Stmt Parser::ParseExec(Stmt s) {
         result_->errors.push_back(e);
         throw Failure{};
       }
-      if (IsKw("default")) NotSupported("DEFAULT as a procedure argument");
       s.arg_names.push_back(name);
-      s.args.push_back(ParseValue());
-      if (IsWord("output") || IsWord("out")) NotSupported("An OUTPUT argument");
+      if (AcceptKw("default")) {
+        s.args.push_back(nullptr);
+      } else {
+        s.args.push_back(ParseValue());
+      }
+      bool output = false;
+      if (AcceptWord("output") || AcceptWord("out")) {
+        output = true;
+        const Expr* value = s.args.back().get();
+        if (value == nullptr || value->kind != ExprKind::kVariable ||
+            value->text.rfind("@@", 0) == 0) {
+          Fail(179, 15,
+               "Cannot use the OUTPUT option when passing a constant to a stored procedure.");
+        }
+      }
+      s.arg_output.push_back(output);
       if (!AcceptOp(",")) break;
     }
+  }
+  if (IsKw("with") && IsWord("recompile", 1)) {
+    Advance();
+    Advance();
   }
   return s;
 }
@@ -470,7 +510,15 @@ Stmt Parser::ParseInsert(Stmt s) {
     s.default_values = true;
     return s;
   }
-  if (IsKw("exec") || IsKw("execute")) NotSupported("INSERT ... EXEC");
+  if (IsKw("exec") || IsKw("execute")) {
+    Stmt call;
+    call.line = Peek().line;
+    Advance();
+    call = ParseExec(std::move(call));
+    if (call.kind != StmtKind::kExec) NotSupported("INSERT ... EXEC of a string");
+    s.exec = std::make_unique<Stmt>(std::move(call));
+    return s;
+  }
   SyntaxError();
 }
 
@@ -566,6 +614,14 @@ Stmt Parser::ParseCreate(Stmt s) {
     return s;
   }
   if (unique) SyntaxError();
+  if (IsKw("proc") || IsKw("procedure") || IsKw("function")) {
+    return ParseCreateModule(std::move(s), Stmt::CreateMode::kCreate);
+  }
+  if (IsKw("or") && IsKw("alter", 1)) {
+    Advance();
+    Advance();
+    return ParseCreateModule(std::move(s), Stmt::CreateMode::kCreateOrAlter);
+  }
   const Token& t = Peek();
   if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
     NotSupported("CREATE " + ToUpper(ToLower(t.text)));
@@ -820,6 +876,7 @@ Stmt Parser::ParseDrop(Stmt s) {
     return s;
   }
   if (AcceptKw("index")) NotSupported("DROP INDEX");
+  if (IsKw("proc") || IsKw("procedure") || IsKw("function")) return ParseDropModule(std::move(s));
   const Token& t = Peek();
   if (t.kind == TokenKind::kKeyword || t.kind == TokenKind::kIdentifier) {
     NotSupported("DROP " + ToUpper(ToLower(t.text)));

@@ -164,6 +164,7 @@ ParseResult ParseBatch(std::string_view sql, std::string_view database) {
   }
   Parser parser(std::move(lexed.tokens), &result);
   parser.SetDatabase(database);
+  parser.SetSource(sql);
   parser.Run();
   return result;
 }

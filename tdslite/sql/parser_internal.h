@@ -32,6 +32,8 @@ class Parser {
   void Run();
   // The server's database: the one prefix that names a table of its own.
   void SetDatabase(std::string_view name) { database_ = std::string(name); }
+  // The batch's text: a procedure or function keeps it as its definition.
+  void SetSource(std::string_view source) { source_ = source; }
 
  private:
   const Token& Peek(size_t ahead = 0) const;
@@ -113,6 +115,18 @@ class Parser {
 
   Stmt ParseExec(Stmt s);
   Stmt ParseWaitFor(Stmt s);
+
+  // ---- procedures and functions (parse_modules.cc) ------------------------
+
+  // create [or alter] procedure|function ..., alter procedure|function ...
+  // (after the leading words).
+  Stmt ParseCreateModule(Stmt s, Stmt::CreateMode mode);
+  // The parameters of a procedure or function, up to AS or RETURNS.
+  void ParseModuleParameters(Stmt* s, bool function);
+  // drop procedure|function [if exists] name, ... (after DROP).
+  Stmt ParseDropModule(Stmt s);
+  // What a function body may not do (return rows, change tables).
+  void CheckFunctionBody(const std::vector<Stmt>& body);
 
   // declare @v type [= value], ...
   Stmt ParseDeclare(Stmt s);
@@ -227,6 +241,8 @@ class Parser {
 
   ExprPtr ParseFunctionCall();
 
+  ExprPtr ParseUserFunctionCall(ExprPtr qualified);
+
   ExprPtr ParseCast();
 
   ExprPtr ParseConvert();
@@ -240,6 +256,9 @@ class Parser {
   bool into_allowed_ = false;  // the next select core may have INTO    // WHILE bodies around the
                                // statement being parsed
   int catches_ = 0;            // CATCH blocks around it
+  bool first_ = false;         // the statement being parsed starts the batch
+  bool in_module_ = false;     // inside a procedure or function body
+  std::string_view source_;
 
   ParseResult* result_;
 };

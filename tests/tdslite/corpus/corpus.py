@@ -174,7 +174,10 @@ def run_batch(cur, sql, params=None, rpc=None):
             if not cur.nextset():
                 break
         if rpc:
-            ans.outputs = cur.get_proc_outputs()
+            # In call order. RETURNVALUE carries the parameter's position in
+            # the call, which get_proc_outputs() takes for a position among
+            # the output parameters only.
+            ans.outputs = [p.value for _, p in sorted(cur._session.output_params.items())]
             ans.status = cur.get_proc_return_status()
     except pytds.Error as e:
         number = getattr(e, "msg_no", None) or getattr(e, "number", None)

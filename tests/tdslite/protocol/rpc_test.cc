@@ -157,13 +157,45 @@ TEST(Rpc, NonFiniteFloatParametersAreRefused) {
   }
 }
 
-TEST(Rpc, RefusesOtherProceduresByName) {
+TEST(Rpc, OtherProceduresByNameCarryTheirArgumentsInOrder) {
   std::string r;
-  PutUsVarchar(r, "sp_who");
+  PutUsVarchar(r, "dbo.p_out");
+  PutU16(r, 0);
+  // @a = 21 (int4), then an output int with no name.
+  PutBVarchar(r, "@a");
+  PutU8(r, 0);
+  PutU8(r, kIntN);
+  PutU8(r, 4);
+  PutU8(r, 4);
+  PutU32(r, 21);
+  PutBVarchar(r, "");
+  PutU8(r, 0x01);
+  PutU8(r, kIntN);
+  PutU8(r, 4);
+  PutU8(r, 0);
+  RpcCall call;
+  ASSERT_EQ(ParseRpc(r, TdsVersion::k74, &call), RpcParseResult::kOk);
+  EXPECT_TRUE(call.by_name);
+  EXPECT_EQ(call.procedure, "dbo.p_out");
+  ASSERT_EQ(call.parameters.size(), 2u);
+  EXPECT_EQ(call.parameters[0].name, "@a");
+  EXPECT_EQ(call.parameters[0].literal, "21");
+  EXPECT_FALSE(call.parameters[0].output);
+  EXPECT_EQ(call.parameters[1].name, "");
+  EXPECT_EQ(call.parameters[1].literal, "NULL");
+  EXPECT_TRUE(call.parameters[1].output);
+  // Cut short inside a parameter: malformed, not a call with fewer arguments.
+  RpcCall cut;
+  EXPECT_EQ(ParseRpc(r.substr(0, r.size() - 3), TdsVersion::k74, &cut), RpcParseResult::kMalformed);
+}
+
+TEST(Rpc, RefusesProcedureIdsOtherThanExecuteSql) {
+  std::string r;
+  PutU16(r, 0xFFFF);
+  PutU16(r, 12);  // sp_prepexec
   PutU16(r, 0);
   RpcCall call;
   EXPECT_EQ(ParseRpc(r, TdsVersion::k74, &call), RpcParseResult::kUnsupported);
-  EXPECT_EQ(call.procedure, "sp_who");
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ TEST(ParserTest, SyntaxErrors) {
       {"insert into y select 1 into x", "156:Incorrect syntax near the keyword 'into'."},
       {"select 1 union select 2 intersect select 3",
        "50100:INTERSECT after UNION or EXCEPT is not supported by tdslite."},
-      {"return 1", "50100:RETURN with a value outside a procedure is not supported by tdslite."},
+      {"return 1", "178:A RETURN statement with a return value cannot be used in this context."},
   };
   for (const Case& c : cases) EXPECT_EQ(Kinds(c.sql), c.expected) << c.sql;
 }
