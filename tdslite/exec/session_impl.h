@@ -77,6 +77,7 @@ inline bool AbortsBatch(int number) {
     case 235:
     case 529:
     case 8116:
+    case 217:  // procedures nested too deeply
       return true;
     default:
       return false;

@@ -563,7 +563,19 @@ void SessionImpl::CallProcedure(std::string_view name, std::span<const Procedure
       parsed.ok() && parsed.statements.size() == 1 && parsed.statements[0].kind == StmtKind::kExec
           ? &parsed.statements[0]
           : nullptr;
-  CountingSink counting(sink);
+  // A call that fails before its procedure runs ends with the DONEPROC
+  // that would have closed it.
+  class RpcSink : public ForwardingSink {
+   public:
+    explicit RpcSink(ResultSink& inner) : ForwardingSink(inner) {}
+    void Finish(const Done& done) override {
+      Done d = done;
+      if (d.kind == DoneKind::kDone) d.kind = DoneKind::kDoneProc;
+      finished = true;
+      ForwardingSink::Finish(d);
+    }
+    bool finished = false;
+  } rpc(sink);
   if (call == nullptr) {
     Message m = MakeMessage(8009, 1, 16,
                             "The incoming tabular data stream (TDS) remote procedure call (RPC) "
@@ -572,31 +584,22 @@ void SessionImpl::CallProcedure(std::string_view name, std::span<const Procedure
       m = MakeMessage(parsed.errors[0].number, parsed.errors[0].state, parsed.errors[0].severity,
                       parsed.errors[0].text);
     }
-    counting.Send(m);
+    rpc.Send(m);
     last_error_ = m.number;
-  } else {
-    for (size_t i = 0; i < args.size() && i < call->arg_output.size(); ++i) {
-      call->arg_output[i] = args[i].output;
-    }
-    sql::LocalVariables saved_locals = std::move(locals_);
-    locals_.clear();
-    std::vector<ReturnedValue> outputs;
-    functions_.statement_time = sql::CurrentDateTime();
-    RunExec(*call, counting, &outputs);
-    functions_.statement_time = 0;
-    locals_ = std::move(saved_locals);
+    Finish(rpc, kDoneError, 0, 0);
+    return;
   }
-  // A call that failed before its procedure ran still ends with DONEPROC.
-  if (!sink.Cancelled() && counting.finishes == 0) {
-    Done d;
-    d.kind = DoneKind::kDoneProc;
-    d.status = kDoneError;
-    sink.Finish(d);
-  } else if (!sink.Cancelled() && counting.last_kind != DoneKind::kDoneProc) {
-    Done d;
-    d.kind = DoneKind::kDoneProc;
-    sink.Finish(d);
+  for (size_t i = 0; i < args.size() && i < call->arg_output.size(); ++i) {
+    call->arg_output[i] = args[i].output;
   }
+  sql::LocalVariables saved_locals = std::move(locals_);
+  locals_.clear();
+  std::vector<ReturnedValue> outputs;
+  functions_.statement_time = sql::CurrentDateTime();
+  RunExec(*call, rpc, &outputs);
+  functions_.statement_time = 0;
+  locals_ = std::move(saved_locals);
+  if (!rpc.finished && !sink.Cancelled()) Finish(rpc, kDoneFinal, 0, 0);
 }
 
 // ---- scalar functions ---------------------------------------------------------------
@@ -683,24 +686,31 @@ class CaptureSink : public ForwardingSink {
   static constexpr size_t kMaxBytes = size_t{64} << 20;
   explicit CaptureSink(ResultSink& inner) : ForwardingSink(inner) {}
   void Columns(std::span<const ColumnDesc> columns) override {
+    current_.assign(columns.begin(), columns.end());
     if (!set) {
       set = true;
-      columns_.assign(columns.begin(), columns.end());
+      columns_ = current_;
       return;
     }
+    // Later result sets widen the staging columns; a different kind of
+    // value in a column is not taken.
     bool same = columns.size() == columns_.size();
     for (size_t i = 0; same && i < columns.size(); ++i) {
-      same = columns[i].type.id == columns_[i].type.id &&
-             columns[i].type.length == columns_[i].type.length &&
-             columns[i].type.scale == columns_[i].type.scale;
+      ColumnType& t = columns_[i].type;
+      same = columns[i].type.id == t.id;
+      const ColumnType& u = columns[i].type;
+      t.length = std::max(t.length, u.length);
+      const int digits = std::max(t.precision - t.scale, u.precision - u.scale);
+      t.scale = std::max(t.scale, u.scale);
+      t.precision = static_cast<uint8_t>(std::min(38, digits + t.scale));
     }
     if (!same) refusal = "INSERT ... EXEC of result sets of different types";
   }
   bool Row(std::span<const Value> values) override {
     if (!refusal.empty()) return true;
     std::vector<sql::LocalVariable> row(values.size());
-    for (size_t i = 0; i < values.size() && i < columns_.size(); ++i) {
-      Store(values[i], columns_[i].type, &row[i]);
+    for (size_t i = 0; i < values.size() && i < current_.size(); ++i) {
+      Store(values[i], current_[i].type, &row[i]);
       bytes_ += row[i].bytes.size() + sizeof(sql::LocalVariable);
     }
     if (bytes_ > kMaxBytes) {
@@ -754,7 +764,8 @@ class CaptureSink : public ForwardingSink {
     }
   }
 
-  std::vector<ColumnDesc> columns_;
+  std::vector<ColumnDesc> columns_;  // the staging table's
+  std::vector<ColumnDesc> current_;  // the result set being read
   size_t bytes_ = 0;
 };
 
@@ -780,7 +791,8 @@ void Bind(sqlite3_stmt* st, int i, const sql::LocalVariable& v) {
 }  // namespace
 
 SessionImpl::Flow SessionImpl::RunInsertExec(const Stmt& stmt, ResultSink& sink) {
-  if (!sql::LookupTable(db_, stmt.table)) {
+  const std::optional<sql::CatalogTable> target = sql::LookupTable(db_, stmt.table);
+  if (!target) {
     return Failed(sink, stmt, MakeMessage(208, 1, 16, "Invalid object name '" + stmt.table + "'."),
                   kCmdInsert, true);
   }
@@ -794,6 +806,19 @@ SessionImpl::Flow SessionImpl::RunInsertExec(const Stmt& stmt, ResultSink& sink)
                   kCmdInsert, false);
   }
   if (!capture.set) return Counted(sink, kCmdInsert, 0);
+  size_t expected = stmt.columns.size();
+  if (expected == 0) {
+    for (const sql::CatalogColumn& c : target->columns) {
+      if (!c.identity) ++expected;
+    }
+  }
+  if (capture.columns().size() != expected) {
+    return Failed(sink, stmt,
+                  MakeMessage(213, 7, 16,
+                              "Column name or number of supplied values does not match table "
+                              "definition."),
+                  kCmdInsert, false);
+  }
   // The rows wait in a table of this connection, typed as the result was,
   // and go into the target as insert ... select takes them.
   const std::string staging = "#__tdslite_insert_exec";

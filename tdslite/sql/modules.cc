@@ -4,7 +4,7 @@ namespace tdslite::sql {
 namespace {
 
 constexpr const char* kColumns =
-    "object_id, name, type, definition, create_date, modify_date FROM main.__tdslite_modules";
+    "id, name, type, definition, create_date, modify_date FROM main.__tdslite_modules";
 
 class Query {
  public:
@@ -26,7 +26,7 @@ class Query {
   }
   ModuleInfo Row() {
     ModuleInfo m;
-    m.object_id = sqlite3_column_int64(stmt_, 0);
+    m.id = sqlite3_column_int64(stmt_, 0);
     m.name = Column(1);
     m.type = Column(2);
     m.definition = Column(3);
@@ -48,10 +48,9 @@ bool Fail(sqlite3* db, std::string* error) {
 
 bool EnsureModules(sqlite3* db, std::string* error) {
   char* message = nullptr;
-  // Object ids start where SQL Server's user objects do.
   const char* ddl =
       "CREATE TABLE IF NOT EXISTS main.__tdslite_modules("
-      " object_id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
+      " id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
       " type TEXT NOT NULL, definition TEXT NOT NULL, create_date TEXT NOT NULL,"
       " modify_date TEXT NOT NULL)";
   if (sqlite3_exec(db, ddl, nullptr, nullptr, &message) != SQLITE_OK) {
@@ -60,6 +59,11 @@ bool EnsureModules(sqlite3* db, std::string* error) {
     return false;
   }
   return true;
+}
+
+std::string ModulesQuery() {
+  return "SELECT id AS rid, name, type, definition, create_date, modify_date FROM "
+         "main.__tdslite_modules";
 }
 
 bool ListModules(sqlite3* db, std::vector<ModuleInfo>* out) {
@@ -82,16 +86,14 @@ std::optional<ModuleInfo> LookupModule(sqlite3* db, std::string_view name) {
 bool SaveModule(sqlite3* db, std::string_view name, std::string_view type,
                 std::string_view definition, bool replace, std::string* error) {
   const char* now = "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')";
-  std::string sql = replace ? std::string(
-                                  "UPDATE main.__tdslite_modules SET type = ?2, definition = ?3, "
-                                  "modify_date = ") +
-                                  now + " WHERE name = ?1"
-                            : std::string(
-                                  "INSERT INTO main.__tdslite_modules(object_id, name, type, "
-                                  "definition, create_date, modify_date) VALUES ((SELECT "
-                                  "max(coalesce(max(object_id) + 1, 0), 1000000000) FROM "
-                                  "main.__tdslite_modules), ?1, ?2, ?3, ") +
-                                  now + ", " + now + ")";
+  std::string sql;
+  if (replace) {
+    sql = std::string("UPDATE main.__tdslite_modules SET type = ?2, definition = ?3, ") +
+          "modify_date = " + now + " WHERE name = ?1";
+  } else {
+    sql = std::string("INSERT INTO main.__tdslite_modules(name, type, definition, ") +
+          "create_date, modify_date) VALUES (?1, ?2, ?3, " + now + ", " + now + ")";
+  }
   Query q(db, sql);
   if (q.get() == nullptr) return Fail(db, error);
   q.Text(1, name);

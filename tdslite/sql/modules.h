@@ -2,10 +2,11 @@
 // definition text in a table of the database itself, so that they outlive
 // the server and every connection sees them once committed.
 //
-// The table, for readers of the catalog views:
-//   main.__tdslite_modules(object_id INTEGER PRIMARY KEY, name TEXT UNIQUE
-//     COLLATE NOCASE, type TEXT ('P' or 'FN'), definition TEXT,
-//     create_date TEXT, modify_date TEXT ('YYYY-MM-DD hh:mm:ss.fff', local))
+// The table, for readers of the catalog views (see ModulesQuery):
+//   main.__tdslite_modules(id INTEGER PRIMARY KEY AUTOINCREMENT (1, 2, ...;
+//     never reused), name TEXT UNIQUE COLLATE NOCASE, type TEXT ('P' or
+//     'FN'), definition TEXT, create_date TEXT, modify_date TEXT
+//     ('YYYY-MM-DD hh:mm:ss.fff', local time))
 #pragma once
 
 #include <sqlite3.h>
@@ -19,7 +20,7 @@
 namespace tdslite::sql {
 
 struct ModuleInfo {
-  int64_t object_id = 0;
+  int64_t id = 0;          // 1, 2, ...: unique among modules, never reused
   std::string name;        // as created, without a schema
   std::string type;        // "P" procedure, "FN" scalar function
   std::string definition;  // the text of the batch that created or last altered it
@@ -29,6 +30,10 @@ struct ModuleInfo {
 
 // Creates the module table when missing. Answers false with *error set.
 bool EnsureModules(sqlite3* db, std::string* error);
+
+// The modules as a SQLite query with the columns rid (the id), name, type,
+// definition, create_date and modify_date: what the catalog views read.
+std::string ModulesQuery();
 
 // Every procedure and function, by name.
 bool ListModules(sqlite3* db, std::vector<ModuleInfo>* out);

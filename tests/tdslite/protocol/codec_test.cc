@@ -246,6 +246,33 @@ TEST(Tokens, EnvChangeMessageAndDoneWidthsFollowTheVersion) {
   EXPECT_EQ(Hex(d72), "fe 11 00 c1 00 05 00 00 00 00 00 00 00");
 }
 
+TEST(Tokens, ReturnValueCarriesOrdinalNameTypeAndValue) {
+  ReturnedValue v;
+  v.ordinal = 1;
+  v.name = "@r";
+  v.column.type = ColumnType{TypeId::kInt, 4, 0, 0};
+  v.value.is_null = false;
+  v.value.i = 42;
+  std::string r71, r74, text, null;
+  EncodeReturnValue(v, TdsVersion::k71, r71);
+  EncodeReturnValue(v, TdsVersion::k74, r74);
+  // ordinal, name, status (output), user type (2 bytes before 7.2, then 4),
+  // flags (nullable), intn(4), the value.
+  EXPECT_EQ(Hex(r71), "ac 01 00 02 40 00 72 00 01 00 00 01 00 26 04 04 2a 00 00 00");
+  EXPECT_EQ(Hex(r74), "ac 01 00 02 40 00 72 00 01 00 00 00 00 01 00 26 04 04 2a 00 00 00");
+  v.value.is_null = true;
+  EncodeReturnValue(v, TdsVersion::k74, null);
+  EXPECT_EQ(Hex(null), "ac 01 00 02 40 00 72 00 01 00 00 00 00 01 00 26 04 00");
+  v.ordinal = 0;
+  v.name = "@s";
+  v.column.type = ColumnType{TypeId::kVarChar, 10, 0, 0};
+  v.value.is_null = false;
+  v.value.bytes = "ab";
+  EncodeReturnValue(v, TdsVersion::k74, text);
+  EXPECT_EQ(Hex(text),
+            "ac 00 00 02 40 00 73 00 01 00 00 00 00 01 00 a7 0a 00 09 04 d0 00 34 02 00 61 62");
+}
+
 ColumnDesc Column(TypeId id, int32_t length = 0, uint8_t precision = 0, uint8_t scale = 0,
                   bool nullable = true) {
   ColumnDesc c;
@@ -412,13 +439,13 @@ TEST(Text, ConversionsHandleEveryRange) {
       {"\xe2\x82\xac\xc5\x93", "80 9c", "ac 20 53 01"},
       {"\xe6\x97\xa5", "3f", "e5 65"},
       {"\xf0\x9f\x98\x80", "3f", "3d d8 00 de"},
-      {"\xff", "3f", "fd ff"},                            // invalid byte
-      {"\xc3", "3f", "fd ff"},                            // truncated sequence
+      {"\xff", "3f", "fd ff"},  // invalid byte
+      {"\xc3", "3f", "fd ff"},  // truncated sequence
       // An encoded surrogate: no character of code page 1252; in UTF-16 the
       // lone unit it names (a readtext piece of ntext may end inside a pair).
       {"\xed\xa0\x80", "3f 3f 3f", "00 d8"},
       {"\xed\xbf\xbf", "3f 3f 3f", "ff df"},
-      {"\xc0\xaf", "3f 3f", "fd ff fd ff"},               // overlong
+      {"\xc0\xaf", "3f 3f", "fd ff fd ff"},  // overlong
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Hex(Utf8ToCp1252(c.utf8)), c.cp1252) << c.utf8;

@@ -247,3 +247,100 @@ TEST(ParserTest, TablePrefixes) {
 
 }  // namespace
 }  // namespace tdslite::sql
+
+namespace tdslite::sql {
+namespace {
+
+// What the parser keeps of a procedure or function: its parameters with
+// their defaults and OUTPUT marks, its body, the batch's text.
+TEST(ParserModules, DefinitionsKeepParametersBodyAndText) {
+  const char* text =
+      "/* header */\ncreate or alter proc dbo.p (@a int = -1, @b varchar(9) out, @c bit = null "
+      "output) with recompile as\nbegin select @a; return 2 end\nselect 3";
+  ParseResult r = ParseBatch(text);
+  ASSERT_TRUE(r.ok()) << r.errors[0].text;
+  ASSERT_EQ(r.statements.size(), 1u);
+  const Stmt& p = r.statements[0];
+  EXPECT_EQ(p.kind, StmtKind::kCreateModule);
+  EXPECT_EQ(p.module_type, 'P');
+  EXPECT_EQ(p.create_mode, Stmt::CreateMode::kCreateOrAlter);
+  EXPECT_EQ(p.name, "p");
+  EXPECT_EQ(p.definition, text);
+  ASSERT_EQ(p.column_defs.size(), 3u);
+  EXPECT_TRUE(p.column_defs[0].default_value != nullptr);
+  EXPECT_FALSE(p.column_defs[0].output);
+  EXPECT_EQ(p.column_defs[1].type.length, 9);
+  EXPECT_TRUE(p.column_defs[1].default_value == nullptr);
+  EXPECT_TRUE(p.column_defs[1].output);
+  EXPECT_TRUE(p.column_defs[2].output);
+  // Everything after AS is the body, up to the end of the batch.
+  ASSERT_EQ(p.body.size(), 2u);
+  EXPECT_EQ(p.body[0].kind, StmtKind::kBlock);
+  EXPECT_EQ(p.body[1].kind, StmtKind::kSelect);
+  EXPECT_EQ(p.body[1].line, 4);
+
+  ParseResult f = ParseBatch(
+      "create function f (@x decimal(5,2)) returns numeric(7, 3) as begin return @x end;");
+  ASSERT_TRUE(f.ok()) << f.errors[0].text;
+  EXPECT_EQ(f.statements[0].module_type, 'F');
+  EXPECT_EQ(f.statements[0].returns.precision, 7);
+  EXPECT_EQ(f.statements[0].returns.scale, 3);
+  EXPECT_EQ(f.statements[0].body.back().args.size(), 1u);
+}
+
+TEST(ParserModules, CallsKeepNamesOutputsDefaultsAndTheStatusVariable) {
+  ParseResult r = ParseBatch(
+      "exec @rc = dbo.p 1, default, @v output, @w = @x out; exec ('select ' + @s); "
+      "insert into t (a) exec q 5; select dbo.f(1, 2) + master.dbo.g()");
+  ASSERT_TRUE(r.ok()) << r.errors[0].text;
+  ASSERT_EQ(r.statements.size(), 4u);
+  const Stmt& e = r.statements[0];
+  EXPECT_EQ(e.return_variable, "@rc");
+  EXPECT_EQ(e.name, "p");
+  ASSERT_EQ(e.args.size(), 4u);
+  EXPECT_TRUE(e.args[1] == nullptr);
+  EXPECT_EQ(e.arg_output, (std::vector<bool>{false, false, true, true}));
+  EXPECT_EQ(e.arg_names[3], "@w");
+  EXPECT_EQ(r.statements[1].kind, StmtKind::kExecString);
+  ASSERT_TRUE(r.statements[2].exec != nullptr);
+  EXPECT_EQ(r.statements[2].exec->name, "q");
+  const Expr& sum = *r.statements[3].select->items[0].expr;
+  EXPECT_EQ(sum.args[0]->kind, ExprKind::kFunction);
+  EXPECT_EQ(sum.args[0]->text, "f");
+  EXPECT_EQ(sum.args[0]->names, std::vector<std::string>{"dbo"});
+  EXPECT_EQ(sum.args[1]->names, (std::vector<std::string>{"master", "dbo"}));
+  EXPECT_TRUE(sum.args[1]->args.empty());
+}
+
+TEST(ParserModules, MisplacedOrMalformedDefinitionsAreRefused) {
+  struct Case {
+    const char* sql;
+    int number;
+  } cases[] = {
+      {"select 1 create procedure p as select 1", 111},
+      {"if 1 = 1 create function f () returns int as begin return 1 end", 111},
+      {"create procedure p @a int = 1 output output as select 1", 102},
+      {"create function f (@a int output) returns int as begin return 1 end", 102},
+      {"create function f () returns int as begin return 1 end select 1", 156},
+      {"create function f () returns table as return select 1", kNotSupportedNumber},
+      {"create function f () returns int as return 1", kNotSupportedNumber},
+      {"create procedure #p as select 1", 0},  // refused when it runs
+      {"create procedure p with execute as owner as select 1", kNotSupportedNumber},
+      {"create procedure p @t dbo.tt readonly as select 1", 2715},
+      {"create procedure p @t int readonly as select 1", kNotSupportedNumber},
+      {"exec @name", kNotSupportedNumber},
+      {"exec p 1 output", 179},
+      {"return 1", 178},
+      {"create procedure p as return 'x'", 0},
+      {"drop procedure if exists a, dbo.b", 0},
+      {"drop function f", 0},
+      {"alter function f () returns int as begin return 2 end", 0},
+  };
+  for (const Case& c : cases) {
+    ParseResult r = ParseBatch(c.sql);
+    EXPECT_EQ(r.ok() ? 0 : r.errors[0].number, c.number) << c.sql;
+  }
+}
+
+}  // namespace
+}  // namespace tdslite::sql
