@@ -15,6 +15,8 @@ static int g_failures = 0;
 static int g_last_msgno = -1;
 static int g_last_msg_severity = -1;
 static char g_last_msgtext[1024];
+static char g_last_msgproc[256]; /* the procedure a message names */
+static int g_last_msgline = -1;
 static int g_last_dberr = -1;
 static int g_msg_count = 0;
 static int g_last_error_msgno = -1; /* last message with severity > 10 */
@@ -68,8 +70,10 @@ static int on_error(DBPROCESS* dbproc, int severity, int dberr, int oserr, char*
 
 static int on_message(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity, char* msgtext,
                       char* srvname, char* proc, int line) {
-  (void)dbproc, (void)msgstate, (void)srvname, (void)proc, (void)line;
+  (void)dbproc, (void)msgstate, (void)srvname;
   ++g_msg_count;
+  snprintf(g_last_msgproc, sizeof g_last_msgproc, "%s", proc ? proc : "");
+  g_last_msgline = line;
   g_last_msgno = msgno;
   g_last_msg_severity = severity;
   if (severity > 10) {

@@ -211,6 +211,59 @@ static void test_textsize(DBPROCESS* dbproc) {
   }
 }
 
+/* A stored procedure called by RPC (dbrpcinit) and from a batch: its rows,
+ * its return status, its output parameters, and its errors naming it. */
+static void test_procedures(DBPROCESS* dbproc) {
+  DBINT a = 20, r = 0;
+  char name[32] = "";
+  CHECK(run(dbproc, "drop procedure if exists p_rpc", NULL));
+  CHECK(run(dbproc,
+            "create procedure p_rpc @a int, @r int output, @s varchar(20) output as begin\n"
+            "select @a + 1 as n; set @r = @a * 2; set @s = 'got ' + cast(@a as varchar(9));\n"
+            "return 7 end",
+            NULL));
+  CHECK_INT(dbrpcinit(dbproc, "p_rpc", 0), SUCCEED);
+  CHECK_INT(dbrpcparam(dbproc, "@a", 0, SYBINT4, -1, -1, (BYTE*)&a), SUCCEED);
+  CHECK_INT(dbrpcparam(dbproc, "@r", DBRPCRETURN, SYBINT4, -1, -1, (BYTE*)&r), SUCCEED);
+  CHECK_INT(dbrpcparam(dbproc, "@s", DBRPCRETURN, SYBVARCHAR, 20, 0, (BYTE*)name), SUCCEED);
+  CHECK_INT(dbrpcsend(dbproc), SUCCEED);
+  CHECK_INT(dbsqlok(dbproc), SUCCEED);
+  CHECK_INT(dbresults(dbproc), SUCCEED);
+  CHECK_INT(dbnextrow(dbproc), REG_ROW);
+  CHECK_INT(*(DBINT*)dbdata(dbproc, 1), 21);
+  CHECK_INT(dbnextrow(dbproc), NO_MORE_ROWS);
+  while (dbresults(dbproc) == SUCCEED) {
+  }
+  CHECK_INT(dbhasretstat(dbproc), TRUE);
+  CHECK_INT(dbretstatus(dbproc), 7);
+  CHECK_INT(dbnumrets(dbproc), 2);
+  CHECK_STR(dbretname(dbproc, 1), "@r");
+  CHECK_INT(dbrettype(dbproc, 1), SYBINT4);
+  CHECK_INT(*(DBINT*)dbretdata(dbproc, 1), 40);
+  CHECK_INT(dbretlen(dbproc, 2), 6);
+  CHECK(dbretdata(dbproc, 2) != NULL && memcmp(dbretdata(dbproc, 2), "got 20", 6) == 0);
+  /* From a batch: the status too, and an error inside names the procedure
+   * and its line. */
+  CHECK(run(dbproc, "declare @x int, @y varchar(20); exec p_rpc 1, @x output, @y output", NULL));
+  CHECK_INT(dbretstatus(dbproc), 7);
+  CHECK(run(dbproc, "create procedure p_fail as\nselect 1 / 0", NULL) ||
+        g_last_error_msgno == 2714);
+  g_last_msgproc[0] = '\0';
+  run(dbproc, "exec p_fail", NULL);
+  CHECK_INT(g_last_error_msgno, 8134);
+  CHECK_STR(g_last_msgproc, "p_fail");
+  CHECK_INT(g_last_msgline, 2);
+  /* An unknown procedure by RPC is an error, and the connection goes on. */
+  g_last_error_msgno = -1;
+  CHECK_INT(dbrpcinit(dbproc, "p_nosuch", 0), SUCCEED);
+  CHECK_INT(dbrpcsend(dbproc), SUCCEED);
+  dbsqlok(dbproc);
+  while (dbresults(dbproc) != NO_MORE_RESULTS) {
+  }
+  CHECK_INT(g_last_error_msgno, 2812);
+  CHECK(run(dbproc, "select 1", NULL));
+}
+
 int main(int argc, char** argv) {
   int port, version;
   DBPROCESS* dbproc;
@@ -221,6 +274,7 @@ int main(int argc, char** argv) {
   test_errors(dbproc);
   test_cancel(dbproc);
   test_textsize(dbproc);
+  test_procedures(dbproc);
   dbclose(dbproc);
   dbexit();
   if (g_failures) fprintf(stderr, "%d check(s) failed\n", g_failures);
