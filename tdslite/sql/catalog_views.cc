@@ -6,6 +6,7 @@
 #include "catalog.h"
 #include "functions_internal.h"
 #include "lexer.h"
+#include "modules.h"
 #include "types.h"
 
 namespace tdslite::sql {
@@ -1226,10 +1227,12 @@ int DatabaseId(std::string_view name, std::string_view own_database) {
 }
 
 std::string StoredModulesSql() {
-  // The views (views.cc); procedures and functions are not stored yet. A
-  // view's definition is given as its create statement.
-  return "SELECT rowid AS rid, name, 'V' AS type, 'create view ' || name || ' as ' || body"
-         " AS definition FROM main.__tdslite_views";
+  // The procedures and functions (modules.h), and the views (views.cc),
+  // whose row ids are kept apart by an offset. A view's definition is given
+  // as its create statement.
+  return "SELECT rid, name, type, definition FROM (" + ModulesQuery() +
+         ") UNION ALL SELECT rowid + 500000000 AS rid, name, 'V' AS type,"
+         " 'create view ' || name || ' as ' || body AS definition FROM main.__tdslite_views";
 }
 
 std::optional<UserMessage> FindUserMessage(sqlite3* db, int64_t number) {

@@ -208,6 +208,10 @@ TEST_F(ProcedureTest, DefinitionsAreCheckedAndStoredAsWritten) {
        "not have permission.\ndone DF error"},
       {"create or alter procedure p_def @n int as select @n * 2 as n", "done DE"},
       {"exec p_def 4", "cols n:int\nrow 8\ndoneinproc C1 count=1\nstatus 0\ndoneproc E0"},
+      // The catalog views see it.
+      {"select count(*) from sys.procedures where name = 'P_DEF' and object_id('dbo.p_def') "
+       "is not null",
+       "cols :int!\nrow 1\ndone C1 count=1"},
   });
   // The catalog keeps the text of the batch, comments included, and the
   // create date of the first definition; the server restarted finds it.
