@@ -7,6 +7,9 @@
 //   session_transactions.cc  begin, commit, rollback and statement savepoints
 //   session_set.cc           set, print, raiserror, use
 //   session_waitfor.cc       waitfor delay, waitfor time
+//   session_batch.cc         variables, WHILE, TRY/CATCH, THROW, select into
+//   session_procs.cc         procedures, functions, EXEC, sp_executesql, RPC
+//                            calls, insert ... exec
 #pragma once
 
 #include <sqlite3.h>
