@@ -188,7 +188,7 @@ enum class StmtKind {
   kWhile,        // where: the condition; body: the statement run while it holds
   kBreak,
   kContinue,
-  kReturn,
+  kReturn,      // args: the return status (procedures) or value (functions), if given
   kTry,         // body: the try block; else_body: the catch block
   kThrow,       // args: number, message, state; none: rethrow in a catch block
   kCreateView,  // name, columns, select, view_text; if_exists: create or alter
@@ -196,9 +196,6 @@ enum class StmtKind {
   kDropView,    // names, if_exists
   kAlterTable,  // table; name: "add" (column_defs and constraints), "drop column" (names),
                 // "alter column" (column_defs[0])
-  kReturn,  // args: the return status (procedures) or value (functions), if given
-  kTry,     // body: the try block; else_body: the catch block
-  kThrow,   // args: number, message, state; none: rethrow in a catch block
   // create [or alter] procedure / function: name, column_defs (the parameters),
   // body, definition (the batch's text); a function's type in `returns`.
   kCreateModule,
