@@ -54,6 +54,10 @@ Stmt Parser::ParseStatement(bool first) {
       return s;
     }
     if (kw == "create") return ParseCreate(std::move(s));
+    if (kw == "alter" && (IsKw("proc", 1) || IsKw("procedure", 1) || IsKw("function", 1))) {
+      Advance();
+      return ParseCreateModule(std::move(s), Stmt::CreateMode::kAlter);
+    }
     if (kw == "alter") return ParseAlter(std::move(s));
     if (kw == "drop") return ParseDrop(std::move(s));
     if (kw == "begin") {
@@ -159,10 +163,6 @@ Stmt Parser::ParseStatement(bool first) {
     if (kw == "exec" || kw == "execute") {
       Advance();
       return ParseExec(std::move(s));
-    }
-    if (kw == "alter" && (IsKw("proc", 1) || IsKw("procedure", 1) || IsKw("function", 1))) {
-      Advance();
-      return ParseCreateModule(std::move(s), Stmt::CreateMode::kAlter);
     }
     static constexpr const char* kRefused[] = {
         "grant",    "revoke",      "deny",       "goto",     "waitfor",    "open",
