@@ -1228,10 +1228,10 @@ int DatabaseId(std::string_view name, std::string_view own_database) {
 
 std::string StoredModulesSql() {
   // The procedures and functions (modules.h), and the views (views.cc),
-  // whose row ids are kept apart by an offset. A view's definition is given
+  // whose row ids are kept apart by an offset of half of kIdRange. A view's definition is given
   // as its create statement.
   return "SELECT rid, name, type, definition FROM (" + ModulesQuery() +
-         ") UNION ALL SELECT rowid + 500000000 AS rid, name, 'V' AS type,"
+         ") UNION ALL SELECT rowid + 100000000 AS rid, name, 'V' AS type,"
          " 'create view ' || name || ' as ' || body AS definition FROM main.__tdslite_views";
 }
 
