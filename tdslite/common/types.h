@@ -35,16 +35,26 @@ enum class TypeId : uint8_t {
   kText,
   kNText,
   kImage,
+  kDate,
+  kTime,
+  kDateTime2,
+  kDateTimeOffset,
+  kUniqueIdentifier,
 };
+
+// The declared length of varchar(max), nvarchar(max) and varbinary(max).
+constexpr int32_t kMaxLength = 0x7FFFFFFF;
 
 // A column's declared type. `length` is the declared length in characters for
 // char/varchar/nchar/nvarchar (1..8000, nchar/nvarchar 1..4000) and in bytes for
-// binary/varbinary; it is unused for fixed-size types and text/ntext/image.
+// binary/varbinary (kMaxLength for the (max) types); it is unused for
+// fixed-size types and text/ntext/image.
 struct ColumnType {
   TypeId id = TypeId::kInt;
   int32_t length = 0;
   uint8_t precision = 0;  // decimal/numeric only (1..38)
-  uint8_t scale = 0;      // decimal/numeric only (0..precision)
+  uint8_t scale = 0;      // decimal/numeric (0..precision); time, datetime2,
+                          // datetimeoffset: fractional second digits (0..7)
 };
 
 struct ColumnDesc {
@@ -83,6 +93,12 @@ class LobSource {
 //  - smallmoney/money: `i`, the amount times 10000
 //  - decimal/numeric: `dec`, the unscaled integer (value = dec / 10^scale)
 //  - smalldatetime/datetime: `dt` (smalldatetime: ticks a multiple of 18000)
+//  - date: `i` days since 0001-01-01; time: `i` 100 ns units since
+//    midnight; datetime2: `i` days * 864000000000 + 100 ns units of the day;
+//    datetimeoffset: `i` as datetime2, in UTC, and `offset` its minutes east
+//    of UTC. For these four, `bytes` holds the value's text as well (for
+//    clients older than TDS 7.3, which receive them as nvarchar)
+//  - uniqueidentifier: `bytes` holds the 16 bytes in wire order
 //  - char/varchar/text/nchar/nvarchar/ntext: `bytes` holds UTF-8 text
 //  - binary/varbinary/image: `bytes` holds the raw bytes
 // char(n)/nchar(n) values arrive already padded with blanks to n characters.
@@ -92,6 +108,7 @@ struct Value {
   double f = 0;
   __int128 dec = 0;
   DateTimeValue dt;
+  int16_t offset = 0;
   std::string bytes;
   // text/ntext/image only: the 16-byte text pointer and 8-byte timestamp the
   // protocol layer sends before a non-NULL value. Empty when not applicable.

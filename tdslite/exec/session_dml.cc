@@ -1,6 +1,7 @@
 // insert, update, delete and truncate table, with their row counts and the
 // duplicate key messages of unique constraints.
 #include "session_impl.h"
+#include "tdslite/sql/temporal.h"
 
 namespace tdslite::session_detail {
 
@@ -100,6 +101,26 @@ std::string SessionImpl::KeyValue(const sql::CompiledDml& dml, size_t statement,
       case sql::Storage::kMoney:
         out += sql::FormatScaled(sqlite3_column_int64(st.get(), i), 4);
         break;
+      case sql::Storage::kGuid: {
+        const void* p = sqlite3_column_blob(st.get(), i);
+        const int n = sqlite3_column_bytes(st.get(), i);
+        out += sql::GuidText(sql::GuidWire(std::string_view(
+            p != nullptr ? static_cast<const char*>(p) : "", static_cast<size_t>(n))));
+        break;
+      }
+      case sql::Storage::kWideTime:
+      case sql::Storage::kOffsetText: {
+        const unsigned char* p = sqlite3_column_text(st.get(), i);
+        const std::string_view key(p != nullptr ? reinterpret_cast<const char*>(p) : "",
+                                   static_cast<size_t>(sqlite3_column_bytes(st.get(), i)));
+        int64_t ignored_i = 0;
+        int16_t ignored_offset = 0;
+        std::string text;
+        sql::WideValue(types[k].id, types[k].scale, sqlite3_column_int64(st.get(), i), key,
+                       &ignored_i, &ignored_offset, &text);
+        out += text;
+        break;
+      }
       case sql::Storage::kBlob: {
         const unsigned char* p =
             static_cast<const unsigned char*>(sqlite3_column_blob(st.get(), i));

@@ -1,6 +1,7 @@
 // select: runs the compiled query and hands its rows to the sink, with text
 // pointers and image values read in pieces.
 #include "session_impl.h"
+#include "tdslite/sql/temporal.h"
 
 namespace tdslite::session_detail {
 
@@ -41,6 +42,25 @@ void SessionImpl::FillValue(sqlite3_stmt* st, int i, const ColumnDesc& col, Valu
     case sql::Storage::kDateTicks:
       v->dt = sql::FromSerial(sqlite3_column_int64(st, i));
       break;
+    case sql::Storage::kWideTime:
+    case sql::Storage::kOffsetText: {
+      const unsigned char* p =
+          col.type.id == TypeId::kDateTimeOffset ? sqlite3_column_text(st, i) : nullptr;
+      const std::string_view key =
+          p != nullptr ? std::string_view(reinterpret_cast<const char*>(p),
+                                          static_cast<size_t>(sqlite3_column_bytes(st, i)))
+                       : std::string_view();
+      sql::WideValue(col.type.id, col.type.scale, sqlite3_column_int64(st, i), key, &v->i,
+                     &v->offset, &v->bytes);
+      break;
+    }
+    case sql::Storage::kGuid: {
+      const void* p = sqlite3_column_blob(st, i);
+      const int n = sqlite3_column_bytes(st, i);
+      v->bytes = sql::GuidWire(std::string_view(p != nullptr ? static_cast<const char*>(p) : "",
+                                                static_cast<size_t>(n)));
+      break;
+    }
     case sql::Storage::kDecimalText: {
       const unsigned char* p = sqlite3_column_text(st, i);
       int n = sqlite3_column_bytes(st, i);

@@ -14,6 +14,7 @@
 #include "procs.h"
 #include "tdslite/common/text.h"
 #include "tdslite/sql/catalog.h"
+#include "tdslite/sql/temporal.h"
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
 #include "web_task.h"
@@ -372,7 +373,11 @@ std::string CellText(const ColumnDesc& c, const Value& v) {
       return sql::FormatDateTime(sql::ToSerial(v.dt), small ? 120 : 121, small).value_or("");
     }
     case sql::Storage::kText:
+    case sql::Storage::kWideTime:
+    case sql::Storage::kOffsetText:
       return v.bytes;
+    case sql::Storage::kGuid:
+      return sql::GuidText(v.bytes);
     case sql::Storage::kBlob: {
       return HexDigits(v.bytes, true);
     }

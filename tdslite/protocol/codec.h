@@ -162,8 +162,11 @@ enum WireType : uint8_t {
   kBigChar = 0xAF,
   kNVarChar = 0xE7,
   kNChar = 0xEF,
-  kDate = 0x28,       // parameters only
-  kDateTime2 = 0x2A,  // parameters only
+  kGuid = 0x24,
+  kDate = 0x28,
+  kTimeN = 0x29,
+  kDateTime2 = 0x2A,
+  kDateTimeOffset = 0x2B,
 };
 
 enum class LoginParseError { kNone, kMalformed, kUnknownVersion };
@@ -223,6 +226,7 @@ struct WireColumn {
   uint8_t scale = 0;
   bool nullable_type = false;  // an N type: the value carries its length
   bool bigint_as_decimal = false;
+  bool plp = false;  // a (max) type for TDS 7.2+: the value goes in chunks
 };
 
 WireColumn MapColumn(const ColumnType& type, bool nullable, TdsVersion version);

@@ -34,20 +34,29 @@ void CivilFromDays(int64_t days_since_0001, int* y, unsigned* m, unsigned* d) {
 // Days from 0001-01-01 to 1900-01-01.
 constexpr int64_t kDays0001To1900 = 693595;
 
-std::string DateTimeLiteral(int64_t days_since_0001, uint64_t nanoseconds, bool with_time) {
+// A date and time parameter as a typed literal: cast('...' as `type`),
+// with `units` the 100 ns units of the day. The text carries every digit
+// the type keeps.
+std::string DateTimeLiteral(int64_t days_since_0001, uint64_t units, const char* type,
+                            bool with_date = true, bool with_time = true, int offset = 0,
+                            bool with_offset = false) {
   int y;
   unsigned m, d;
   CivilFromDays(days_since_0001, &y, &m, &d);
-  char buffer[64];
-  if (!with_time) {
-    std::snprintf(buffer, sizeof buffer, "'%04d-%02u-%02u'", y, m, d);
-    return buffer;
+  char date[32] = "", clock[48] = "", zone[16] = "";
+  if (with_date) std::snprintf(date, sizeof date, "%04d-%02u-%02u", y, m, d);
+  if (with_time) {
+    const uint64_t secs = units / 10000000;
+    std::snprintf(clock, sizeof clock, "%s%02u:%02u:%02u.%07u", with_date ? " " : "",
+                  static_cast<unsigned>(secs / 3600 % 24), static_cast<unsigned>(secs / 60 % 60),
+                  static_cast<unsigned>(secs % 60), static_cast<unsigned>(units % 10000000));
   }
-  uint64_t ms = nanoseconds / 1000000;
-  std::snprintf(buffer, sizeof buffer, "'%04d-%02u-%02u %02u:%02u:%02u.%03u'", y, m, d,
-                static_cast<unsigned>(ms / 3600000), static_cast<unsigned>(ms / 60000 % 60),
-                static_cast<unsigned>(ms / 1000 % 60), static_cast<unsigned>(ms % 1000));
-  return buffer;
+  if (with_offset) {
+    const int magnitude = offset < 0 ? -offset : offset;
+    std::snprintf(zone, sizeof zone, " %c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 60 % 100,
+                  magnitude % 60);
+  }
+  return std::string("cast('") + date + clock + zone + "' as " + type + ")";
 }
 
 std::string QuoteString(std::string_view utf8, bool national) {
@@ -159,14 +168,14 @@ bool FixedLiteral(uint8_t type, std::string_view data, std::string* literal, std
       return true;
     }
     case kDateTime4:  // smalldatetime
-      *literal = DateTimeLiteral(kDays0001To1900 + (raw & 0xFFFF),
-                                 (raw >> 16) * 60ull * 1000000000ull, true);
+      *literal = DateTimeLiteral(kDays0001To1900 + (raw & 0xFFFF), (raw >> 16) * 600000000ull,
+                                 "smalldatetime");
       return true;
     case kDateTime: {  // datetime: days, then 1/300 s ticks
       int64_t days = SignExtend(raw & 0xFFFFFFFFu, 4);
       uint64_t ticks = raw >> 32;
       uint64_t ms = (ticks * 10 + 1) / 3;
-      *literal = DateTimeLiteral(kDays0001To1900 + days, ms * 1000000ull, true);
+      *literal = DateTimeLiteral(kDays0001To1900 + days, ms * 10000ull, "datetime");
       return true;
     }
     default:
@@ -329,23 +338,72 @@ bool ReadParameter(ByteReader& r, TdsVersion version, std::string* literal, std:
       }
       return true;
     }
-    case kDate:         // date
-    case kDateTime2: {  // datetime2
-      uint8_t scale = type == kDateTime2 ? r.U8() : 0;
+    case kGuid: {  // uniqueidentifier
+      r.U8();      // max length
+      uint8_t length = r.U8();
+      if (!r.ok()) return false;
+      if (length == 0) {
+        *literal = "NULL";
+        return true;
+      }
+      if (length != 16) return false;
+      std::string_view b = r.Bytes(16);
+      if (!r.ok()) return false;
+      // The first three groups are little-endian on the wire.
+      static constexpr int kTextOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      std::string text;
+      for (int k = 0; k < 16; ++k) {
+        if (k == 4 || k == 6 || k == 8 || k == 10) text.push_back('-');
+        const auto byte = static_cast<uint8_t>(b[static_cast<size_t>(kTextOrder[k])]);
+        text.push_back(kHex[byte >> 4]);
+        text.push_back(kHex[byte & 15]);
+      }
+      *literal = "cast('" + text + "' as uniqueidentifier)";
+      return true;
+    }
+    case kDate:              // date
+    case kTimeN:             // time(n)
+    case kDateTime2:         // datetime2(n)
+    case kDateTimeOffset: {  // datetimeoffset(n)
+      uint8_t scale = type == kDate ? 0 : r.U8();
       uint8_t length = r.U8();
       if (!r.ok() || scale > 7) return false;
       if (length == 0) {
         *literal = "NULL";
         return true;
       }
-      size_t time_bytes = type == kDate ? 0 : scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
-      if (length != time_bytes + 3) return false;
-      uint64_t time = LittleEndian(r.Bytes(time_bytes));
-      uint64_t days = LittleEndian(r.Bytes(3));
+      const size_t time_bytes = type == kDate ? 0 : scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+      const size_t date_bytes = type == kTimeN ? 0 : 3;
+      const size_t offset_bytes = type == kDateTimeOffset ? 2 : 0;
+      if (length != time_bytes + date_bytes + offset_bytes) return false;
+      uint64_t units = LittleEndian(r.Bytes(time_bytes));
+      int64_t days = static_cast<int64_t>(LittleEndian(r.Bytes(date_bytes)));
+      const int offset = static_cast<int>(SignExtend(LittleEndian(r.Bytes(offset_bytes)), 2));
       if (!r.ok()) return false;
-      uint64_t ns = time;
-      for (int i = scale; i < 9; ++i) ns *= 10;
-      *literal = DateTimeLiteral(static_cast<int64_t>(days), ns, type == kDateTime2);
+      for (int i = scale; i < 7; ++i) units *= 10;
+      if (units >= 864000000000ull || days > 3652058 || offset < -840 || offset > 840) return false;
+      const std::string scaled = "(" + std::to_string(scale) + ")";
+      switch (type) {
+        case kDate:
+          *literal = DateTimeLiteral(days, 0, "date", true, false);
+          break;
+        case kTimeN:
+          *literal = DateTimeLiteral(0, units, ("time" + scaled).c_str(), false, true);
+          break;
+        case kDateTime2:
+          *literal = DateTimeLiteral(days, units, ("datetime2" + scaled).c_str());
+          break;
+        default: {
+          // The wire carries UTC; the literal the local time and offset.
+          int64_t local = static_cast<int64_t>(units) + int64_t{offset} * 600000000;
+          int64_t local_days = days + (local < 0 ? -1 : local >= 864000000000 ? 1 : 0);
+          local = (local % 864000000000 + 864000000000) % 864000000000;
+          *literal = DateTimeLiteral(local_days, static_cast<uint64_t>(local),
+                                     ("datetimeoffset" + scaled).c_str(), true, true, offset, true);
+          break;
+        }
+      }
       return true;
     }
     default: {

@@ -36,6 +36,28 @@ uint32_t ClampLength(int32_t length, uint32_t max) {
   return std::min(static_cast<uint32_t>(length), max);
 }
 
+// Bytes of the time part of time, datetime2 and datetimeoffset by scale.
+uint32_t TimeBytes(uint8_t scale) {
+  return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+}
+
+// Characters of the text of a date or time value (what older clients get).
+int WideTextChars(TypeId id, uint8_t scale) {
+  const int fraction = scale > 0 ? scale + 1 : 0;
+  switch (id) {
+    case TypeId::kDate:
+      return 10;
+    case TypeId::kTime:
+      return 8 + fraction;
+    case TypeId::kDateTime2:
+      return 19 + fraction;
+    default:
+      return 26 + fraction;
+  }
+}
+
+constexpr int64_t kUnitsPerDay = 864000000000;  // 100 ns units
+
 bool IsTextLike(uint8_t wire_type) {
   return wire_type == kText || wire_type == kNText || wire_type == kImage;
 }
@@ -100,6 +122,27 @@ void PutShortValue(std::string& out, std::string_view value, uint32_t max, Encod
   out.resize(at + 2 + n);
   out[at] = static_cast<char>(n & 0xFF);
   out[at + 1] = static_cast<char>(n >> 8);
+}
+
+// A value of length-prefixed chunks (PLP): its total length, one chunk
+// holding it, the zero length that ends the chunks.
+void PutPlpValue(std::string& out, std::string_view value, Encoding encoding, int32_t text_size) {
+  const size_t at = out.size();
+  PutU64(out, 0);
+  PutU32(out, 0);
+  size_t n = AppendEncoded(out, value, encoding);
+  if (text_size > 0) n = std::min<size_t>(n, static_cast<size_t>(text_size));
+  if (encoding == Encoding::kUcs2) n &= ~size_t{1};
+  n = std::min<size_t>(n, 0x7FFFFFFF);
+  out.resize(at + 12 + n);
+  std::string lengths;
+  PutU64(lengths, n);
+  PutU32(lengths, static_cast<uint32_t>(n));
+  out.replace(at, 12, lengths);
+  // One chunk holds the whole value; an empty value has none. A zero
+  // length ends the chunks.
+  if (n == 0) out.resize(at + 8);
+  PutU32(out, 0);
 }
 
 }  // namespace
@@ -207,6 +250,47 @@ WireColumn MapColumn(const ColumnType& type, bool nullable, TdsVersion version) 
       w.wire_type = kImage;
       w.max_length = kTextMaxLength;
       break;
+    case TypeId::kUniqueIdentifier:
+      w.wire_type = kGuid;
+      w.max_length = 16;
+      w.nullable_type = true;
+      break;
+    case TypeId::kDate:
+    case TypeId::kTime:
+    case TypeId::kDateTime2:
+    case TypeId::kDateTimeOffset: {
+      const uint8_t scale = type.id == TypeId::kDate ? 0 : std::min<uint8_t>(type.scale, 7);
+      if (version < TdsVersion::k73) {
+        // Older clients know none of these: SQL Server sends their text.
+        w.wire_type = kNVarChar;
+        w.max_length = 2 * static_cast<uint32_t>(WideTextChars(type.id, scale));
+        break;
+      }
+      w.wire_type = type.id == TypeId::kDate        ? kDate
+                    : type.id == TypeId::kTime      ? kTimeN
+                    : type.id == TypeId::kDateTime2 ? kDateTime2
+                                                    : kDateTimeOffset;
+      w.scale = scale;
+      w.max_length = (type.id == TypeId::kDate ? 0 : TimeBytes(scale)) +
+                     (type.id == TypeId::kTime ? 0 : 3) +
+                     (type.id == TypeId::kDateTimeOffset ? 2 : 0);
+      w.nullable_type = true;
+      break;
+    }
+  }
+  if (type.length == kMaxLength && (type.id == TypeId::kVarChar || type.id == TypeId::kNVarChar ||
+                                    type.id == TypeId::kVarBinary)) {
+    if (version >= TdsVersion::k72) {
+      // (max): length 0xFFFF in the metadata, the value in chunks.
+      w.max_length = 0xFFFF;
+      w.plp = true;
+    } else {
+      // Older clients get text, ntext and image, as from SQL Server.
+      w.wire_type = type.id == TypeId::kVarChar    ? kText
+                    : type.id == TypeId::kNVarChar ? kNText
+                                                   : kImage;
+      w.max_length = type.id == TypeId::kNVarChar ? kNTextMaxLength : kTextMaxLength;
+    }
   }
   return w;
 }
@@ -238,6 +322,11 @@ void EncodeColMetadata(std::span<const ColumnDesc> columns, TdsVersion version, 
     } else if (w.wire_type == kDecimalN || w.wire_type == kNumericN) {
       PutU8(out, static_cast<uint8_t>(w.max_length));
       PutU8(out, w.precision);
+      PutU8(out, w.scale);
+    } else if (w.wire_type == kDate) {
+      // no TYPE_INFO beyond the type
+    } else if (w.wire_type == kTimeN || w.wire_type == kDateTime2 ||
+               w.wire_type == kDateTimeOffset) {
       PutU8(out, w.scale);
     } else if (w.nullable_type) {
       PutU8(out, static_cast<uint8_t>(w.max_length));
@@ -294,7 +383,48 @@ void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, 
     // A row shorter than its metadata would desynchronise the client: the
     // missing values go out as NULL.
     const Value& v = i < values.size() ? values[i] : kNull;
+    if (w.plp) {
+      if (v.is_null) {
+        PutU64(out, 0xFFFFFFFFFFFFFFFFull);
+      } else {
+        PutPlpValue(out, v.bytes,
+                    w.wire_type == kBigVarChar ? Encoding::kCp1252
+                    : w.wire_type == kNVarChar ? Encoding::kUcs2
+                                               : Encoding::kBytes,
+                    text_size);
+      }
+      continue;
+    }
     switch (w.wire_type) {
+      case kGuid:
+        if (v.is_null || v.bytes.size() != 16) {
+          PutU8(out, 0);
+        } else {
+          PutU8(out, 16);
+          out += v.bytes;
+        }
+        continue;
+      case kDate:
+      case kTimeN:
+      case kDateTime2:
+      case kDateTimeOffset: {
+        if (v.is_null) {
+          PutU8(out, 0);
+          continue;
+        }
+        PutU8(out, static_cast<uint8_t>(w.max_length));
+        const int64_t stored = v.i;
+        int64_t days = w.wire_type == kDate ? stored : stored / kUnitsPerDay;
+        int64_t units = w.wire_type == kTimeN ? stored : stored % kUnitsPerDay;
+        if (w.wire_type != kDate) {
+          int64_t step = 1;
+          for (int k = w.scale; k < 7; ++k) step *= 10;
+          PutFixed(out, static_cast<uint64_t>(units / step), TimeBytes(w.scale));
+        }
+        if (w.wire_type != kTimeN) PutFixed(out, static_cast<uint64_t>(days), 3);
+        if (w.wire_type == kDateTimeOffset) PutFixed(out, static_cast<uint16_t>(v.offset), 2);
+        continue;
+      }
       case kIntN:
       case kBitN:
       case kFltN:

@@ -66,6 +66,14 @@ SqliteFunction GetDate() {
   return f;
 }
 
+// A function whose every call may answer differently (a clock, newid()).
+template <void (*F)(sqlite3_context*, int, sqlite3_value**)>
+SqliteFunction Volatile(const char* name, int args) {
+  SqliteFunction f = Scalar<F>(name, args);
+  f.per_statement = true;
+  return f;
+}
+
 const std::vector<Builtin>& Table() {
   static const std::vector<Builtin> table = {
       // Session and server values.
@@ -155,9 +163,28 @@ const std::vector<Builtin>& Table() {
       Fn("log10", R::kFloatMath, 1, 1),
       Fn("pi", R::kFloatMath, 0, 0),
       // Dates.
-      Fn("year", R::kDatePart, 1, 1, Scalar<DatePartFunc>("tds_datepart", 2)),
+      Fn("year", R::kDatePart, 1, 1),
       Fn("month", R::kDatePart, 1, 1),
       Fn("day", R::kDatePart, 1, 1),
+      Fn("datepart", R::kDateName, 2, 2, Scalar<DatePart2Func>("tds_datepart", 4)),
+      Fn("datename", R::kDateName, 2, 2, Scalar<DateNameFunc>("tds_datename", 4)),
+      Fn("dateadd", R::kDateAdd, 3, 3, Scalar<DateAddFunc>("tds_dateadd", 4)),
+      Fn("datediff", R::kDateDiff, 3, 3, Scalar<DateDiffFunc>("tds_datediff", 6)),
+      Fn("datediff_big", R::kDateDiff, 3, 3),
+      Fn("eomonth", R::kEoMonth, 1, 2, Scalar<EoMonthFunc>("tds_eomonth", 3)),
+      Fn("datefromparts", R::kFromParts, 3, 3, Scalar<FromPartsFunc>("tds_fromparts", -1)),
+      Fn("datetimefromparts", R::kFromParts, 7, 7),
+      Fn("datetime2fromparts", R::kFromParts, 8, 8),
+      Fn("smalldatetimefromparts", R::kFromParts, 5, 5),
+      Fn("timefromparts", R::kFromParts, 5, 5),
+      Fn("isdate", R::kIsDate, 1, 1, Scalar<IsDateFunc>("tds_isdate", 1)),
+      Fn("getutcdate", R::kClock, 0, 0, Volatile<NowFunc>("tds_now", 2)),
+      Fn("sysdatetime", R::kClock, 0, 0),
+      Fn("sysutcdatetime", R::kClock, 0, 0),
+      Fn("sysdatetimeoffset", R::kClock, 0, 0),
+      Fn("switchoffset", R::kSwitchOffset, 2, 2, Scalar<OffsetFunc>("tds_offset", 4)),
+      Fn("todatetimeoffset", R::kSwitchOffset, 2, 2),
+      Fn("newid", R::kNewId, 0, 0, Volatile<NewIdFunc>("tds_newid", 0)),
       // Aggregates.
       Agg("count", R::kCount),
       Agg("min", R::kMinMax),
@@ -178,12 +205,6 @@ const std::vector<Builtin>& Table() {
       Win("first_value", 1, 1),
       Win("last_value", 1, 1),
       // SQL Server's, not evaluated by tdslite.
-      Refused("dateadd"),
-      Refused("datediff"),
-      Refused("datepart"),
-      Refused("datename"),
-      Refused("newid"),
-      Refused("isdate"),
       Refused("difference"),
       Refused("rand"),
       Refused("sin"),
@@ -204,12 +225,8 @@ const std::vector<Builtin>& Table() {
       Refused("var"),
       Refused("varp"),
       Refused("grouping"),
-      Refused("getutcdate"),
-      Refused("sysdatetime"),
       Refused("format"),
       Refused("parse"),
-      Refused("eomonth"),
-      Refused("datefromparts"),
       Refused("textvalid"),
       Refused("ident_seed"),
       Refused("ident_incr"),
@@ -225,17 +242,8 @@ const std::vector<Builtin>& Table() {
       Refused("isjson"),
       Refused("json_value"),
       Refused("cast"),
-      Refused("sysdatetimeoffset"),
-      Refused("sysutcdatetime"),
-      Refused("datetimefromparts"),
-      Refused("datetime2fromparts"),
-      Refused("smalldatetimefromparts"),
-      Refused("timefromparts"),
       Refused("datetimeoffsetfromparts"),
-      Refused("datediff_big"),
       Refused("dateadd_big"),
-      Refused("switchoffset"),
-      Refused("todatetimeoffset"),
       Refused("try_parse"),
       Refused("compress"),
       Refused("decompress"),

@@ -71,6 +71,16 @@ enum class BuiltinRule : uint8_t {
   kWindow,     // row_number, rank, lag, ...: see compile_window.cc
   kCatalog,    // object_id, type_name, db_id, serverproperty, ... (compile_catalog.cc)
   kMisc,       // isnumeric, patindex, string_agg, ...: see compile_misc.cc
+  // Dates and uniqueidentifier (compile_dates.cc).
+  kDateAdd,
+  kDateDiff,
+  kDateName,  // datepart, datename
+  kEoMonth,
+  kFromParts,  // datefromparts and its kin
+  kIsDate,
+  kClock,         // getutcdate, sysdatetime, sysutcdatetime, sysdatetimeoffset
+  kSwitchOffset,  // switchoffset, todatetimeoffset
+  kNewId,
 };
 
 // A function tdslite adds to SQLite for a built-in's SQL to call: a scalar

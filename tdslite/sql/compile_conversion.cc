@@ -49,6 +49,12 @@ bool ExprCompiler::NeedsConversion(const ColumnType& from, const ColumnType& to,
       return !(from.scale == to.scale && from.precision <= to.precision);
     case Storage::kDateTicks:
       return to.id == TypeId::kSmallDateTime && from.id == TypeId::kDateTime;
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+      // Same type, no fewer fractional digits: the stored value is the same.
+      return from.id != to.id || from.scale > to.scale;
+    case Storage::kGuid:
+      return false;
     case Storage::kText:
       if (IsUnicodeType(from.id) != IsUnicodeType(to.id) && !IsUnicodeType(to.id)) {
         // nvarchar -> varchar: SQLite keeps the UTF-8 text as it is.
@@ -83,6 +89,22 @@ void ExprCompiler::CheckConvertible(const ColumnType& from, const ColumnType& to
   if (IsBinaryType(from.id) && (IsFloatType(to.id) || IsDecimalType(to.id))) refuse();
   if (IsFloatType(from.id) && IsBinaryType(to.id)) refuse();
   if (IsDateType(from.id) && IsBinaryType(to.id)) return;
+  // The date and time types convert to and from strings and each other;
+  // uniqueidentifier to and from strings and binary values.
+  const bool fw = IsTemporalType(from.id), tw = IsTemporalType(to.id);
+  if ((IsWideTimeType(from.id) || IsWideTimeType(to.id)) && fw != tw) {
+    const TypeId other = fw ? to.id : from.id;
+    if (!IsCharType(other) || IsLobType(other)) refuse();
+  }
+  if ((from.id == TypeId::kTime && to.id == TypeId::kDate) ||
+      (from.id == TypeId::kDate && to.id == TypeId::kTime)) {
+    refuse();
+  }
+  const bool fg = from.id == TypeId::kUniqueIdentifier, tg = to.id == TypeId::kUniqueIdentifier;
+  if (fg != tg) {
+    const TypeId other = fg ? to.id : from.id;
+    if (!(IsCharType(other) || IsBinaryType(other)) || IsLobType(other)) refuse();
+  }
 }
 
 // Adds the collation a comparison of this type needs.
@@ -92,6 +114,8 @@ std::string ExprCompiler::Collated(const std::string& sql, const ColumnType& t) 
       return "(" + sql + " COLLATE TDSCI)";
     case Storage::kDecimalText:
       return "(" + sql + " COLLATE TDSDEC)";
+    case Storage::kOffsetText:
+      return "(" + sql + " COLLATE TDSDTO)";
     default:
       return sql;
   }

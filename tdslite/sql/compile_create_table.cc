@@ -38,6 +38,7 @@ std::string SqliteDeclaration(const ColumnType& t) {
     case Storage::kInteger:
     case Storage::kMoney:
     case Storage::kDateTicks:
+    case Storage::kWideTime:
       // "INT", not "INTEGER": an INTEGER PRIMARY KEY would become SQLite's
       // rowid, which turns an inserted NULL into a new key instead of an error.
       return "INT";
@@ -48,7 +49,10 @@ std::string SqliteDeclaration(const ColumnType& t) {
     case Storage::kText:
       return "TEXT COLLATE TDSCI";
     case Storage::kBlob:
+    case Storage::kGuid:
       return "BLOB";
+    case Storage::kOffsetText:
+      return "TEXT COLLATE TDSDTO";
   }
   return "";
 }

@@ -108,11 +108,11 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
         (void)s;
       }
       // Styles shape dates to and from strings and money to strings.
-      const bool date_to_text = IsDateType(arg.t.type.id) && IsCharType(e.cast_type.id);
-      const bool text_to_date = IsCharType(arg.t.type.id) && IsDateType(e.cast_type.id);
+      const bool date_to_text = IsTemporalType(arg.t.type.id) && IsCharType(e.cast_type.id);
+      const bool text_to_date = IsCharType(arg.t.type.id) && IsTemporalType(e.cast_type.id);
       const bool money_to_text = IsMoneyType(arg.t.type.id) && IsCharType(e.cast_type.id);
       if (!date_to_text && !text_to_date && !money_to_text) style = -1;
-      if (IsDateType(arg.t.type.id) && IsCharType(e.cast_type.id) && e.args.size() > 1 &&
+      if (IsTemporalType(arg.t.type.id) && IsCharType(e.cast_type.id) && e.args.size() > 1 &&
           style < 0) {
         // A negative style is refused like any other invalid one.
         auto v = ConstantInteger(*e.args[1]);
@@ -120,7 +120,7 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
               std::to_string(v ? *v : -1) + " is not a valid style number when converting from " +
                   TypeName(arg.t.type.id) + " to a character string.");
       }
-      if (IsDateType(arg.t.type.id) && IsCharType(e.cast_type.id) && style >= 0 &&
+      if (IsTemporalType(arg.t.type.id) && IsCharType(e.cast_type.id) && style >= 0 &&
           !FormatDateTime(0, style, false)) {
         Throw(281, 1, 16,
               std::to_string(style) + " is not a valid style number when converting from " +
@@ -508,14 +508,19 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
   if (op == "+" && sa && sb) {
     bool unicode = IsUnicodeType(ta.id) || IsUnicodeType(tb.id);
     int limit = unicode ? 4000 : 8000;
-    out.t.type = VarCharType(std::min(ta.length + tb.length, limit), unicode);
+    out.t.type = VarCharType(
+        static_cast<int>(std::min<int64_t>(int64_t{ta.length} + tb.length, limit)), unicode);
+    // A (max) operand makes a (max) result: nothing is cut.
+    if (IsMaxType(ta) || IsMaxType(tb)) out.t.type.length = kMaxLength;
     out.sql = "(" + a.sql + " || " + b.sql + ")";
     return out;
   }
   if (op == "+" && IsBinaryType(ta.id) && IsBinaryType(tb.id)) {
     ColumnType t;
     t.id = TypeId::kVarBinary;
-    t.length = std::min(ta.length + tb.length, 8000);
+    t.length = IsMaxType(ta) || IsMaxType(tb)
+                   ? kMaxLength
+                   : static_cast<int32_t>(std::min<int64_t>(int64_t{ta.length} + tb.length, 8000));
     out.t.type = t;
     out.sql = "CAST((" + a.sql + " || " + b.sql + ") AS BLOB)";
     return out;

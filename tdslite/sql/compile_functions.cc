@@ -33,6 +33,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
   if (e.over) return Window(e, scope, allow_aggregate);
   if (b->rule == R::kMisc) return Misc(e, scope, allow_aggregate);
   if (b->kind == BuiltinKind::kAggregate) return Aggregate(e, scope, allow_aggregate);
+  if (IsDateRule(b->rule)) return DateFunction(e, *b, scope, allow_aggregate);
   // Values of the session and the server: no arguments to compile.
   switch (b->rule) {
     case R::kGetDate: {
@@ -168,7 +169,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     case R::kLen: {
       ArgCount(e, *b);
       no_lob(0);
-      out.t.type = IntType(TypeId::kInt);
+      // The (max) types measure in bigint.
+      out.t.type = IntType(IsMaxType(args[0].t.type) ? TypeId::kBigInt : TypeId::kInt);
       if (IsBinaryType(args[0].t.type.id)) {
         out.sql = "length(" + args[0].sql + ")";
       } else {
@@ -198,7 +200,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     }
     case R::kDataLength: {
       ArgCount(e, *b);
-      out.t.type = IntType(TypeId::kInt);
+      out.t.type = IntType(IsMaxType(args[0].t.type) ? TypeId::kBigInt : TypeId::kInt);
       // An image value is stored as it is: SQLite's length() gives its size
       // without loading it (a value of 2 GiB would be read whole).
       out.sql = args[0].t.type.id == TypeId::kImage
@@ -253,13 +255,14 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
         unicode = unicode || IsUnicodeType(args[i].t.type.id);
       }
       out.t.type = VarCharType(unicode ? 4000 : 8000, unicode);
+      if (IsMaxType(args[0].t.type)) out.t.type.length = kMaxLength;
       out.sql = "tds_replace(" + AsString(args[0]).sql + "," + AsString(args[1]).sql + "," +
                 AsString(args[2]).sql + ")";
       return out;
     }
     case R::kCharIndex: {
       ArgCount(e, *b);
-      out.t.type = IntType(TypeId::kInt);
+      out.t.type = IntType(IsMaxType(args[1].t.type) ? TypeId::kBigInt : TypeId::kInt);
       out.sql = "tds_charindex(" + AsString(args[0]).sql + "," + AsString(args[1]).sql;
       if (args.size() == 3) out.sql += "," + int_arg(2);
       out.sql += ")";
@@ -295,13 +298,6 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       }
       return out;
     }
-    case R::kDatePart: {
-      ArgCount(e, *b);
-      Typed d = Convert(args[0], IntType(TypeId::kDateTime));
-      out.t.type = IntType(TypeId::kInt);
-      out.sql = "tds_datepart('" + f.substr(0, 1) + "'," + d.sql + ")";
-      return out;
-    }
     case R::kChoose: {
       // choose(i, v1, v2, ...): the i-th value, NULL outside the list.
       ArgCount(e, *b);
@@ -327,20 +323,27 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       // Every value as a string; NULL counts as ''. The result is never NULL.
       const bool ws = b->rule == R::kConcatWs;
       bool unicode = false;
+      bool any_max = false;
       int64_t length = 0;
       std::vector<std::string> parts;
       for (size_t i = 0; i < args.size(); ++i) {
         no_lob(i);
         Typed a = AsString(args[i]);
         unicode = unicode || IsUnicodeType(a.t.type.id);
+        any_max = any_max || IsMaxType(a.t.type);
         const int64_t n = a.t.null_literal ? 0 : a.t.type.length;
         length += ws && i == 0 ? n * static_cast<int64_t>(args.size() - 2) : n;
         parts.push_back(a.t.null_literal ? "NULL" : a.sql);
       }
       const int64_t limit = unicode ? 4000 : 8000;
-      if (length > limit)
+      if (any_max) {
+        out.t.type = VarCharType(1, unicode);
+        out.t.type.length = kMaxLength;
+      } else if (length > limit) {
         NotSupported("A " + f + "() result longer than " + std::to_string(limit) + " characters");
-      out.t.type = VarCharType(static_cast<int>(std::max<int64_t>(length, 1)), unicode);
+      } else {
+        out.t.type = VarCharType(static_cast<int>(std::max<int64_t>(length, 1)), unicode);
+      }
       out.t.nullable = false;
       if (ws) {
         out.sql = "tds_concat_ws(";
@@ -360,8 +363,11 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       no_lob(0);
       Typed s = AsString(args[0]);
       const bool unicode = IsUnicodeType(s.t.type.id);
+      const bool max = IsMaxType(s.t.type);
       out.t.type = VarCharType(unicode ? 4000 : 8000, unicode);
-      out.sql = "tds_replicate(" + s.sql + "," + int_arg(1) + "," + (unicode ? "1" : "0") + ")";
+      if (max) out.t.type.length = kMaxLength;
+      out.sql = "tds_replicate(" + s.sql + "," + int_arg(1) + "," +
+                std::to_string((unicode ? 1 : 0) + (max ? 2 : 0)) + ")";
       return out;
     }
     case R::kStuff: {
@@ -375,6 +381,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       const int64_t length = (s.t.null_literal ? 1 : s.t.type.length) +
                              (insert.t.null_literal ? 0 : insert.t.type.length);
       out.t.type = VarCharType(static_cast<int>(std::min(length, limit)), unicode);
+      if (IsMaxType(s.t.type) || IsMaxType(insert.t.type)) out.t.type.length = kMaxLength;
       out.t.nullable = true;
       out.sql = "tds_stuff(" + s.sql + "," + int_arg(1) + "," + int_arg(2) + "," + insert.sql + ")";
       return out;

@@ -318,6 +318,13 @@ class ExprCompiler {
   std::vector<RecursiveRef> recursive_;
   int64_t maxrecursion_ = 100;
 
+  // The date functions, newid() and the clocks (compile_dates.cc).
+  static bool IsDateRule(BuiltinRule rule);
+  Typed DateFunction(const Expr& e, const Builtin& b, const Scope* scope, bool allow_aggregate);
+  // A date or time argument: strings and numbers converted to `as`.
+  Typed DateArgument(const Typed& a, const ColumnType& as, const std::string& function,
+                     int position);
+
   sqlite3* db_;
   const SessionVars& vars_;
   int* alias_counter_;

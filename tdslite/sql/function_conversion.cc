@@ -1,4 +1,4 @@
-// Conversions between SQL Server types (tds_cvt), getdate() and datepart.
+// Conversions between SQL Server types (tds_cvt) and getdate().
 #include "functions_internal.h"
 
 namespace tdslite::sql::function_detail {
@@ -91,6 +91,11 @@ std::string AsText(const Datum& d, const ColumnType& from, int style) {
       }
       return *s;
     }
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+      return WideText(d, from, style);
+    case Storage::kGuid:
+      return GuidTextFromWire(GuidWireFromKey(d.s));
     case Storage::kText:
     case Storage::kBlob:
       return d.s;
@@ -152,6 +157,12 @@ int64_t ToInteger(const Datum& d, const ColumnType& from, const ColumnType& to) 
       if (to.id == TypeId::kTinyInt) v = static_cast<uint8_t>(v);
       return v;
     }
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+    case Storage::kGuid:
+      throw Failure{MakeMessage(529, 2, 16,
+                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
+                                    TypeName(to.id) + " is not allowed.")};
   }
   return 0;
 }
@@ -181,6 +192,9 @@ double ToDouble(const Datum& d, const ColumnType& from, const ColumnType& to) {
       return v;
     }
     case Storage::kBlob:
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+    case Storage::kGuid:
       throw Failure{MakeMessage(529, 2, 16,
                                 "Explicit conversion from data type " + TypeName(from.id) + " to " +
                                     TypeName(to.id) + " is not allowed.")};
@@ -233,6 +247,12 @@ Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, in
     }
     case Storage::kBlob:
       throw Failure{Overflow(to)};
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+    case Storage::kGuid:
+      throw Failure{MakeMessage(529, 2, 16,
+                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
+                                    TypeName(to.id) + " is not allowed.")};
   }
   return 0;
 }
@@ -276,6 +296,14 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
     }
     case Storage::kBlob:
       throw Failure{ConversionFailed(from, "binary", to)};
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+      serial = WideToDateTime(d, from, to);
+      break;
+    case Storage::kGuid:
+      throw Failure{MakeMessage(529, 2, 16,
+                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
+                                    TypeName(to.id) + " is not allowed.")};
   }
   if (serial < static_cast<int64_t>(kMinDateTimeDays) * kTicksPerDay ||
       serial >= (static_cast<int64_t>(kMaxDateTimeDays) + 1) * kTicksPerDay) {
@@ -350,6 +378,13 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
     case Storage::kDateTicks:
       sqlite3_result_int64(ctx, ToDateTime(d, from, to, style));
       return;
+    case Storage::kWideTime:
+    case Storage::kOffsetText:
+      ConvertWide(ctx, d, from, to, style);
+      return;
+    case Storage::kGuid:
+      ConvertGuid(ctx, d, from, to);
+      return;
     case Storage::kText: {
       std::string s;
       if (d.storage == Storage::kBlob) {
@@ -367,9 +402,15 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
         if (chars > to.length) {
           size_t cut = unicode ? Utf16Offset(s, to.length) : Utf8Offset(s, to.length);
           bool only_blanks = IsBlank(std::string_view(s).substr(cut));
+          if (d.storage == Storage::kGuid) {
+            throw Failure{MakeMessage(8170, 2, 16,
+                                      "Insufficient result space to convert uniqueidentifier "
+                                      "value to char.")};
+          }
           if (assign && !only_blanks) throw Failure{Truncated()};
           if (!assign && !only_blanks && d.storage != Storage::kText &&
-              d.storage != Storage::kBlob && d.storage != Storage::kDateTicks) {
+              d.storage != Storage::kBlob && d.storage != Storage::kDateTicks &&
+              d.storage != Storage::kWideTime && d.storage != Storage::kOffsetText) {
             // A number that does not fit the string shows as '*' (SQL Server's rule).
             s = "*";
           } else {
@@ -392,6 +433,9 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
           break;
         case Storage::kBlob:
           b = d.s;
+          break;
+        case Storage::kGuid:
+          b = GuidWireFromKey(d.s);
           break;
         case Storage::kInteger:
         case Storage::kMoney:
@@ -448,19 +492,6 @@ void CvtFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 void GetDateFunc(sqlite3_context* ctx, int, sqlite3_value**) {
   auto* fc = static_cast<FunctionContext*>(sqlite3_user_data(ctx));
   sqlite3_result_int64(ctx, fc->statement_time != 0 ? fc->statement_time : CurrentDateTime());
-}
-
-// tds_datepart('y'|'m'|'d', serial)
-void DatePartFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  std::string part = ValueText(argv[0]);
-  DateTimeValue dt = FromSerial(sqlite3_value_int64(argv[1]));
-  int y, m, d;
-  CivilFromDays(dt.days, &y, &m, &d);
-  sqlite3_result_int(ctx, part == "y" ? y : part == "m" ? m : d);
 }
 
 }  // namespace tdslite::sql::function_detail

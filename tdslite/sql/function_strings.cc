@@ -287,10 +287,26 @@ void ReplicateFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_null(ctx);
     return;
   }
-  const bool unicode = sqlite3_value_int(argv[2]) != 0;
-  const int64_t limit = unicode ? 4000 : 8000;
+  // argv[2]: 1 for nchar and nvarchar; 2 added for the (max) types, which
+  // only the largest value bounds.
+  const int mode = sqlite3_value_int(argv[2]);
+  const bool unicode = (mode & 1) != 0;
   const std::string s = ValueText(argv[0]);
   const int64_t unit = unicode ? Utf16Length(s) : Utf8Length(s);
+  if ((mode & 2) != 0) {
+    const uint64_t bytes = static_cast<uint64_t>(s.size()) * static_cast<uint64_t>(n);
+    if (!s.empty() &&
+        (bytes / s.size() != static_cast<uint64_t>(n) || !FitsValueLimit(ctx, bytes))) {
+      if (bytes / s.size() != static_cast<uint64_t>(n)) sqlite3_result_error_toobig(ctx);
+      return;
+    }
+    std::string out;
+    out.reserve(bytes);
+    for (int64_t k = 0; k < n && !s.empty(); ++k) out += s;
+    ResultText(ctx, out);
+    return;
+  }
+  const int64_t limit = unicode ? 4000 : 8000;
   std::string out;
   for (int64_t k = 0; k < n && unit > 0 && (k + 1) * unit <= limit; ++k) out += s;
   if (unit > 0 && n * unit > limit && static_cast<int64_t>(out.size()) < limit * 4) {

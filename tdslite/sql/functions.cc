@@ -53,6 +53,7 @@ Datum Read(sqlite3_value* v, const ColumnType& t) {
     case Storage::kInteger:
     case Storage::kMoney:
     case Storage::kDateTicks:
+    case Storage::kWideTime:
       if (sqlite3_value_type(v) == SQLITE_FLOAT) {
         d.i = static_cast<int64_t>(std::llround(sqlite3_value_double(v)));
       } else {
@@ -73,9 +74,11 @@ Datum Read(sqlite3_value* v, const ColumnType& t) {
       break;
     }
     case Storage::kText:
+    case Storage::kOffsetText:
       d.s = ValueText(v);
       break;
     case Storage::kBlob:
+    case Storage::kGuid:
       d.s = ValueBlob(v);
       break;
   }
@@ -203,6 +206,9 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
   if (rc == SQLITE_OK) rc = sqlite3_create_collation(db, "TDSCI", SQLITE_UTF8, nullptr, CompareCi);
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_collation(db, "TDSDEC", SQLITE_UTF8, nullptr, CompareDecimal);
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_collation(db, "TDSDTO", SQLITE_UTF8, nullptr, CompareOffsetKeys);
   }
   return rc == SQLITE_OK;
 }

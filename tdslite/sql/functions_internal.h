@@ -178,8 +178,32 @@ void CeilingFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 // tds_abs(x, type)
 void AbsFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
-// tds_datepart('y'|'m'|'d', serial)
-void DatePartFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+// The date and time types and uniqueidentifier (function_dates.cc).
+// Converts to date, time, datetime2 or datetimeoffset; sets the result.
+void ConvertWide(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const ColumnType& to,
+                 int style);
+// The text of a date, time, datetime2 or datetimeoffset value.
+std::string WideText(const Datum& d, const ColumnType& from, int style);
+// A date, time, datetime2 or datetimeoffset value as datetime ticks.
+int64_t WideToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to);
+void ConvertGuid(sqlite3_context* ctx, const Datum& d, const ColumnType& from,
+                 const ColumnType& to);
+// uniqueidentifier's forms: the 16 wire bytes, the stored key (in sort
+// order) and the text.
+std::string GuidKeyFromWire(std::string_view wire);
+std::string GuidWireFromKey(std::string_view key);
+std::string GuidTextFromWire(std::string_view wire);
+void NewIdFunc(sqlite3_context* ctx, int, sqlite3_value**);
+void DatePart2Func(sqlite3_context* ctx, int, sqlite3_value** argv);
+void DateNameFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void DateAddFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void DateDiffFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void EoMonthFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void FromPartsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void IsDateFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void NowFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void OffsetFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+int CompareOffsetKeys(void*, int na, const void* pa, int nb, const void* pb);
 
 // Exact sum and average of decimal text values.
 // SQLite hands out aggregate memory aligned for 8 bytes only, so the 128-bit

@@ -651,7 +651,12 @@ void Parser::ParseTypeInto(ColumnType* type, bool in_cast) {
   int argc = 0;
   if (AcceptOp("(")) {
     do {
-      if (IsWord("max")) NotSupported("The (max) types");
+      if (IsWord("max")) {
+        Advance();
+        if (argc >= 2) SyntaxError();
+        args[argc++] = kMaxLength;
+        continue;
+      }
       if (Peek().kind != TokenKind::kInteger) SyntaxError();
       const std::string& digits = Advance().text;
       int64_t v = 0;
@@ -662,10 +667,9 @@ void Parser::ParseTypeInto(ColumnType* type, bool in_cast) {
     ExpectOp(")");
   }
   std::string error;
-  static constexpr const char* kOther[] = {
-      "date",      "time",        "datetime2", "datetimeoffset", "uniqueidentifier",
-      "xml",       "sql_variant", "timestamp", "rowversion",     "hierarchyid",
-      "geography", "geometry",    "cursor",    "table"};
+  static constexpr const char* kOther[] = {"xml",        "sql_variant", "timestamp",
+                                           "rowversion", "hierarchyid", "geography",
+                                           "geometry",   "cursor",      "table"};
   for (const char* o : kOther) {
     if (name == o) NotSupported("The data type " + name);
   }

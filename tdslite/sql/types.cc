@@ -39,13 +39,35 @@ bool IsBinaryType(TypeId id) {
 bool IsLobType(TypeId id) {
   return id == TypeId::kText || id == TypeId::kNText || id == TypeId::kImage;
 }
+bool IsWideTimeType(TypeId id) {
+  return id == TypeId::kDate || id == TypeId::kTime || id == TypeId::kDateTime2 ||
+         id == TypeId::kDateTimeOffset;
+}
+bool IsTemporalType(TypeId id) {
+  return IsDateType(id) || IsWideTimeType(id);
+}
+bool HasScale(TypeId id) {
+  return id == TypeId::kTime || id == TypeId::kDateTime2 || id == TypeId::kDateTimeOffset;
+}
+bool IsMaxType(const ColumnType& t) {
+  return t.length == kMaxLength &&
+         (t.id == TypeId::kVarChar || t.id == TypeId::kNVarChar || t.id == TypeId::kVarBinary);
+}
 
 int Precedence(TypeId id) {
   switch (id) {
+    case TypeId::kDateTimeOffset:
+      return 36;
+    case TypeId::kDateTime2:
+      return 35;
     case TypeId::kDateTime:
-      return 30;
+      return 34;
     case TypeId::kSmallDateTime:
-      return 29;
+      return 33;
+    case TypeId::kDate:
+      return 32;
+    case TypeId::kTime:
+      return 31;
     case TypeId::kFloat:
       return 28;
     case TypeId::kReal:
@@ -74,18 +96,20 @@ int Precedence(TypeId id) {
       return 17;
     case TypeId::kImage:
       return 16;
-    case TypeId::kNVarChar:
+    case TypeId::kUniqueIdentifier:
       return 15;
-    case TypeId::kNChar:
+    case TypeId::kNVarChar:
       return 14;
-    case TypeId::kVarChar:
+    case TypeId::kNChar:
       return 13;
-    case TypeId::kChar:
+    case TypeId::kVarChar:
       return 12;
-    case TypeId::kVarBinary:
+    case TypeId::kChar:
       return 11;
-    case TypeId::kBinary:
+    case TypeId::kVarBinary:
       return 10;
+    case TypeId::kBinary:
+      return 9;
   }
   return 0;
 }
@@ -136,6 +160,16 @@ std::string TypeName(TypeId id) {
       return "ntext";
     case TypeId::kImage:
       return "image";
+    case TypeId::kDate:
+      return "date";
+    case TypeId::kTime:
+      return "time";
+    case TypeId::kDateTime2:
+      return "datetime2";
+    case TypeId::kDateTimeOffset:
+      return "datetimeoffset";
+    case TypeId::kUniqueIdentifier:
+      return "uniqueidentifier";
   }
   return "?";
 }
@@ -146,8 +180,10 @@ std::string TypeDeclaration(const ColumnType& t) {
     return name + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
   }
   if ((IsCharType(t.id) || IsBinaryType(t.id)) && !IsLobType(t.id)) {
+    if (t.length == kMaxLength) return name + "(max)";
     return name + "(" + std::to_string(t.length) + ")";
   }
+  if (HasScale(t.id)) return name + "(" + std::to_string(t.scale) + ")";
   return name;
 }
 
@@ -205,6 +241,11 @@ std::optional<ColumnType> MakeType(std::string_view name, int argc, const int64_
       {"ntext", TypeId::kNText},
       {"image", TypeId::kImage},
       {"sysname", TypeId::kNVarChar},
+      {"date", TypeId::kDate},
+      {"time", TypeId::kTime},
+      {"datetime2", TypeId::kDateTime2},
+      {"datetimeoffset", TypeId::kDateTimeOffset},
+      {"uniqueidentifier", TypeId::kUniqueIdentifier},
   };
   const Entry* found = nullptr;
   for (const Entry& e : kTypes) {
@@ -251,6 +292,16 @@ std::optional<ColumnType> MakeType(std::string_view name, int argc, const int64_
     }
     return t;
   }
+  if (HasScale(t.id)) {
+    // time(n), datetime2(n), datetimeoffset(n): n fractional digits, 7 by default.
+    int64_t n = argc >= 1 ? args[0] : 7;
+    if (argc > 1 || n < 0 || n > 7) {
+      *error = "Specified scale " + std::to_string(n) + " is invalid.";
+      return std::nullopt;
+    }
+    t.scale = static_cast<uint8_t>(n);
+    return t;
+  }
   const bool sized = (IsCharType(t.id) || IsBinaryType(t.id)) && !IsLobType(t.id);
   if (!sized) {
     if (argc != 0) {
@@ -261,6 +312,11 @@ std::optional<ColumnType> MakeType(std::string_view name, int argc, const int64_
   }
   const int64_t limit = IsUnicodeType(t.id) ? 4000 : 8000;
   int64_t length = argc >= 1 ? args[0] : (in_cast ? 30 : 1);
+  if (argc == 1 && length == kMaxLength && t.id != TypeId::kChar && t.id != TypeId::kNChar &&
+      t.id != TypeId::kBinary) {
+    t.length = kMaxLength;  // (max): the parser writes max as kMaxLength
+    return t;
+  }
   if (argc > 1) {
     *error = "Too many arguments for type " + std::string(name) + ".";
     return std::nullopt;
@@ -377,13 +433,16 @@ ColumnType UnifyTypes(const ColumnType& a, const ColumnType& b) {
       t.id = TypeId::kNVarChar;
     }
     t.length = std::max(a.length, b.length);
-    if (IsUnicodeType(t.id)) t.length = std::min(t.length, 4000);
+    if (IsUnicodeType(t.id) && t.length != kMaxLength) t.length = std::min(t.length, 4000);
     return t;
   }
   return hi;
 }
 
 Storage StorageOf(TypeId id) {
+  if (id == TypeId::kDateTimeOffset) return Storage::kOffsetText;
+  if (IsWideTimeType(id)) return Storage::kWideTime;
+  if (id == TypeId::kUniqueIdentifier) return Storage::kGuid;
   if (IsIntegerType(id)) return Storage::kInteger;
   if (IsMoneyType(id)) return Storage::kMoney;
   if (IsFloatType(id)) return Storage::kReal;
@@ -401,7 +460,7 @@ int64_t PackType(const ColumnType& t) {
 ColumnType UnpackType(int64_t packed) {
   ColumnType t;
   int64_t id = packed & 0xFF;
-  if (id > static_cast<int64_t>(TypeId::kImage)) id = static_cast<int64_t>(TypeId::kInt);
+  if (id > static_cast<int64_t>(TypeId::kUniqueIdentifier)) id = static_cast<int64_t>(TypeId::kInt);
   t.id = static_cast<TypeId>(id);
   t.precision = static_cast<uint8_t>((packed >> 8) & 0xFF);
   t.scale = static_cast<uint8_t>((packed >> 16) & 0xFF);

@@ -27,10 +27,14 @@ bool IsDecimalType(TypeId id);   // decimal, numeric
 bool IsMoneyType(TypeId id);
 bool IsFloatType(TypeId id);
 bool IsDateType(TypeId id);
-bool IsCharType(TypeId id);     // char, varchar, text, nchar, nvarchar, ntext
-bool IsUnicodeType(TypeId id);  // nchar, nvarchar, ntext
-bool IsBinaryType(TypeId id);   // binary, varbinary, image
-bool IsLobType(TypeId id);      // text, ntext, image
+bool IsCharType(TypeId id);           // char, varchar, text, nchar, nvarchar, ntext
+bool IsUnicodeType(TypeId id);        // nchar, nvarchar, ntext
+bool IsBinaryType(TypeId id);         // binary, varbinary, image
+bool IsLobType(TypeId id);            // text, ntext, image
+bool IsWideTimeType(TypeId id);       // date, time, datetime2, datetimeoffset
+bool IsTemporalType(TypeId id);       // those and datetime, smalldatetime
+bool HasScale(TypeId id);             // time, datetime2, datetimeoffset
+bool IsMaxType(const ColumnType& t);  // varchar(max), nvarchar(max), varbinary(max)
 
 // SQL Server's data type precedence: higher wins an implicit conversion.
 int Precedence(TypeId id);
@@ -60,8 +64,22 @@ ColumnType ArithmeticType(char op, const ColumnType& a, const ColumnType& b);
 // Type two operands are compared or unified as (union, case, coalesce).
 ColumnType UnifyTypes(const ColumnType& a, const ColumnType& b);
 
-// Storage: how a value of the type is kept in SQLite.
-enum class Storage { kInteger, kReal, kDecimalText, kText, kBlob, kDateTicks, kMoney };
+// Storage: how a value of the type is kept in SQLite. kWideTime: date, time
+// and datetime2 as one integer (see Value); kOffsetText: datetimeoffset as
+// text that sorts by the UTC instant (see values.h); kGuid: 16 bytes in
+// the order uniqueidentifier values sort in.
+enum class Storage {
+  kInteger,
+  kReal,
+  kDecimalText,
+  kText,
+  kBlob,
+  kDateTicks,
+  kMoney,
+  kWideTime,
+  kOffsetText,
+  kGuid
+};
 Storage StorageOf(TypeId id);
 
 // Packs a type into one integer to hand it to the SQL functions, and back.

@@ -1,8 +1,5 @@
 /* uniqueidentifier columns in KTSelectCols and KTSelectForm: described as
-   36 characters wide, and the longest value fits its field of 37.
-   SQL Server sends this type; tdslite does not support it yet, so the test
-   is registered disabled. Against a server of your own:
-     KTDB_SERVER=host:port KTDB_USER=u KTDB_PASSWORD=p regina uniqueidentifier.rexx */
+   36 characters wide, and the longest value fits its field of 37. */
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 user = value('KTDB_USER', , 'ENVIRONMENT')
 if user = '' then user = 'ktdb'

@@ -131,16 +131,20 @@ def pytds_refusals(port, ck):
     # are refused.
     params = (1, 2 ** 40, "it's \u00e9\u20ac\u65e5", 1.25, decimal.Decimal("-12.34"),
               datetime.datetime(2024, 2, 29, 13, 45, 7, 123000), None, True)
+    # A date and time value keeps its type: datetime before 7.2, datetime2(6)
+    # (python3-tds's choice) from 7.2.
     expected = ("select 1, cast(1099511627776 as bigint), N'it''s \u00e9\u20ac\u65e5', 1.25E0, "
-                "-12.34, '2024-02-29 13:45:07.123', NULL, cast(1 as bit), '%s @x', @@spid")
+                "-12.34, cast('2024-02-29 13:45:07.1230000' as %s), NULL, cast(1 as bit), "
+                "'%%s @x', @@spid")
     for name, version in VERSIONS:
         with connect(port, version) as conn:
             cur = conn.cursor()
             binary = ", 0x00ff" if version >= TDS72 else ""
+            expected_sql = expected % ("datetime2(6)" if binary else "datetime")
             values = params + ((pytds.Binary(b"\x00\xff"),) if binary else ())
             cur.execute("select %s, %s, %s, %s, %s, %s, %s, %s, '%%s @x', @@spid"
                         + (", %s" if binary else ""), values)
-            ck.eq("sp_executesql %s" % name, cur.fetchall()[0][1], expected + binary)
+            ck.eq("sp_executesql %s" % name, cur.fetchall()[0][1], expected_sql + binary)
             try:
                 cur.callproc("sp_who")
                 ck.true("rpc refused", False)

@@ -361,6 +361,80 @@ TEST(Tokens, ValuesAreEncodedAsClientsDecodeThem) {
   }
 }
 
+// The date and time types travel as themselves from 7.3 and as their text
+// before; uniqueidentifier in every version; the (max) types in chunks from
+// 7.2 and as text, ntext and image before.
+TEST(Tokens, NewerTypesFollowTheVersion) {
+  constexpr int64_t kDay = 864000000000;  // 100 ns units
+  const int64_t days = 738949;            // 2024-03-05
+  const int64_t units = 495301230000;     // 13:45:30.123
+  Value date = V();
+  date.i = days;
+  date.bytes = "2024-03-05";
+  Value time = V();
+  time.i = units;
+  Value dt2 = V();
+  dt2.i = days * kDay + units;
+  Value dto = V();  // 2024-03-05 13:45:30 +02:00: UTC on the wire
+  dto.i = days * kDay + (11 * 3600 + 45 * 60 + 30) * 10000000LL;
+  dto.offset = 120;
+  Value guid = V();
+  guid.bytes = std::string("\xff\x19\x96\x6f\x86\x8b\x11\xd0\xb4\x2d\x00\xc0\x4f\xc9\x64\xff", 16);
+  Value abc = V();
+  abc.bytes = "abc";
+  Value empty = V();
+  Value null;
+  auto scaled = [](TypeId id, uint8_t scale) { return Column(id, 0, 0, scale); };
+  auto max = [](TypeId id) { return Column(id, kMaxLength); };
+  struct Case {
+    const char* what;
+    ColumnDesc column;
+    Value value;
+    TdsVersion version;
+    const char* meta;
+    const char* row;
+  } cases[] = {
+      {"date", Column(TypeId::kDate), date, TdsVersion::k74, "00 00 00 00 09 00 28 01 63 00",
+       "03 85 46 0b"},
+      {"date NULL", Column(TypeId::kDate), null, TdsVersion::k73, "00 00 00 00 09 00 28 01 63 00",
+       "00"},
+      {"time(3): 4 bytes of milliseconds", scaled(TypeId::kTime, 3), time, TdsVersion::k74,
+       "00 00 00 00 09 00 29 03 01 63 00", "04 0b c5 f3 02"},
+      {"datetime2(7): time, then date", scaled(TypeId::kDateTime2, 7), dt2, TdsVersion::k74,
+       "00 00 00 00 09 00 2a 07 01 63 00", "08 b0 fd 40 52 73 85 46 0b"},
+      {"datetimeoffset(0): UTC and the offset", scaled(TypeId::kDateTimeOffset, 0), dto,
+       TdsVersion::k74, "00 00 00 00 09 00 2b 00 01 63 00", "08 5a a5 00 85 46 0b 78 00"},
+      {"date at 7.2 is nvarchar(10)", Column(TypeId::kDate), date, TdsVersion::k72,
+       "00 00 00 00 09 00 e7 14 00 09 04 d0 00 34 01 63 00",
+       "14 00 32 00 30 00 32 00 34 00 2d 00 30 00 33 00 2d 00 30 00 35 00"},
+      {"datetimeoffset(7) at 7.1 is nvarchar(34)", scaled(TypeId::kDateTimeOffset, 7), null,
+       TdsVersion::k71, "00 00 09 00 e7 44 00 09 04 d0 00 34 01 63 00", "ff ff"},
+      {"uniqueidentifier at 7.0", Column(TypeId::kUniqueIdentifier), guid, TdsVersion::k70,
+       "00 00 09 00 24 10 01 63 00", "10 ff 19 96 6f 86 8b 11 d0 b4 2d 00 c0 4f c9 64 ff"},
+      {"uniqueidentifier NULL", Column(TypeId::kUniqueIdentifier), null, TdsVersion::k74,
+       "00 00 00 00 09 00 24 10 01 63 00", "00"},
+      {"varchar(max): length, one chunk, end", max(TypeId::kVarChar), abc, TdsVersion::k72,
+       "00 00 00 00 09 00 a7 ff ff 09 04 d0 00 34 01 63 00",
+       "03 00 00 00 00 00 00 00 03 00 00 00 61 62 63 00 00 00 00"},
+      {"varchar(max) empty: no chunk", max(TypeId::kVarChar), empty, TdsVersion::k74,
+       "00 00 00 00 09 00 a7 ff ff 09 04 d0 00 34 01 63 00", "00 00 00 00 00 00 00 00 00 00 00 00"},
+      {"varbinary(max) NULL", max(TypeId::kVarBinary), null, TdsVersion::k74,
+       "00 00 00 00 09 00 a5 ff ff 01 63 00", "ff ff ff ff ff ff ff ff"},
+      {"nvarchar(max) at 7.1 is ntext", max(TypeId::kNVarChar), abc, TdsVersion::k71,
+       "00 00 09 00 63 fe ff ff 7f 09 04 d0 00 34 00 00 01 63 00",
+       "10 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 06 00 00 00 61 "
+       "00 62 00 63 00"},
+  };
+  for (const Case& c : cases) {
+    Encoded e = EncodeOne(c.column, c.value, c.version);
+    EXPECT_EQ(Hex(e.meta), c.meta) << c.what;
+    EXPECT_EQ(Hex(e.row), c.row) << c.what;
+  }
+  // set textsize cuts a (max) value as it cuts text.
+  Encoded cut = EncodeOne(max(TypeId::kVarChar), abc, TdsVersion::k74, 2);
+  EXPECT_EQ(Hex(cut.row), "02 00 00 00 00 00 00 00 02 00 00 00 61 62 00 00 00 00");
+}
+
 TEST(Tokens, TextValuesCarryPointerAndObeyTextSize) {
   ColumnDesc column = Column(TypeId::kNText);
   column.table = "t";

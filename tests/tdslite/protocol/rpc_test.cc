@@ -76,7 +76,7 @@ TEST(Rpc, DecodesExecuteSqlParameters) {
   EXPECT_EQ(call.sql, "select @a, @b, @c");
   ASSERT_EQ(call.parameters.size(), 3u);
   EXPECT_EQ(SubstituteParameters(call.sql, call.parameters),
-            "select cast(-5 as bigint), NULL, '2024-02-29 13:45:07.123'");
+            "select cast(-5 as bigint), NULL, cast('2024-02-29 13:45:07.1230000' as datetime)");
   // Every truncation is refused, never read past, except where it falls on a
   // parameter boundary (a shorter but valid call).
   int complete = 0;
@@ -196,6 +196,75 @@ TEST(Rpc, RefusesProcedureIdsOtherThanExecuteSql) {
   PutU16(r, 0);
   RpcCall call;
   EXPECT_EQ(ParseRpc(r, TdsVersion::k74, &call), RpcParseResult::kUnsupported);
+}
+
+}  // namespace
+}  // namespace tdslite::protocol
+
+namespace tdslite::protocol {
+namespace {
+
+// sp_executesql 'select @p' with one parameter: `typed` is its type byte,
+// TYPE_INFO and value.
+std::string OneParameterRequest(std::string_view typed) {
+  std::string r;
+  PutU16(r, 0xFFFF);
+  PutU16(r, 10);
+  PutU16(r, 0);
+  for (std::string_view text : {"select @p", "@p int"}) {
+    std::string utf16 = Utf8ToUtf16(text);
+    PutBVarchar(r, "");
+    PutU8(r, 0);
+    PutU8(r, 0xE7);
+    PutU16(r, 8000);
+    r.append("\x09\x04\xd0\x00\x34", 5);
+    PutU16(r, static_cast<uint16_t>(utf16.size()));
+    r += utf16;
+  }
+  PutBVarchar(r, "@p");
+  PutU8(r, 0);
+  r += typed;
+  return r;
+}
+
+// Date, time and uniqueidentifier parameters keep their type (and every
+// digit); values outside the types' ranges are malformed.
+TEST(Rpc, DateTimeAndGuidParametersAreTyped) {
+  using namespace std::string_literals;
+  const struct {
+    const char* what;
+    std::string typed;
+    const char* sql;  // nullptr: malformed
+  } cases[] = {
+      {"uniqueidentifier",
+       "\x24\x10\x10\xff\x19\x96\x6f\x86\x8b\x11\xd0\xb4\x2d\x00\xc0\x4f\xc9\x64\xff"s,
+       "select cast('6F9619FF-8B86-D011-B42D-00C04FC964FF' as uniqueidentifier)"},
+      {"uniqueidentifier NULL", "\x24\x10\x00"s, "select NULL"},
+      {"uniqueidentifier of 15 bytes", "\x24\x10\x0f"s + std::string(15, 'x'), nullptr},
+      {"date", "\x28\x03\x85\x46\x0b"s, "select cast('2024-03-05' as date)"},
+      {"time(7)", "\x29\x07\x05\xb0\xfd\x40\x52\x73"s,
+       "select cast('13:45:30.1230000' as time(7))"},
+      {"datetime2(3)", "\x2a\x03\x07\x0b\xc5\xf3\x02\x85\x46\x0b"s,
+       "select cast('2024-03-05 13:45:30.1230000' as datetime2(3))"},
+      {"datetimeoffset(0): local time from UTC", "\x2b\x00\x08\x5a\xa5\x00\x85\x46\x0b\x78\x00"s,
+       "select cast('2024-03-05 13:45:30.0000000 +02:00' as datetimeoffset(0))"},
+      {"datetimeoffset crossing midnight", "\x2b\x00\x08\x00\x00\x00\x85\x46\x0b\x88\xff"s,
+       "select cast('2024-03-04 22:00:00.0000000 -02:00' as datetimeoffset(0))"},
+      {"datetime2 NULL", "\x2a\x07\x00"s, "select NULL"},
+      {"scale 8", "\x29\x08\x05\x00\x00\x00\x00\x00"s, nullptr},
+      {"time past midnight", "\x29\x00\x03\x80\x51\x01"s, nullptr},
+      {"length against scale", "\x2a\x07\x07\x00\x00\x00\x00\x00\x00\x00"s, nullptr},
+  };
+  for (const auto& c : cases) {
+    RpcCall call;
+    RpcParseResult result = ParseRpc(OneParameterRequest(c.typed), TdsVersion::k74, &call);
+    if (c.sql == nullptr) {
+      EXPECT_EQ(result, RpcParseResult::kMalformed) << c.what;
+      continue;
+    }
+    ASSERT_EQ(result, RpcParseResult::kOk) << c.what;
+    EXPECT_EQ(SubstituteParameters(call.sql, call.parameters), c.sql) << c.what;
+  }
 }
 
 }  // namespace

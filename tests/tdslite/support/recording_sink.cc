@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "tdslite/sql/temporal.h"
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
 
@@ -29,7 +30,11 @@ std::string ValueText(const ColumnDesc& c, const Value& v) {
       return sql::FormatDateTime(sql::ToSerial(v.dt), 121, false).value_or("?") +
              (v.dt.ticks % 3 != 0 ? "" : "");
     case sql::Storage::kText:
+    case sql::Storage::kWideTime:
+    case sql::Storage::kOffsetText:
       return "'" + v.bytes + "'";
+    case sql::Storage::kGuid:
+      return "{" + sql::GuidText(v.bytes) + "}";
     case sql::Storage::kBlob: {
       std::string out = "0x";
       char hex[3];
