@@ -57,6 +57,8 @@ FIXED = {48: "tinyint", 52: "smallint", 56: "int", 127: "bigint", 50: "bit", 59:
 SIZED = {167: "varchar", 39: "varchar", 175: "char", 47: "char", 231: "nvarchar",
          239: "nchar", 165: "varbinary", 37: "varbinary", 173: "binary", 45: "binary"}
 SCALED = {41: "time", 42: "datetime2", 43: "datetimeoffset"}
+MAX_SERIALIZERS = {"VarCharMaxSerializer": "varchar(max)", "NVarCharMaxSerializer": "nvarchar(max)",
+                   "VarBinarySerializerMax": "varbinary(max)"}
 
 
 # python3-tds reads char/binary/nchar columns with the serializers of their
@@ -91,9 +93,10 @@ def type_name(col):
         return "decimal(%d,%d)" % (se.precision, se.scale)
     if tid in SCALED:
         return "%s(%d)" % (SCALED[tid], se.precision)
+    # python3-tds reports nvarchar(max) under ntext's type number.
+    if cls in MAX_SERIALIZERS:
+        return MAX_SERIALIZERS[cls]
     if tid in SIZED:
-        if "Max" in cls:
-            return "%s(max)" % SIZED[tid]
         return "%s(%d)" % (SIZED[tid], int(se.size))
     if tid in FIXED:
         return FIXED[tid]
