@@ -419,7 +419,8 @@ Typed ExprCompiler::Unary(const Expr& e, const Scope* scope, bool allow_aggregat
   a.identity = false;
   if (e.text == "+") return a;
   if (a.t.null_literal) return a;
-  if (IsCharType(a.t.type.id) || IsBinaryType(a.t.type.id) || IsDateType(a.t.type.id)) {
+  if (IsCharType(a.t.type.id) || IsBinaryType(a.t.type.id) || IsTemporalType(a.t.type.id) ||
+      a.t.type.id == TypeId::kUniqueIdentifier) {
     Throw(8117, 1, 16,
           "Operand data type " + TypeName(a.t.type.id) + " is invalid for " +
               (e.text == "~" ? "~" : "minus") + " operator.");
@@ -505,6 +506,16 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
   };
   if (IsLobType(ta.id) || IsLobType(tb.id)) incompatible();
   const bool sa = IsCharType(ta.id), sb = IsCharType(tb.id);
+  // date, time, datetime2, datetimeoffset and uniqueidentifier take part in
+  // no arithmetic: with a string or one another the operator refuses them,
+  // with anything else the operands clash.
+  auto plain = [](TypeId id) { return IsWideTimeType(id) || id == TypeId::kUniqueIdentifier; };
+  if (plain(ta.id) || plain(tb.id)) {
+    auto dateish = [](TypeId id) { return IsTemporalType(id) || id == TypeId::kUniqueIdentifier; };
+    if (sa || sb || (dateish(ta.id) && dateish(tb.id))) incompatible();
+    Throw(206, 2, 16,
+          "Operand type clash: " + TypeName(ta.id) + " is incompatible with " + TypeName(tb.id));
+  }
   if (op == "+" && sa && sb) {
     bool unicode = IsUnicodeType(ta.id) || IsUnicodeType(tb.id);
     int limit = unicode ? 4000 : 8000;

@@ -526,7 +526,7 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
   const ColumnType t = a.t.null_literal ? IntType(TypeId::kInt) : a.t.type;
   out.t = Make(t, true);
   if (f == "min" || f == "max") {
-    if (IsLobType(t.id) || t.id == TypeId::kBit) {
+    if (IsLobType(t.id) || t.id == TypeId::kBit || t.id == TypeId::kUniqueIdentifier) {
       Throw(8117, 1, 16,
             "Operand data type " + TypeName(t.id) + " is invalid for " + f + " operator.");
     }

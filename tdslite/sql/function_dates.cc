@@ -1,6 +1,7 @@
 // The date and time types' conversions, the date functions (dateadd,
 // datediff, datepart, datename, eomonth, the fromparts family, isdate, the
 // clocks) and uniqueidentifier's conversions and newid().
+#include <iterator>
 #include <random>
 
 #include "date_parts.h"
@@ -47,7 +48,8 @@ const char* DatePartName(DatePart part) {
                                            "day",        "week",     "weekday",     "hour",
                                            "minute",     "second",   "millisecond", "microsecond",
                                            "nanosecond", "tzoffset", "iso_week"};
-  return kNames[static_cast<int>(part)];
+  const int k = static_cast<int>(part);
+  return k >= 0 && k < static_cast<int>(std::size(kNames)) ? kNames[k] : "?";
 }
 
 std::string GuidText(std::string_view wire) {
@@ -749,7 +751,7 @@ void FromPartsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     int64_t step = 1;
     for (int k = t.scale; k < 7; ++k) step *= 10;
     ok = v[3] >= 0 && v[3] < kUnitsPerSecond / step;
-    frac_units = v[3] * step;
+    if (ok) frac_units = v[3] * step;
   } else {
     y = v[0];
     mo = v[1];
@@ -759,12 +761,12 @@ void FromPartsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     s = v[5];
     if (t.id == TypeId::kDateTime) {
       ok = v[6] >= 0 && v[6] <= 999;
-      frac_units = v[6] * 10000;
+      if (ok) frac_units = v[6] * 10000;
     } else if (t.id == TypeId::kDateTime2) {
       int64_t step = 1;
       for (int k = t.scale; k < 7; ++k) step *= 10;
       ok = v[6] >= 0 && v[6] < kUnitsPerSecond / step;
-      frac_units = v[6] * step;
+      if (ok) frac_units = v[6] * step;
     }
   }
   const int64_t min_year = IsDateType(t.id) ? (t.id == TypeId::kDateTime ? 1753 : 1900) : 1;

@@ -251,3 +251,29 @@ TEST_F(SessionTest, MaxTypes) {
 
 }  // namespace
 }  // namespace tdslite
+
+namespace tdslite {
+namespace {
+
+// The newer types take part in no arithmetic, and uniqueidentifier in no
+// min or max.
+TEST_F(SessionTest, NewerTypesRefuseArithmetic) {
+  Check({
+      {"select cast('2024-01-01' as date) + 1",
+       "msg 206/16/2: Operand type clash: date is incompatible with int\ndone C1 error"},
+      {"select cast('2024-01-01' as datetime2) - cast('2024-01-01' as datetime)",
+       "msg 402/16/1: The data types datetime2 and datetime are incompatible in the subtract "
+       "operator.\ndone C1 error"},
+      {"select 'a' + newid()",
+       "msg 402/16/1: The data types varchar and uniqueidentifier are incompatible in the add "
+       "operator.\ndone C1 error"},
+      {"select -cast('10:00' as time)",
+       "msg 8117/16/1: Operand data type time is invalid for minus operator.\ndone C1 error"},
+      {"select max(newid())",
+       "msg 8117/16/1: Operand data type uniqueidentifier is invalid for max operator.\n"
+       "done C1 error"},
+  });
+}
+
+}  // namespace
+}  // namespace tdslite
