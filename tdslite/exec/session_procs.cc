@@ -710,7 +710,12 @@ class CaptureSink : public ForwardingSink {
     if (!refusal.empty()) return true;
     std::vector<sql::LocalVariable> row(values.size());
     for (size_t i = 0; i < values.size() && i < current_.size(); ++i) {
-      Store(values[i], current_[i].type, &row[i]);
+      if (!Store(values[i], current_[i].type, &row[i])) {
+        refusal =
+            "INSERT ... EXEC of date, time, datetime2, datetimeoffset or uniqueidentifier values";
+        rows.clear();
+        return true;
+      }
       bytes_ += row[i].bytes.size() + sizeof(sql::LocalVariable);
     }
     if (bytes_ > kMaxBytes) {
@@ -732,9 +737,10 @@ class CaptureSink : public ForwardingSink {
   std::string refusal;
 
  private:
-  static void Store(const Value& v, const ColumnType& type, sql::LocalVariable* out) {
+  // False for a type whose value is not taken back into storage here.
+  static bool Store(const Value& v, const ColumnType& type, sql::LocalVariable* out) {
     out->type = type;
-    if (v.is_null) return;
+    if (v.is_null) return true;
     switch (sql::StorageOf(type.id)) {
       case sql::Storage::kInteger:
       case sql::Storage::kMoney:
@@ -761,7 +767,12 @@ class CaptureSink : public ForwardingSink {
         out->kind = SQLITE_BLOB;
         out->bytes = v.bytes;
         break;
+      case sql::Storage::kWideTime:
+      case sql::Storage::kOffsetText:
+      case sql::Storage::kGuid:
+        return false;
     }
+    return true;
   }
 
   std::vector<ColumnDesc> columns_;  // the staging table's
