@@ -165,7 +165,7 @@ Typed ExprCompiler::StringAgg(const Expr& e, const Scope* scope, bool allow_aggr
       !IsCharType(v.t.type.id) || IsUnicodeType(v.t.type.id) || IsUnicodeType(sep.t.type.id);
   const ColumnType t = VarCharType(unicode ? 4000 : 8000, unicode);
   std::string value = IsCharType(v.t.type.id) ? v.sql : Convert(v, t).sql;
-  std::string keys, spec;
+  std::string keys, key_kinds;
   if (e.within) {
     for (const OrderItem& item : e.within->order) {
       Typed k = Value(*item.expr, scope, false);
@@ -178,7 +178,7 @@ Typed ExprCompiler::StringAgg(const Expr& e, const Scope* scope, bool allow_aggr
       if (StorageOf(k.t.type.id) == Storage::kText) code = 't';
       if (StorageOf(k.t.type.id) == Storage::kDecimalText) code = 'd';
       if (item.descending) code = static_cast<char>(code - 32);
-      spec += code;
+      key_kinds += code;
       keys += "," + k.sql;
     }
   }
@@ -186,7 +186,7 @@ Typed ExprCompiler::StringAgg(const Expr& e, const Scope* scope, bool allow_aggr
   out.aggregate = true;
   out.t = Make(t, true);
   out.sql = "tds_stragg(" + value + "," + AsString(sep).sql + "," +
-            std::to_string(unicode ? 4000 : 8000) + ",'" + spec + "'" + keys + ")";
+            std::to_string(unicode ? 4000 : 8000) + ",'" + key_kinds + "'" + keys + ")";
   return out;
 }
 

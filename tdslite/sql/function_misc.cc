@@ -121,7 +121,7 @@ struct AggRow {
 struct AggState {
   std::vector<AggRow> rows;
   std::string separator;
-  std::string spec;  // per key: n/N number, t/T text, d/D decimal; capital: descending
+  std::string key_kinds;  // per key: n/N number, t/T text, d/D decimal; capital: descending
   uint64_t bytes = 0;
 };
 
@@ -160,7 +160,7 @@ AggState** StateOf(sqlite3_context* ctx, bool create) {
   return static_cast<AggState**>(sqlite3_aggregate_context(ctx, create ? sizeof(AggState*) : 0));
 }
 
-// tds_stragg(value, separator, limit, spec, key...)
+// tds_stragg(value, separator, limit, key_kinds, key...)
 void StringAggStep(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   AggState** slot = StateOf(ctx, true);
   if (slot == nullptr) {
@@ -169,7 +169,7 @@ void StringAggStep(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   }
   if (*slot == nullptr) {
     *slot = new AggState();
-    (*slot)->spec = ValueText(argv[3]);
+    (*slot)->key_kinds = ValueText(argv[3]);
   }
   AggState* st = *slot;
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
@@ -214,11 +214,11 @@ void StringAggFinal(sqlite3_context* ctx) {
     sqlite3_result_null(ctx);
     return;
   }
-  const std::string& spec = st->spec;
+  const std::string& key_kinds = st->key_kinds;
   std::stable_sort(st->rows.begin(), st->rows.end(), [&](const AggRow& a, const AggRow& b) {
-    for (size_t k = 0; k < spec.size() && k < a.keys.size(); ++k) {
-      int c = CompareKey(a.keys[k], b.keys[k], spec[k]);
-      if (spec[k] >= 'A' && spec[k] <= 'Z') c = -c;
+    for (size_t k = 0; k < key_kinds.size() && k < a.keys.size(); ++k) {
+      int c = CompareKey(a.keys[k], b.keys[k], key_kinds[k]);
+      if (key_kinds[k] >= 'A' && key_kinds[k] <= 'Z') c = -c;
       if (c != 0) return c < 0;
     }
     return false;
