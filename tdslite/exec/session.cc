@@ -146,6 +146,7 @@ sql::SessionVars SessionImpl::Vars() const {
   v.textsize = textsize_;
   v.datefirst = datefirst_;
   v.identity = identity_;
+  v.identity_insert = identity_insert_;
   v.database = database_;
   v.server = state_->config.server_name;
   v.login = info_.login;
@@ -297,6 +298,7 @@ SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
     case StmtKind::kRollback:
       return RunTransaction(stmt, sink);
     case StmtKind::kSet:
+      if (stmt.name == "identity_insert") return RunIdentityInsert(stmt, sink);
       return RunSet(stmt, sink);
     case StmtKind::kPrint:
       return RunPrint(stmt, sink);

@@ -369,6 +369,9 @@ class SessionImpl : public Session {
   Flow RunCreateView(const Stmt& stmt, ResultSink& sink);
   Flow RunDropView(const Stmt& stmt, ResultSink& sink);
   Flow RunAlterTable(const Stmt& stmt, ResultSink& sink);
+  // set identity_insert table on|off
+  Flow RunIdentityInsert(const Stmt& stmt, ResultSink& sink);
+  std::string identity_insert_;  // the table it is ON for
   // Error 547 for a check or foreign key constraint a change broke.
   Message ConstraintConflict(const sql::CompiledDml& dml, uint16_t cmd, bool check,
                              const std::string& sqlite_message);

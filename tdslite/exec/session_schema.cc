@@ -1,4 +1,4 @@
-// create, alter and drop view.
+// create, alter and drop view; set identity_insert.
 #include "session_impl.h"
 
 #include "tdslite/sql/views.h"
@@ -205,6 +205,43 @@ Message SessionImpl::ConstraintConflict(const sql::CompiledDml& dml, uint16_t cm
                          " statement conflicted with a FOREIGN KEY constraint. The "
                          "conflict occurred in database \"" +
                          database_ + "\", table \"dbo." + table + "\".");
+}
+
+}  // namespace tdslite::session_detail
+
+namespace tdslite::session_detail {
+
+SessionImpl::Flow SessionImpl::RunIdentityInsert(const Stmt& stmt, ResultSink& sink) {
+  auto table = sql::LookupTable(db_, stmt.table);
+  if (!table) {
+    return Failed(sink, stmt,
+                  MakeMessage(1088, 11, 16,
+                              "Cannot find the object \"" + stmt.table +
+                                  "\" because it does not exist or you do not have permissions."),
+                  kCmdSet, false);
+  }
+  if (table->identity_column < 0) {
+    return Failed(sink, stmt,
+                  MakeMessage(8106, 1, 16,
+                              "Table '" + table->name +
+                                  "' does not have the identity property. Cannot perform SET "
+                                  "operation."),
+                  kCmdSet, false);
+  }
+  if (!stmt.on) {
+    if (EqualsIgnoreCase(identity_insert_, table->name)) identity_insert_.clear();
+    return Ok(sink, kCmdSet);
+  }
+  if (!identity_insert_.empty() && !EqualsIgnoreCase(identity_insert_, table->name)) {
+    return Failed(sink, stmt,
+                  MakeMessage(8107, 1, 16,
+                              "IDENTITY_INSERT is already ON for table '" + database_ + ".dbo." +
+                                  identity_insert_ + "'. Cannot perform SET operation for table '" +
+                                  table->name + "'."),
+                  kCmdSet, false);
+  }
+  identity_insert_ = table->name;
+  return Ok(sink, kCmdSet);
 }
 
 }  // namespace tdslite::session_detail

@@ -146,6 +146,7 @@ const std::vector<Builtin>& Table() {
       Fn("checksum", R::kMisc, 1, -1, Scalar<ChecksumFunc>("tds_checksum", -1)),
       Fn("binary_checksum", R::kMisc, 1, -1),
       Fn("ident_current", R::kMisc, 1, 1),
+      Fn("format", R::kMisc, 2, 3, Scalar<FormatFunc>("tds_format", 3)),
       // Choices.
       Fn("iif", R::kIif, 3, 3),
       Fn("choose", R::kChoose, 2, 254),
@@ -225,7 +226,6 @@ const std::vector<Builtin>& Table() {
       Refused("var"),
       Refused("varp"),
       Refused("grouping"),
-      Refused("format"),
       Refused("parse"),
       Refused("textvalid"),
       Refused("ident_seed"),

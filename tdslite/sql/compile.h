@@ -53,6 +53,7 @@ struct SessionVars {
   int32_t textsize = 4096;
   int datefirst = 7;
   std::optional<int64_t> identity;  // scope_identity(), @@identity
+  std::string identity_insert;      // the table SET IDENTITY_INSERT is ON for
   std::string database;
   std::string server;
   std::string login;

@@ -34,8 +34,20 @@ bool Compiler::CompileInsert(const Stmt& stmt, CompiledDml* out, CompileError* e
         }
         targets.push_back(idx);
       }
+      const bool explicit_identity = EqualsIgnoreCase(vars_.identity_insert, table->name);
+      bool identity_given = false;
       for (int idx : targets) {
-        if (table->columns[static_cast<size_t>(idx)].identity) {
+        identity_given = identity_given || table->columns[static_cast<size_t>(idx)].identity;
+      }
+      if (explicit_identity && !identity_given) {
+        Throw(545, 1, 16,
+              "Explicit value must be specified for identity column in table '" + table->name +
+                  "' either when IDENTITY_INSERT is set to ON or when a replication user is "
+                  "inserting into a NOT FOR REPLICATION identity column.",
+              false);
+      }
+      for (int idx : targets) {
+        if (table->columns[static_cast<size_t>(idx)].identity && !explicit_identity) {
           Throw(544, 1, 16,
                 "Cannot insert explicit value for identity column in table '" + table->name +
                     "' when IDENTITY_INSERT is set to OFF.",
@@ -43,6 +55,12 @@ bool Compiler::CompileInsert(const Stmt& stmt, CompiledDml* out, CompileError* e
         }
       }
     } else if (!stmt.default_values) {
+      if (table->identity_column >= 0 && EqualsIgnoreCase(vars_.identity_insert, table->name)) {
+        Throw(8101, 1, 16,
+              "An explicit value for the identity column in table '" + table->name +
+                  "' can only be specified when a column list is used and IDENTITY_INSERT is ON.",
+              false);
+      }
       for (size_t i = 0; i < table->columns.size(); ++i) {
         if (!table->columns[i].identity) targets.push_back(static_cast<int>(i));
       }

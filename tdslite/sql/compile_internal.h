@@ -280,6 +280,7 @@ class ExprCompiler {
   // isnumeric, patindex, soundex, translate, checksum, ident_current, string_agg
   Typed Misc(const Expr& e, const Scope* scope, bool allow_aggregate);
   Typed IdentCurrent(const Expr& e);
+  Typed Format(const Expr& e, const std::vector<Typed>& args);
   Typed StringAgg(const Expr& e, const Scope* scope, bool allow_aggregate);
 
   // ---- common table expressions, derived tables (compile_cte.cc) -------------

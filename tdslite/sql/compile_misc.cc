@@ -56,6 +56,7 @@ Typed ExprCompiler::Misc(const Expr& e, const Scope* scope, bool allow_aggregate
                 std::to_string(i + 1) + " of " + f + " function.");
     }
   };
+  if (f == "format") return Format(e, args);
   if (f == "isnumeric") {
     no_lob(0);
     const Typed& a = args[0];
@@ -187,6 +188,49 @@ Typed ExprCompiler::StringAgg(const Expr& e, const Scope* scope, bool allow_aggr
   out.t = Make(t, true);
   out.sql = "tds_stragg(" + value + "," + AsString(sep).sql + "," +
             std::to_string(unicode ? 4000 : 8000) + ",'" + key_kinds + "'" + keys + ")";
+  return out;
+}
+
+// format(value, pattern[, culture]): en-US patterns (function_format.cc).
+Typed ExprCompiler::Format(const Expr& e, const std::vector<Typed>& args) {
+  Typed out;
+  for (const Typed& a : args) {
+    out.aggregate = out.aggregate || a.aggregate;
+    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
+  }
+  out.t = Make(VarCharType(4000, true), true);
+  if (args.size() > 2) {
+    const Expr& c = *e.args[2];
+    const bool constant = c.kind == ExprKind::kString || c.kind == ExprKind::kNString;
+    if (!constant || (!EqualsIgnoreCase(c.text, "en-US") && !EqualsIgnoreCase(c.text, "en"))) {
+      NotSupported("format() with a culture other than en-US");
+    }
+  }
+  const Typed& v = args[0];
+  const TypeId id = v.t.type.id;
+  if (v.t.null_literal) {
+    out.sql = "NULL";
+    return out;
+  }
+  std::string kind, value;
+  if (IsDateType(id)) {
+    kind = "w";
+    value = Convert(v, VarCharType(40, false), false, 121).sql;
+  } else if (IsIntegerType(id)) {
+    kind = "i";
+    value = v.sql;
+  } else if (IsFloatType(id)) {
+    kind = "f";
+    value = v.sql;
+  } else if (IsDecimalType(id) || IsMoneyType(id)) {
+    kind = "n";
+    Typed exact = IsMoneyType(id) ? Convert(v, DecimalType(19, 4)) : v;
+    value = Convert(exact, VarCharType(60, false)).sql;
+  } else {
+    Throw(8116, 1, 16,
+          "Argument data type " + TypeName(id) + " is invalid for argument 1 of format function.");
+  }
+  out.sql = "tds_format(" + value + ",'" + kind + "'," + AsString(args[1]).sql + ")";
   return out;
 }
 

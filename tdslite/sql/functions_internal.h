@@ -237,6 +237,8 @@ void PatIndexFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void SoundexFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void TranslateFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void ChecksumFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+// function_format.cc
+void FormatFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void FloatMathFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);

@@ -165,10 +165,10 @@ Stmt Parser::ParseStatement(bool first) {
       return ParseExec(std::move(s));
     }
     static constexpr const char* kRefused[] = {
-        "grant",    "revoke",      "deny",       "goto",     "waitfor",    "open",
-        "fetch",    "close",       "deallocate", "dbcc",     "backup",     "restore",
-        "merge",    "writetext",   "updatetext", "readtext", "checkpoint", "kill",
-        "shutdown", "reconfigure", "bulk",       "setuser",  "revert"};
+        "grant",       "revoke",     "deny",     "goto",       "open",    "fetch",
+        "close",       "deallocate", "dbcc",     "backup",     "restore", "merge",
+        "writetext",   "updatetext", "readtext", "checkpoint", "kill",    "shutdown",
+        "reconfigure", "bulk",       "setuser",  "revert"};
     for (const char* r : kRefused) {
       if (kw == r) NotSupported("The " + ToUpper(kw) + " statement");
     }
@@ -439,7 +439,16 @@ Stmt Parser::ParseSet(Stmt s) {
     s.args.push_back(std::move(e));
     return s;
   }
-  if (s.name == "identity_insert") NotSupported("SET IDENTITY_INSERT");
+  if (s.name == "identity_insert") {
+    // set identity_insert table on|off
+    s.table = ObjectName();
+    if (AcceptKw("on")) {
+      s.on = true;
+    } else if (!AcceptKw("off")) {
+      SyntaxError();
+    }
+    return s;
+  }
   if (s.name == "language" || s.name == "dateformat") {
     const Token& v = Peek();
     if (v.kind != TokenKind::kIdentifier && v.kind != TokenKind::kString) SyntaxError();

@@ -186,5 +186,70 @@ TEST_F(SessionTest, MoreStringAndConversionFunctions) {
   });
 }
 
+TEST_F(SessionTest, FormatPatterns) {
+  Check({
+      // Numbers: standard patterns, rounded half away from zero.
+      {"select format(-1234.5, 'N1'), format(0.125, 'P1'), format(-5, 'C'), format(255, 'X4'), "
+       "format(42, 'D5'), format(2.5, 'F0'), format(12345.678, 'E2')",
+       "cols :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) "
+       ":nvarchar(4000) :nvarchar(4000)\nrow '-1,234.5'|'12.5 %'|'($5.00)'|'00FF'|'00042'|'3'|"
+       "'1.23E+004'\ndone C1 count=1"},
+      // Custom: digits laid from the right, optional digits, grouping, literals.
+      {"select format(123456789, '###-##-####'), format(1234.5678, '#,##0.00'), "
+       "format(0.5, '#.##'), format(7, '0000'), format(-3, '0;(0)'), format(1, 'yyyy')",
+       "cols :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) "
+       ":nvarchar(4000)\nrow '123-45-6789'|'1,234.57'|'.5'|'0007'|'(3)'|'yyyy'\ndone C1 count=1"},
+      // Dates: custom and standard patterns; one it cannot apply is NULL.
+      {"select format(cast('2024-03-05 14:07:09.123' as datetime), 'dddd, MMMM d yyyy hh:mm tt'), "
+       "format(cast('2024-03-05 14:07:09.123' as datetime), 'd'), "
+       "format(cast('2024-03-05 14:07:09.123' as datetime), 'HH:mm:ss.fff'), "
+       "format(cast('2024-03-05' as datetime), 'Q'), format(null, 'N')",
+       "cols :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) :nvarchar(4000) :nvarchar(4000)\n"
+       "row 'Tuesday, March 5 2024 02:07 PM'|'3/5/2024'|'14:07:09.123'|NULL|NULL\n"
+       "done C1 count=1"},
+      {"select format(1, 'N', 'de-DE')",
+       "msg 50100/16/1: format() with a culture other than en-US is not supported by tdslite.\n"
+       "done C1 error"},
+      {"select format('x', 'N')",
+       "msg 8116/16/1: Argument data type varchar is invalid for argument 1 of format function.\n"
+       "done C1 error"},
+  });
+}
+
+TEST_F(SessionTest, IdentityInsertAndWaitFor) {
+  ASSERT_EQ(Run("create table ii (id int identity(1,1), v varchar(5))"
+                "create table ij (id int identity(1,1))"),
+            "done C6\ndone C6");
+  Check({
+      {"set identity_insert ii on insert into ii (id, v) values (10, 'x')",
+       "done B9\ndone C3 count=1"},
+      {"insert into ii (v) values ('y')",
+       "msg 545/16/1: Explicit value must be specified for identity column in table 'ii' either "
+       "when IDENTITY_INSERT is set to ON or when a replication user is inserting into a NOT FOR "
+       "REPLICATION identity column.\ndone C3 error"},
+      {"insert into ii values (11, 'z')",
+       "msg 8101/16/1: An explicit value for the identity column in table 'ii' can only be "
+       "specified when a column list is used and IDENTITY_INSERT is ON.\ndone C3 error"},
+      {"set identity_insert ij on",
+       "msg 8107/16/1: IDENTITY_INSERT is already ON for table 'master.dbo.ii'. Cannot perform "
+       "SET operation for table 'ij'.\ndone B9 error"},
+      // Off again: numbering goes on after the largest value.
+      {"set identity_insert ii off insert into ii (v) values ('y') select id, v from ii order by "
+       "id",
+       "done B9\ndone C3 count=1\ncols id:int! v:varchar(5)\nrow 10|'x'\nrow 11|'y'\n"
+       "done C1 count=2"},
+      {"insert into ii (id, v) values (12, 'w')",
+       "msg 544/16/1: Cannot insert explicit value for identity column in table 'ii' when "
+       "IDENTITY_INSERT is set to OFF.\ndone C3 error"},
+      {"set identity_insert vt on",
+       "msg 1088/16/11: Cannot find the object \"vt\" because it does not exist or you do not "
+       "have permissions.\ndone B9 error"},
+      {"waitfor delay '00:00:00.050' select 1", "done 0\ncols :int!\nrow 1\ndone C1 count=1"},
+      {"waitfor delay '25:00'",
+       "msg 148/15/1: Incorrect time syntax in time string '25:00' used with WAITFOR.\n"
+       "done 0 error"},
+  });
+}
+
 }  // namespace
 }  // namespace tdslite
