@@ -185,7 +185,8 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
               "not introduced with EXISTS.");
       }
       Typed out;
-      out.sql = "(" + sub.sql + ")";
+      // A second row is error 512, as it is for SQL Server.
+      out.sql = "(SELECT tds_single(s.\"_c1\") FROM (" + sub.sql + ") AS s)";
       out.t = Make(sub.columns[0].type, true);
       return out;
     }

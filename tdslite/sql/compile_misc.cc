@@ -213,7 +213,10 @@ Typed ExprCompiler::Format(const Expr& e, const std::vector<Typed>& args) {
     return out;
   }
   std::string kind, value;
-  if (IsDateType(id)) {
+  if (id == TypeId::kTime || id == TypeId::kDateTimeOffset) {
+    NotSupported("format() of a " + TypeName(id) + " value");
+  }
+  if (IsDateType(id) || IsWideTimeType(id)) {
     kind = "w";
     value = Convert(v, VarCharType(40, false), false, 121).sql;
   } else if (IsIntegerType(id)) {

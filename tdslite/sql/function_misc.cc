@@ -370,6 +370,41 @@ void ChecksumFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_int(ctx, static_cast<int32_t>(h));
 }
 
+// A scalar subquery's value: tds_single(v) over the subquery's rows is its
+// one value, NULL for no row, and error 512 at a second row.
+struct SingleValue {
+  int64_t rows;
+  sqlite3_value* value;
+};
+
+void SingleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* acc = static_cast<SingleValue*>(sqlite3_aggregate_context(ctx, sizeof(SingleValue)));
+  if (acc == nullptr) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  if (++acc->rows > 1) {
+    Fail(ctx, MakeMessage(512, 1, 16,
+                          "Subquery returned more than 1 value. This is not permitted when the "
+                          "subquery follows =, !=, <, <= , >, >= or when the subquery is used as "
+                          "an expression."));
+    return;
+  }
+  acc->value = sqlite3_value_dup(argv[0]);
+  if (acc->value == nullptr) sqlite3_result_error_nomem(ctx);
+}
+
+void SingleFinal(sqlite3_context* ctx) {
+  auto* acc = static_cast<SingleValue*>(sqlite3_aggregate_context(ctx, 0));
+  if (acc == nullptr || acc->value == nullptr) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  sqlite3_result_value(ctx, acc->value);
+  sqlite3_value_free(acc->value);
+  acc->value = nullptr;
+}
+
 }  // namespace function_detail
 
 using namespace function_detail;
@@ -378,6 +413,10 @@ bool RegisterMiscFunctions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int rc = sqlite3_create_function(db, "tds_stragg", -1, flags, nullptr, nullptr,
                                    Guarded<StringAggStep>, GuardedFinal<StringAggFinal>);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_function(db, "tds_single", 1, flags, nullptr, nullptr, Guarded<SingleStep>,
+                                 GuardedFinal<SingleFinal>);
+  }
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_function(db, "tds_trycvt", 5, flags, nullptr, Guarded<TryCvtFunc>, nullptr,
                                  nullptr);

@@ -99,6 +99,13 @@ TEST_F(SessionTest, ErrorsAndBatchContinuation) {
        "msg 50100/16/1: SET ansi_nulls OFF is not supported by tdslite.\ndone B9 error"},
       {"set ansi_nulls on set quoted_identifier, ansi_warnings on", "done B9\ndone B9"},
       {"select @@error", "cols :int!\nrow 0\ndone C1 count=1"},
+      // A scalar subquery with a second row ends its statement; none is NULL.
+      {"select id from t where id = (select id from t) select 'go'",
+       "cols id:int!\nmsg 512/16/1: Subquery returned more than 1 value. This is not permitted "
+       "when the subquery follows =, !=, <, <= , >, >= or when the subquery is used as an "
+       "expression.\ndone C1 error\ncols :varchar(2)!\nrow 'go'\ndone C1 count=1"},
+      {"select (select name from t where id = 99), (select name from t where id = 4)",
+       "cols :varchar(5) :varchar(5)\nrow NULL|'abc  '\ndone C1 count=1"},
   });
 }
 
