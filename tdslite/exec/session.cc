@@ -410,6 +410,12 @@ std::unique_ptr<Session> OpenSession(std::shared_ptr<EngineState> state, const S
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON",
                nullptr, nullptr, nullptr);
   auto session = std::make_unique<SessionImpl>(std::move(state), info, db);
+  // Every few thousand SQLite instructions: has the client cancelled?
+  constexpr int kInstructionsBetweenCancelLooks = 4096;
+  sqlite3_progress_handler(
+      db, kInstructionsBetweenCancelLooks,
+      [](void* s) { return static_cast<SessionImpl*>(s)->CancelRequested() ? 1 : 0; },
+      session.get());
   if (!sql::RegisterFunctions(db, session->function_context()) ||
       sqlite3_create_function_v2(
           db, "tdslite_udf", -1, SQLITE_UTF8, session.get(),

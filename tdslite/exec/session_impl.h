@@ -130,6 +130,12 @@ class SessionImpl : public Session {
 
   sql::FunctionContext* function_context() { return &functions_; }
 
+  // SQLite's progress callback: true ends the running statement. A query
+  // that computes long before its first row (an aggregate over a large
+  // join) sends no rows between which to look for the client's cancel, so
+  // the query's sink is asked from inside the computation too.
+  bool CancelRequested() { return interruptible_ != nullptr && interruptible_->Cancelled(); }
+
   void ExecuteBatch(std::string_view text, ResultSink& sink) override;
 
   void Transaction(TransactionEvent event, ResultSink& sink) override;
@@ -411,6 +417,8 @@ class SessionImpl : public Session {
   std::shared_ptr<EngineState> state_;
   SessionInfo info_;
   sqlite3* db_;
+  // The sink of the query being computed now, or null.
+  ResultSink* interruptible_ = nullptr;
   sql::FunctionContext functions_;
   std::string database_;
   // SET options of this connection.

@@ -125,10 +125,20 @@ SessionImpl::Flow SessionImpl::RunSelect(const Stmt& stmt, ResultSink& sink) {
   std::vector<Value> values(q.columns.size());
   uint64_t rows = 0;
   const int ncols = static_cast<int>(q.columns.size());
+  struct Interruptible {
+    ResultSink** slot;
+    ~Interruptible() { *slot = nullptr; }
+  } interruptible{&interruptible_};
+  interruptible_ = &sink;
   for (;;) {
     if (rowcount_ > 0 && rows >= static_cast<uint64_t>(rowcount_)) break;
     rc = sqlite3_step(st.get());
     if (rc == SQLITE_DONE) break;
+    if (rc == SQLITE_INTERRUPT && sink.Cancelled()) {
+      // The protocol layer answers the attention; nothing more is sent.
+      st.Reset();
+      return Flow::kStop;
+    }
     if (rc != SQLITE_ROW) {
       Message m = SqliteError(rc);
       st.Reset();

@@ -3,7 +3,8 @@
    it; the package is Idle again and the connection still works, and so
    does a new one after KTConnectReset. The statement is a wait of 30
    seconds on the server (KTSelectData, or KTBatch when KTDB_HALT_CALL says
-   so); the script creates the file "waiting" and interrupt.sh sends SIGINT
+   so), or a count that computes long before it sends a row (KTDB_HALT_CALL
+   is "compute"); the script creates the file "waiting" and interrupt.sh sends SIGINT
    to the interpreter once the call waits. A call that does not return
    promptly runs into the test's time limit. */
 signal on halt
@@ -23,6 +24,12 @@ if how = 'KTBatch' then do
   sql.1 = "waitfor delay '00:00:30'"
   sql.2 = 'select 7'
   answer = KTBatch('sql.', 'r.')
+end
+else if how = 'compute' then do
+  /* 10^9 rows to count: no row comes back before the count is done. */
+  digits = 'with d(x) as (select 0 union all select x + 1 from d where x < 9)'
+  join = 'd a, d b, d c, d e, d f, d g, d h, d i, d j'
+  answer = KTSelectData(digits 'select count(*) from' join, 'r.')
 end
 else
   answer = KTSelectData("waitfor delay '00:00:30' select 7", 'r.')

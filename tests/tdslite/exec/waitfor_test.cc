@@ -141,5 +141,20 @@ TEST_F(WaitForTest, TheSinksWaitSleepsAndStopsOnACancel) {
   EXPECT_TRUE(sink.lines.empty()) << Joined(sink.lines);
 }
 
+// A query that computes long before its first row (here 10^9 rows to count)
+// is stopped by a cancel that arrives meanwhile; the session serves the next
+// batch. Without the look from inside the computation this runs into the
+// test's time limit.
+TEST_F(WaitForTest, ACancelStopsAQueryThatSendsNoRows) {
+  ASSERT_EQ(Run("create table d (x int) insert d values (0), (1), (2), (3), (4), (5), (6), (7), "
+                "(8), (9)"),
+            "done C6\ndone C3 count=10");
+  CancelAfter sink(3);
+  session_->ExecuteBatch(
+      "select count(*) from d a, d b, d c, d e, d f, d g, d h, d i, d j select 'not run'", sink);
+  EXPECT_EQ(Joined(sink.lines), "cols :int!");
+  EXPECT_EQ(Run("select count(*) from d a, d b"), "cols :int!\nrow 100\ndone C1 count=1");
+}
+
 }  // namespace
 }  // namespace tdslite
