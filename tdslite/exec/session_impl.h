@@ -8,8 +8,11 @@
 //   session_set.cc           set, print, raiserror, use
 //   session_waitfor.cc       waitfor delay, waitfor time
 //   session_batch.cc         variables, WHILE, TRY/CATCH, THROW, select into
-//   session_procs.cc         procedures, functions, EXEC, sp_executesql, RPC
-//                            calls, insert ... exec
+//   session_procs.cc         create, alter, drop procedure and function
+//   session_exec.cc          EXEC of a procedure, its arguments, RETURN
+//   session_dynamic.cc       EXEC (string), sp_executesql, RPC calls
+//   session_functions.cc     calls of user-defined scalar functions
+//   session_insert_exec.cc   insert ... exec
 #pragma once
 
 #include <sqlite3.h>
@@ -69,6 +72,12 @@ constexpr uint16_t kCmdAlterTable = 0xD8;
 constexpr int32_t kDefaultTextSize = 4096;
 inline const std::string kNoSource;
 constexpr int32_t kUnlimitedTextSize = 2147483647;
+
+// A name as T-SQL: in brackets; with `parts`, each part of a dotted name
+// (session_exec.cc).
+std::string QuoteName(std::string_view name, bool parts = true);
+// Error 217: procedures and functions nested too deeply (session_exec.cc).
+Message NestingExceeded();
 
 // Errors SQL Server treats as ending the whole batch when they happen while
 // a statement runs (conversion failures).
@@ -294,7 +303,8 @@ class SessionImpl : public Session {
   int procedure_nesting_ = 0;
   static constexpr int kMaxNesting = procs::kMaxNestingLevel;
 
-  // ---- procedures, functions, dynamic SQL (session_procs.cc) ---------------
+  // ---- procedures, functions, dynamic SQL (session_procs.cc, session_exec.cc,
+  // session_dynamic.cc, session_functions.cc, session_insert_exec.cc) -------
 
   enum class ModuleKind { kProcedure, kExecuteSql, kString };
   // What runs: a stored procedure, sp_executesql's statement or EXEC's string.

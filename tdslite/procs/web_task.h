@@ -1,13 +1,19 @@
 // What the web task procedures share between their files: the parameter
-// table and the table of the database that keeps the tasks.
+// table, the table of the database that keeps the tasks, and a call of one
+// of the procedures.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "procs.h"
 
 namespace tdslite::procs {
 
@@ -94,5 +100,144 @@ bool StoreTask(sqlite3* db, const Values& values);
 bool FindTasks(sqlite3* db, const std::optional<std::string>& procname,
                const std::optional<std::string>& outputfile, std::vector<Values>* tasks);
 bool DeleteTask(sqlite3* db, const std::string& procname);
+
+// ---- one call of a web task procedure -------------------------------------------
+//   web_task.cc         the procedures, their checks, the Web Assistant messages
+//   web_task_params.cc  arguments to parameters, integers, @blobfmt
+//   web_task_run.cc     running a task's queries and writing its pages
+
+namespace web_detail {
+
+inline constexpr uint16_t kCmdExec = 0xE0;  // SQL Server's CurCmd for EXECUTE
+
+// Message numbers. The 168xx ones are SQL Server's own Web Assistant
+// messages (severity 11); their number is also the procedure's return status.
+inline constexpr int kNoTaskKeyDrop = 16801;
+inline constexpr int kDropTaskNotFound = 16802;
+inline constexpr int kNoTaskKeyRun = 16803;
+inline constexpr int kQueryFailed = 16805;
+inline constexpr int kQueryMissing = 16812;
+inline constexpr int kParametersInvalid = 16814;
+inline constexpr int kProcNameInvalid = 16815;
+inline constexpr int kOutputFileInvalid = 16816;
+inline constexpr int kCannotOpenOutput = 16821;
+inline constexpr int kCannotOpenTemplate = 16822;
+inline constexpr int kOutOfMemory = 16823;
+inline constexpr int kNoTemplateMarker = 16826;
+inline constexpr int kCannotWriteOutput = 16827;
+inline constexpr int kSingleRowInvalid = 16829;
+inline constexpr int kBlobFmtInvalid = 16830;
+inline constexpr int kBlobFmtNoFile = 16831;
+inline constexpr int kDatabaseInvalid = 16854;
+
+// The page text a task may build before it is refused (16823) rather than
+// grow the server without bound.
+inline constexpr size_t kMaxPageBytes = 256 * 1024 * 1024;
+// SQL Server's limit for a procedure name (sysname).
+inline constexpr size_t kMaxProcNameChars = 128;
+
+// The text of a Web Assistant message number (web_task.cc).
+std::string WebAssistantText(int number, std::string_view procedure);
+
+// One procedure call: where its messages and DONE tokens go.
+class Call {
+ public:
+  Call(std::string_view procedure, int line, ProcedureHost& host, ResultSink& sink)
+      : procedure_(procedure), line_(line), host_(host), sink_(sink) {}
+
+  ProcedureHost& host() { return host_; }
+  ResultSink& sink() { return sink_; }
+  const std::string& procedure() const { return procedure_; }
+  int last_error() const { return last_error_; }
+
+  void Send(Message m, int line) {
+    m.procedure = procedure_;
+    m.line = line;
+    if (m.severity > 10) last_error_ = m.number;
+    sink_.Send(m);
+  }
+
+  // The call was refused before the procedure ran (argument binding and
+  // conversion): the error, then the EXEC statement's DONE with the error bit.
+  int Refuse(Message m, bool in_procedure) {
+    if (in_procedure) {
+      Send(std::move(m), 0);
+    } else {
+      m.line = line_;
+      last_error_ = m.number;
+      sink_.Send(m);
+    }
+    Done d;
+    d.status = kDoneError;
+    d.current_command = kCmdExec;
+    sink_.Finish(d);
+    return last_error_;
+  }
+
+  // A Web Assistant error raised inside the procedure, which then returns
+  // `status`: the message, the raising statement's DONEINPROC, RETURNSTATUS
+  // and DONEPROC.
+  int Fail(int number, int status) {
+    Send(MakeMessage(number, 1, 11, WebAssistantText(number, procedure_)), 1);
+    return FailWithSent(status);
+  }
+  int FailWithSent(int status) {
+    Done in_proc;
+    in_proc.kind = DoneKind::kDoneInProc;
+    in_proc.status = kDoneError;
+    sink_.Finish(in_proc);
+    return Return(status);
+  }
+
+  int Return(int status) {
+    sink_.ReturnStatus(status);
+    Done d;
+    d.kind = DoneKind::kDoneProc;
+    d.current_command = kCmdExec;
+    sink_.Finish(d);
+    return last_error_;
+  }
+
+ private:
+  std::string procedure_;
+  int line_;
+  ProcedureHost& host_;
+  ResultSink& sink_;
+  int last_error_ = 0;
+};
+
+// ---- web_task_params.cc
+
+// Matches arguments to parameters; `supplied` tells which the call gave.
+bool Bind(std::span<const ParamDecl> decls, std::span<const ProcArgument> args, Call& call,
+          Values* values, std::vector<bool>* supplied);
+// Checks the integer parameters and replaces each value by its canonical
+// text; missing and NULL ones take their default.
+bool ConvertIntegers(std::span<const ParamDecl> decls, Call& call, Values* values);
+int64_t IntOf(const Values& values, size_t index);
+bool Given(const Values& values, size_t index);
+
+// One column's entry of @blobfmt: "%n% FILE=name [TPLT=template] [URL=url]".
+struct BlobFormat {
+  size_t column = 0;  // 1-based
+  std::string file;
+  std::string templ;
+  std::string url;
+};
+
+// Parses @blobfmt; answers 0 or the Web Assistant error number.
+int ParseBlobFormat(std::string_view text, std::vector<BlobFormat>* formats);
+// "dir/page.htm" with 3 gives "dir/page3.htm".
+std::string NumberedName(std::string_view name, size_t number);
+
+// ---- web_task_run.cc
+
+// Runs a stored (or just made) task: its query, its hyperlink query, and
+// the page. Answers 0, -1 when the client cancelled, or the error number.
+int RunTask(const Values& task, Call& call);
+// Reports a RunTask outcome: 0 and -1 need nothing more here.
+int FailTask(int rc, Call& call);
+
+}  // namespace web_detail
 
 }  // namespace tdslite::procs

@@ -178,7 +178,8 @@ void CeilingFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 // tds_abs(x, type)
 void AbsFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
-// The date and time types and uniqueidentifier (function_dates.cc).
+// The date and time types and uniqueidentifier (function_dates.cc,
+// function_date_parts.cc, function_date_build.cc, function_guid.cc).
 // Converts to date, time, datetime2 or datetimeoffset; sets the result.
 void ConvertWide(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const ColumnType& to,
                  int style);

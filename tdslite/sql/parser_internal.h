@@ -1,7 +1,10 @@
 // The parser's inside, shared by the parse_*.cc files and parser.cc and
 // nothing else. A recursive descent parser over the lexer's tokens:
 //   parser.cc             the token cursor and ParseBatch
-//   parse_statements.cc   every statement but select
+//   parse_statements.cc   statement dispatch, control of flow, declare/set, exec
+//   parse_dml.cc          insert, update, delete, OUTPUT, table hints
+//   parse_ddl.cc          create/alter/drop of tables, indexes, views; types
+//   parse_modules.cc      create/alter/drop procedure and function
 //   parse_select.cc       select, its FROM list and joins
 //   parse_expressions.cc  expressions, by precedence
 #pragma once
