@@ -34,10 +34,20 @@ def error_of(cur, sql):
     return None, None
 
 
+def framed_page(expected_dir, name):
+    """The expected page `name`: expected/body/NAME.html in place of the body
+    line of the standard frame, expected/frame.html."""
+    with open(os.path.join(expected_dir, "frame.html"), "rb") as f:
+        head, marker, tail = f.read().partition(b"<!-- body -->\n")
+    if not marker:
+        sys.exit("expected/frame.html has no body line")
+    with open(os.path.join(expected_dir, "body", name + ".html"), "rb") as f:
+        return head + f.read() + tail
+
+
 def main():
     binary, expected_dir = sys.argv[1], sys.argv[2]
-    with open(os.path.join(expected_dir, "clients.html"), "rb") as f:
-        expected_page = f.read()
+    expected_page = framed_page(expected_dir, "clients")
     ck = Checker()
     work = tempfile.mkdtemp(prefix="tdslite-webtask-")
     try:

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "recording_sink.h"
 #include "tdslite/exec/session.h"
@@ -74,14 +76,46 @@ class WebTaskTest : public ::testing::Test {
     std::ofstream out(p, std::ios::binary);
     out << text;
   }
-  // The expected page for an output file ("x.htm": expected/x.html); with
-  // TDSLITE_PROCS_UPDATE_EXPECTED set in the environment, `actual` is first written as the new
-  // expected file (for review before it is kept).
+  // The expected page for an output file ("x.htm"). Most pages stand in the
+  // standard frame, kept once in expected/frame.html: expected/body/x.html
+  // holds what replaces the frame's "<!-- body -->" line. A page with a frame
+  // of its own (a template, other headings) is kept whole in
+  // expected/page/x.html. With TDSLITE_PROCS_UPDATE_EXPECTED set in the
+  // environment, `actual` is first written as the new expected file (for
+  // review before it is kept).
   static std::string Expected(const std::string& name, const std::string& actual) {
-    const auto path = std::filesystem::path(TDSLITE_PROCS_EXPECTED) /
-                      std::filesystem::path(name).replace_extension(".html");
-    if (std::getenv("TDSLITE_PROCS_UPDATE_EXPECTED") != nullptr) Write(path, actual);
-    return Read(path);
+    const std::filesystem::path dir(TDSLITE_PROCS_EXPECTED);
+    const auto file = std::filesystem::path(name).replace_extension(".html").filename();
+    const auto [head, tail] = Frame();
+    const bool framed = actual.size() >= head.size() + tail.size() && actual.starts_with(head) &&
+                        actual.ends_with(tail);
+    if (std::getenv("TDSLITE_PROCS_UPDATE_EXPECTED") != nullptr) {
+      std::filesystem::remove(dir / (framed ? "page" : "body") / file);
+      if (framed) {
+        Write(dir / "body" / file,
+              actual.substr(head.size(), actual.size() - head.size() - tail.size()));
+      } else {
+        Write(dir / "page" / file, actual);
+      }
+    }
+    const bool has_body = std::filesystem::exists(dir / "body" / file);
+    const bool has_page = std::filesystem::exists(dir / "page" / file);
+    if (has_body == has_page) {
+      ADD_FAILURE() << file << ": expected exactly one of body/ and page/";
+      return std::string();
+    }
+    return has_page ? Read(dir / "page" / file) : head + Read(dir / "body" / file) + tail;
+  }
+  // The standard frame: what comes before and after the body line.
+  static std::pair<std::string, std::string> Frame() {
+    const std::string frame = Read(std::filesystem::path(TDSLITE_PROCS_EXPECTED) / "frame.html");
+    const std::string marker = "<!-- body -->\n";
+    const size_t at = frame.find(marker);
+    if (at == std::string::npos) {
+      ADD_FAILURE() << "expected/frame.html has no body line";
+      return {};
+    }
+    return {frame.substr(0, at), frame.substr(at + marker.size())};
   }
 
   std::filesystem::path dir_;
