@@ -1,8 +1,6 @@
 /* KTBatch against a tdslite of the test's own. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call LoadPackage
+call ConnectServer
 
 /* Every result set on three levels: status, dbcount, columns, values. */
 c.0 = 6

@@ -2,8 +2,7 @@
    (with_tdslite.sh: KTDB_SERVER, login ktdb/secret). */
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call Check 'load', KTLoadFuncs(), '1'
+call Check 'load', LoadPackage(), '1'
 
 /* Incorrect calls: a missing user, and texts beyond 128 bytes (or with a
    NUL byte, which DB-Library would cut at); nothing is opened. */

@@ -1,12 +1,10 @@
 /* KTCurTimeStamp against a tdslite of the test's own: the server's time in
    its date styles, the style argument, refused styles, the KT.! variables
    left alone; then every function of this group once the server is gone. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'before connect', KTCurTimeStamp(), '0'
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call ConnectServer
 
 /* Style 0 (mon dd yyyy hh:miAM): no argument, 0, and every argument that is
    not a decimal number of 1 to 9 digits. */

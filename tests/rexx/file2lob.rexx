@@ -1,12 +1,10 @@
 /* KTFile2LOB against a tdslite of the test's own: files into text and image
    values, read back with KTLOB2File and compared byte for byte. The large
    files (1 MiB, 64 MiB) are made under /tmp and removed at the end. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 big = '/tmp/ktdb-file2lob.' || random(1, 99999)
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'refused before connecting', KTFile2LOB('x', 'b', 'i'), ''
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call ConnectServer
 
 /* Every row starts with a value: a NULL value has no text pointer. */
 c.0 = 1

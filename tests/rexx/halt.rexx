@@ -8,11 +8,9 @@
    to the interpreter once the call waits. A call that does not return
    promptly runs into the test's time limit. */
 signal on halt
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 how = value('KTDB_HALT_CALL', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call Check 'load', KTLoadFuncs(), '1'
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call Check 'load', LoadPackage(), '1'
+server = ConnectServer()
 call Check 'a short wait', KTSelectData("waitfor delay '00:00:00.100'", 'r.'), '1'
 call Check 'a short wait: no rows', r.0, '0'
 

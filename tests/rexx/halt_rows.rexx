@@ -4,10 +4,8 @@
    it and the connection still works. The script creates the file
    "waiting" just before the call; interrupt.sh then sends SIGINT. */
 signal on halt
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call Check 'load', KTLoadFuncs(), '1'
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call Check 'load', LoadPackage(), '1'
+call ConnectServer
 q.0 = 1
 q.1 = 'create table w (id int)'
 do i = 1 to 100

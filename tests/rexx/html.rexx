@@ -3,18 +3,14 @@
    text of every composed call is checked by the unit tests
    (tests/web/html_compose_test.cc); this script checks what reaches the
    server and what it makes of it. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 root = value('KTDB_FILE_ROOT', , 'ENVIRONMENT')
 page = root'/daily.htm'
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'refused before connecting', KTHTML('web'), '0'
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
-c.0 = 3
-c.1 = 'create table staff (name varchar(20))'
-c.2 = "insert into staff values ('Alice')"
-c.3 = "insert into staff values ('Bob <&>')"
-call Check 'setup', KTBatch('c.', 'r.'), '1'
+call ConnectServer
+call Setup 'create table staff (name varchar(20))',,
+           "insert into staff values ('Alice')",,
+           "insert into staff values ('Bob <&>')"
 address system 'rm -f "'page'"'
 
 /* A task is made and run at once: the page holds the query's rows. */

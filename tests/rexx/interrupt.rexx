@@ -25,8 +25,7 @@ call lineout conf, '  timeout = 2'
 call lineout conf
 call value 'FREETDSCONF', conf, 'ENVIRONMENT'
 
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'connect through the section', KTConnect('ktdb', 'secret', 'slow'), '1'
 call Check 'served', KTSelectOne('select 40 + 2'), '42'
 

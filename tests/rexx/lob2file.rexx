@@ -1,16 +1,12 @@
 /* KTLOB2File against a tdslite of the test's own: text and image values
    into files, byte for byte. The values are put in with plain statements
    here, so that this script does not depend on KTFile2LOB. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'refused before connecting', KTLOB2File('x', 'b', 'i'), ''
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call ConnectServer
 
-c.0 = 2
-c.1 = 'create table b (id int, i image null, t text null, v varchar(20) null, n int null)'
-c.2 = "insert into b values (0, NULL, NULL, 'vee', 5)"
-call Check 'setup', KTBatch('c.', 'r.'), '1'
+call Setup 'create table b (id int, i image null, t text null, v varchar(20) null, n int null)',,
+           "insert into b values (0, NULL, NULL, 'vee', 5)"
 
 /* Byte-exact values around the piece size, binary zeros and line ends
    included, in an image and in a text column. */

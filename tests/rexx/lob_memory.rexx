@@ -4,18 +4,14 @@
    the process by less than 8 MiB (KTLOB2File reads the value in pieces with
    readtext, so the client library never holds it whole). The file is made
    and compared by the shell, outside this process. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 size = 256 * 1048576
 big = '/tmp/ktdb-lob-memory.' || random(1, 99999)
 /* The big files are removed whatever happens. */
 signal on syntax name Broken
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
-c.0 = 2
-c.1 = 'create table m (id int, i image null)'
-c.2 = 'insert into m values (1, 0x00)'
-call Check 'setup', KTBatch('c.', 'r.'), '1'
+call LoadPackage
+call ConnectServer
+call Setup 'create table m (id int, i image null)',,
+           'insert into m values (1, 0x00)'
 address system 'head -c' size '/dev/urandom >' big'.in'
 
 call ResetPeak

@@ -4,15 +4,11 @@
    the server's code page has no place for, is refused whole: "0", the old
    value kept, and KT.!DBERRSTR names the byte offset and where such a file
    can go instead. Run at the package's TDS version (7.4) and again at 7.0 (TDSVER). */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 big = '/tmp/ktdb-lob-text.' || random(1, 99999)
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
-c.0 = 2
-c.1 = 'create table u (id int, t text null, n ntext null, i image null)'
-c.2 = "insert into u values (1, 'old', N'old', 0x00)"
-call Check 'setup', KTBatch('c.', 'r.'), '1'
+call LoadPackage
+server = ConnectServer()
+call Setup 'create table u (id int, t text null, n ntext null, i image null)',,
+           "insert into u values (1, 'old', N'old', 0x00)"
 
 e = 'C3A9'x        /* é: two bytes of UTF-8, one of code page 1252 */
 euro = 'E282AC'x   /* €: three bytes, one in code page 1252 (0x80) */

@@ -3,8 +3,7 @@
    TDSVER names. */
 server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 
 /* A login that times out reports the time-out (20003), not the "connection
    failed" (20002) that follows it. The stopped server still accepts the

@@ -1,11 +1,9 @@
 /* KTSelectCols against a tdslite of the test's own: one description line
    per column (label, type name, width, upper-cased), the column count,
    unnamed columns, rejected and refused statements. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'before connect', KTSelectCols('select 1', 'c.'), '0'
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call ConnectServer
 
 /* Every type tdslite can send. The type names are FreeTDS's (dbprtype):
    every character type arrives as char, varbinary as binary. float and

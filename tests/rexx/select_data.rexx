@@ -1,9 +1,7 @@
 /* KTSelectData and the statement argument, against a tdslite of the test's
    own. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call LoadPackage
+call ConnectServer
 call Check 'create', KTSelectData('create table t (a int, b varchar(20), c int)', 'r.'), '1'
 do i = 1 to 5
   call Check 'insert' i, KTSelectData("insert into t values ("i", 'row" i"', NULL)", 'r.'), '1'

@@ -2,11 +2,9 @@
    fields counted in characters, alignment by type, NULL text, fill
    character, row limit, lines longer than the line buffer, rejected and
    refused statements. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'before connect', KTSelectForm('select 1', 'f.'), '0'
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call ConnectServer
 
 /* A character column "name" of 10 and an int column "id": fields of 11 and
    12 characters, each followed by two blanks. */

@@ -1,16 +1,12 @@
 /* KTSelectOne against a tdslite of the test's own. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call LoadPackage
+call ConnectServer
 /* Long values travel as text, which the server cuts at its text size. */
-c.0 = 5
-c.1 = 'create table t (a int, b varchar(300), n int)'
-c.2 = "insert into t values (1, 'one', NULL)"
-c.3 = "insert into t values (2, 'two', 7)"
-c.4 = 'create table big (id int, c text)'
-c.5 = 'set textsize 2147483647'
-call Check 'setup', KTBatch('c.', 'r.'), '1'
+call Setup 'create table t (a int, b varchar(300), n int)',,
+           "insert into t values (1, 'one', NULL)",,
+           "insert into t values (2, 'two', 7)",,
+           'create table big (id int, c text)',,
+           'set textsize 2147483647'
 
 /* The first column of the first row; the rest is discarded by the next
    call. */

@@ -1,11 +1,9 @@
 /* The server dies mid-session: every later call answers without crashing,
    the KT.! variables say the connection is dead, and KTConnectReset still
    works. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
 serverPid = value('KTDB_SERVER_PID', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call LoadPackage
+server = ConnectServer()
 call Check 'create', KTSelectData('create table t (a int)', 'r.'), '1'
 call Check 'insert', KTSelectData('insert into t values (1) insert into t values (2)', 'r.'), '1'
 /* Rows left unread when the server goes. */

@@ -3,10 +3,8 @@
    count costs no unbounded work; and the NULL text's first-character rule.
    Run against a tdslite of the test's own, at the protocol version TDSVER
    names. */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call LoadPackage
+call ConnectServer
 call Check 'create', KTSelectData('create table t (a int)', 'r.'), '1'
 
 /* KTBatch: an unset or empty statement variable anywhere stops the whole

@@ -5,8 +5,7 @@ user = value('KTDB_USER', , 'ENVIRONMENT')
 if user = '' then user = 'ktdb'
 password = value('KTDB_PASSWORD', , 'ENVIRONMENT')
 if password = '' then password = 'secret'
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
+call LoadPackage
 call Check 'connect', KTConnect(user, password, server), '1'
 
 guid = "cast('6F9619FF-8B86-D011-B42D-00C04FC964FF' as uniqueidentifier) as u"

@@ -1,10 +1,8 @@
 /* Value text of every type tdslite sends: the longest values of each
    numeric and date type come back whole, as DB-Library writes them, and
    character data comes back byte for byte (UTF-8 end to end). */
-server = value('KTDB_SERVER', , 'ENVIRONMENT')
-call RxFuncAdd 'KTLoadFuncs', 'rexxktdb', 'KTLoadFuncs'
-call KTLoadFuncs
-call Check 'connect', KTConnect('ktdb', 'secret', server), '1'
+call LoadPackage
+call ConnectServer
 
 /* expression ==> expected text */
 cases = ,
@@ -47,13 +45,11 @@ end
 /* Stored and read back: text, ntext and image within the text size,
    non-ASCII text byte for byte (char(4) holds 'é' and three blanks), NULL
    and empty values of every kind. */
-c.0 = 5
-c.1 = 'set textsize 100000'
-c.2 = 'create table v (k int, t text, n ntext, i image, c char(4), u nvarchar(10))'
-c.3 = "insert into v values (1, 'Grüße € text', N'日本語 ntext', 0x0102ff, 'é', N'ħ')"
-c.4 = "insert into v values (2, NULL, NULL, NULL, NULL, NULL)"
-c.5 = "insert into v values (3, '', N'', 0x, '', N'')"
-call Check 'setup', KTBatch('c.', 'r.'), '1'
+call Setup 'set textsize 100000',,
+           'create table v (k int, t text, n ntext, i image, c char(4), u nvarchar(10))',,
+           "insert into v values (1, 'Grüße € text', N'日本語 ntext', 0x0102ff, 'é', N'ħ')",,
+           "insert into v values (2, NULL, NULL, NULL, NULL, NULL)",,
+           "insert into v values (3, '', N'', 0x, '', N'')"
 call Check 'read back', KTSelectData('select t, n, i, c, u from v order by k', 'r.', 3, '~'), '1'
 call Check 'row 1', r.1.1'|'r.1.2'|'r.1.3'|'r.1.4'|'r.1.5, 'Grüße € text|日本語 ntext|0102ff|é   |ħ'
 call Check 'row 2 (NULL)', r.2.1'|'r.2.2'|'r.2.3'|'r.2.4'|'r.2.5, '~|~|~|~|~'
