@@ -42,29 +42,25 @@ int32_t Days(int y, int m, int d) {
   return days_from_civil(y, m, d) - days_from_civil(1900, 1, 1);
 }
 
-Value Int(int64_t v) {
+// A non-NULL value with `field` set to `v`.
+template <typename Field, typename T>
+Value NonNull(Field Value::*field, T v) {
   Value x;
   x.is_null = false;
-  x.i = v;
+  x.*field = std::move(v);
   return x;
+}
+Value Int(int64_t v) {
+  return NonNull(&Value::i, v);
 }
 Value Flt(double v) {
-  Value x;
-  x.is_null = false;
-  x.f = v;
-  return x;
+  return NonNull(&Value::f, v);
 }
 Value Str(std::string v) {
-  Value x;
-  x.is_null = false;
-  x.bytes = std::move(v);
-  return x;
+  return NonNull(&Value::bytes, std::move(v));
 }
 Value Dec(__int128 v) {
-  Value x;
-  x.is_null = false;
-  x.dec = v;
-  return x;
+  return NonNull(&Value::dec, v);
 }
 // 10^digits - 1: the largest decimal of that precision.
 __int128 Nines(int digits) {
@@ -74,10 +70,7 @@ __int128 Nines(int digits) {
 }
 
 Value Dt(int32_t days, uint32_t ticks) {
-  Value x;
-  x.is_null = false;
-  x.dt = {days, ticks};
-  return x;
+  return NonNull(&Value::dt, DateTimeValue{days, ticks});
 }
 
 ColumnDesc Col(std::string name, TypeId id, int32_t length = 0, uint8_t p = 0, uint8_t s = 0,

@@ -25,20 +25,55 @@ TEST(Rpc, SubstitutesParametersOutsideLiteralsAndComments) {
   for (const Case& c : cases) EXPECT_EQ(SubstituteParameters(c.sql, p), c.expected) << c.sql;
 }
 
+// A call of a procedure by its id (10: sp_executesql), no option flags.
+void PutProcId(std::string& r, uint16_t id) {
+  PutU16(r, 0xFFFF);
+  PutU16(r, id);
+  PutU16(r, 0);
+}
+
+// A parameter's name, status byte (not output) and type byte.
+void PutParamHeader(std::string& r, std::string_view name, uint8_t type) {
+  PutBVarchar(r, name);
+  PutU8(r, 0);
+  PutU8(r, type);
+}
+
+// An NVARCHAR(4000) parameter's header, TYPE_INFO and collation.
+void PutNVarcharHeader(std::string& r, std::string_view name) {
+  PutParamHeader(r, name, 0xE7);
+  PutU16(r, 8000);
+  r.append("\x09\x04\xd0\x00\x34", 5);
+}
+
+// An NVARCHAR(4000) parameter holding `text` (UTF-16 on the wire).
+void PutNVarchar(std::string& r, std::string_view name, std::string_view text) {
+  PutNVarcharHeader(r, name);
+  const std::string utf16 = Utf8ToUtf16(text);
+  PutU16(r, static_cast<uint16_t>(utf16.size()));
+  r += utf16;
+}
+
+// sp_executesql `sql` with the declarations `decl` and one parameter `name`:
+// `typed` is its type byte, TYPE_INFO and value.
+std::string OneParameterRequest(std::string_view sql, std::string_view decl, std::string_view name,
+                                std::string_view typed) {
+  std::string r;
+  PutProcId(r, 10);
+  PutNVarchar(r, "", sql);
+  PutNVarchar(r, "", decl);
+  PutParamHeader(r, name, static_cast<uint8_t>(typed[0]));
+  r += typed.substr(1);
+  return r;
+}
+
 // sp_executesql by id, statement as NVARCHAR(max) (PLP), declarations, then
 // an INTN(8), a NULL NVARCHAR(4000) and a DATETIMN.
 std::string ExecuteSqlRequest() {
   std::string r;
-  PutU16(r, 0xFFFF);
-  PutU16(r, 10);
-  PutU16(r, 0);
-  auto param_header = [&](std::string_view name, uint8_t type) {
-    PutBVarchar(r, name);
-    PutU8(r, 0);
-    PutU8(r, type);
-  };
+  PutProcId(r, 10);
   std::string stmt = Utf8ToUtf16("select @a, @b, @c");
-  param_header("", 0xE7);
+  PutParamHeader(r, "", 0xE7);
   PutU16(r, 0xFFFF);
   r.append("\x09\x04\xd0\x00\x34", 5);
   PutU64(r, stmt.size());
@@ -47,21 +82,14 @@ std::string ExecuteSqlRequest() {
   PutU32(r, static_cast<uint32_t>(stmt.size() - 4));
   r.append(stmt.substr(4));
   PutU32(r, 0);
-  std::string decl = Utf8ToUtf16("@a bigint");
-  param_header("", 0xE7);
-  PutU16(r, 8000);
-  r.append("\x09\x04\xd0\x00\x34", 5);
-  PutU16(r, static_cast<uint16_t>(decl.size()));
-  r += decl;
-  param_header("@a", 0x26);
+  PutNVarchar(r, "", "@a bigint");
+  PutParamHeader(r, "@a", 0x26);
   PutU8(r, 8);
   PutU8(r, 8);
   PutU64(r, static_cast<uint64_t>(-5));
-  param_header("@b", 0xE7);
-  PutU16(r, 8000);
-  r.append("\x09\x04\xd0\x00\x34", 5);
+  PutNVarcharHeader(r, "@b");
   PutU16(r, 0xFFFF);
-  param_header("@c", 0x6F);
+  PutParamHeader(r, "@c", 0x6F);
   PutU8(r, 8);
   PutU8(r, 8);
   PutU32(r, 45349);     // 2024-02-29
@@ -93,33 +121,9 @@ TEST(Rpc, DecodesExecuteSqlParameters) {
 
 // sp_executesql 'select @f' with one float parameter of `bytes` (FLTN).
 std::string FloatRequest(std::string_view bytes) {
-  std::string r;
-  PutU16(r, 0xFFFF);
-  PutU16(r, 10);
-  PutU16(r, 0);
-  std::string stmt = Utf8ToUtf16("select @f");
-  PutBVarchar(r, "");
-  PutU8(r, 0);
-  PutU8(r, 0xE7);
-  PutU16(r, 8000);
-  r.append("\x09\x04\xd0\x00\x34", 5);
-  PutU16(r, static_cast<uint16_t>(stmt.size()));
-  r += stmt;
-  std::string decl = Utf8ToUtf16("@f float");
-  PutBVarchar(r, "");
-  PutU8(r, 0);
-  PutU8(r, 0xE7);
-  PutU16(r, 8000);
-  r.append("\x09\x04\xd0\x00\x34", 5);
-  PutU16(r, static_cast<uint16_t>(decl.size()));
-  r += decl;
-  PutBVarchar(r, "@f");
-  PutU8(r, 0);
-  PutU8(r, 0x6D);
-  PutU8(r, static_cast<uint8_t>(bytes.size()));
-  PutU8(r, static_cast<uint8_t>(bytes.size()));
-  r += bytes;
-  return r;
+  const char size = static_cast<char>(bytes.size());
+  return OneParameterRequest("select @f", "@f float", "@f",
+                             std::string{'\x6D', size, size} + std::string(bytes));
 }
 
 // A NaN or an infinity has no literal: refused with a message, never turned
@@ -162,9 +166,7 @@ TEST(Rpc, OtherProceduresByNameCarryTheirArgumentsInOrder) {
   PutUsVarchar(r, "dbo.p_out");
   PutU16(r, 0);
   // @a = 21 (int4), then an output int with no name.
-  PutBVarchar(r, "@a");
-  PutU8(r, 0);
-  PutU8(r, kIntN);
+  PutParamHeader(r, "@a", kIntN);
   PutU8(r, 4);
   PutU8(r, 4);
   PutU32(r, 21);
@@ -191,40 +193,9 @@ TEST(Rpc, OtherProceduresByNameCarryTheirArgumentsInOrder) {
 
 TEST(Rpc, RefusesProcedureIdsOtherThanExecuteSql) {
   std::string r;
-  PutU16(r, 0xFFFF);
-  PutU16(r, 12);  // sp_prepexec
-  PutU16(r, 0);
+  PutProcId(r, 12);  // sp_prepexec
   RpcCall call;
   EXPECT_EQ(ParseRpc(r, TdsVersion::k74, &call), RpcParseResult::kUnsupported);
-}
-
-}  // namespace
-}  // namespace tdslite::protocol
-
-namespace tdslite::protocol {
-namespace {
-
-// sp_executesql 'select @p' with one parameter: `typed` is its type byte,
-// TYPE_INFO and value.
-std::string OneParameterRequest(std::string_view typed) {
-  std::string r;
-  PutU16(r, 0xFFFF);
-  PutU16(r, 10);
-  PutU16(r, 0);
-  for (std::string_view text : {"select @p", "@p int"}) {
-    std::string utf16 = Utf8ToUtf16(text);
-    PutBVarchar(r, "");
-    PutU8(r, 0);
-    PutU8(r, 0xE7);
-    PutU16(r, 8000);
-    r.append("\x09\x04\xd0\x00\x34", 5);
-    PutU16(r, static_cast<uint16_t>(utf16.size()));
-    r += utf16;
-  }
-  PutBVarchar(r, "@p");
-  PutU8(r, 0);
-  r += typed;
-  return r;
 }
 
 // Date, time and uniqueidentifier parameters keep their type (and every
@@ -257,7 +228,8 @@ TEST(Rpc, DateTimeAndGuidParametersAreTyped) {
   };
   for (const auto& c : cases) {
     RpcCall call;
-    RpcParseResult result = ParseRpc(OneParameterRequest(c.typed), TdsVersion::k74, &call);
+    RpcParseResult result =
+        ParseRpc(OneParameterRequest("select @p", "@p int", "@p", c.typed), TdsVersion::k74, &call);
     if (c.sql == nullptr) {
       EXPECT_EQ(result, RpcParseResult::kMalformed) << c.what;
       continue;
