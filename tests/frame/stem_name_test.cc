@@ -1,44 +1,47 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
+#include <string_view>
 
 #include "frame/frame.h"
 
 namespace {
 
-TEST(StemName, UpperCasesTheStemAndWritesEachSuffixBehindIt) {
+class StemName : public ::testing::Test {
+ protected:
   std::array<char, ktdb::kStemBufferSize> buffer;
-  ktdb::StemName name(buffer);
+  ktdb::StemName name{buffer};
+};
+
+// The stem is taken by its length (not up to a terminator), only its letters
+// a to z are upper-cased, and no period is added between stem and suffix.
+TEST_F(StemName, UpperCasesTheStemAndWritesTheSuffixBehindIt) {
+  using namespace std::string_view_literals;
+  const struct {
+    std::string_view stem, suffix, name;
+  } cases[] = {
+      {"rows.", "1.2", "ROWS.1.2"},
+      {"my_Stem!\xe4z", "3", "MY_STEM!\xe4Z3"},
+      {"ab\0c."sv, "1", "AB\0C.1"sv},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(name.SetStem(c.stem)) << c.name;
+    ASSERT_TRUE(name.SetSuffix(c.suffix)) << c.name;
+    EXPECT_EQ(name.Name(), c.name);
+    EXPECT_EQ(buffer[c.name.size()], '\0') << c.name;
+  }
+}
+
+TEST_F(StemName, ALaterSuffixReplacesTheEarlierOne) {
   ASSERT_TRUE(name.SetStem("rows."));
   ASSERT_TRUE(name.SetSuffix("1.2"));
-  EXPECT_EQ(name.Name(), "ROWS.1.2");
-  EXPECT_EQ(name.Name().size(), 8u);
-  EXPECT_EQ(buffer[8], '\0');
-  // A later suffix replaces the earlier one, including a longer one.
   ASSERT_TRUE(name.SetSuffix("0"));
   EXPECT_EQ(name.Name(), "ROWS.0");
   EXPECT_EQ(buffer[6], '\0');
 }
 
-TEST(StemName, ChangesOnlyTheLettersAToZAndAddsNoPeriod) {
-  std::array<char, ktdb::kStemBufferSize> buffer;
-  ktdb::StemName name(buffer);
-  ASSERT_TRUE(name.SetStem("my_Stem!\xe4z"));
-  ASSERT_TRUE(name.SetSuffix("3"));
-  EXPECT_EQ(name.Name(), "MY_STEM!\xe4Z3");
-}
-
-TEST(StemName, TakesTheStemByItsLengthNotByATerminator) {
-  std::array<char, ktdb::kStemBufferSize> buffer;
-  ktdb::StemName name(buffer);
-  ASSERT_TRUE(name.SetStem(std::string_view("ab\0c.", 5)));
-  ASSERT_TRUE(name.SetSuffix("1"));
-  EXPECT_EQ(name.Name(), std::string_view("AB\0C.1", 6));
-}
-
-TEST(StemName, KeepsStemAndSuffixWithinTheBuffer) {
-  std::array<char, ktdb::kStemBufferSize> buffer;
-  ktdb::StemName name(buffer);
+TEST_F(StemName, KeepsStemAndSuffixWithinTheBuffer) {
   // 255 characters and the terminator fill the 256 bytes exactly.
   EXPECT_FALSE(name.SetStem(std::string(256, 'a')));
   ASSERT_TRUE(name.SetStem(std::string(255, 'a')));

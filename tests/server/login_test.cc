@@ -84,7 +84,8 @@ class ConfiguredCharset : public ::testing::Test {
 };
 
 TEST_F(ConfiguredCharset, TheServersSectionOrGlobal) {
-  Write(
+  // Section names and keys are case-insensitive, blanks inside a key fold.
+  const char* const sections =
       "; a comment\n"
       "[global]\n"
       "  tds version = auto\n"
@@ -92,19 +93,26 @@ TEST_F(ConfiguredCharset, TheServersSectionOrGlobal) {
       "  host = db\n"
       "  Client   Charset = ISO-8859-1\n"
       "[other]\n"
-      "  host = x\n");
-  EXPECT_EQ(ktdb::ConfiguredClientCharset("prod"), "ISO-8859-1");
-  EXPECT_EQ(ktdb::ConfiguredClientCharset("PROD"), "ISO-8859-1");
-  EXPECT_EQ(ktdb::ConfiguredClientCharset("other"), "");
-  EXPECT_EQ(ktdb::ConfiguredClientCharset("127.0.0.1:1433"), "");
-
-  Write(
+      "  host = x\n";
+  // A server without a section of its own takes [global]'s.
+  const char* const global =
       "[global]\n"
       "client charset = CP1252\n"
       "[prod]\n"
-      "client charset = UTF-8\n");
-  EXPECT_EQ(ktdb::ConfiguredClientCharset("prod"), "UTF-8");
-  EXPECT_EQ(ktdb::ConfiguredClientCharset("elsewhere"), "CP1252");
+      "client charset = UTF-8\n";
+  const struct {
+    const char* conf;
+    const char* server;
+    const char* charset;
+  } cases[] = {
+      {sections, "prod", "ISO-8859-1"}, {sections, "PROD", "ISO-8859-1"},
+      {sections, "other", ""},          {sections, "127.0.0.1:1433", ""},
+      {global, "prod", "UTF-8"},        {global, "elsewhere", "CP1252"},
+  };
+  for (const auto& c : cases) {
+    Write(c.conf);
+    EXPECT_EQ(ktdb::ConfiguredClientCharset(c.server), c.charset) << c.server;
+  }
 }
 
 TEST_F(ConfiguredCharset, VersionAndEncryptionOfTheServersSection) {
