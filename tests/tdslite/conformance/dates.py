@@ -10,7 +10,7 @@ import sys
 
 import pytds
 
-from harness import Checker, Server
+from harness import Checker, Server, connect, first_value
 
 A = "'2024-02-29 13:45:07.123'"
 B = "'2024-01-05 09:05:00'"
@@ -52,13 +52,11 @@ INVALID_STYLES = (15, 16, 19, 26, 99, 115, 119, 122, 128, 129, 132, 200)
 def main():
     ck = Checker()
     with Server(sys.argv[1]) as server:
-        conn = pytds.connect(server="127.0.0.1", port=server.port, user="sa", password="",
-                             autocommit=True, login_timeout=10, timeout=60)
+        conn = connect(server.port)
         cur = conn.cursor()
 
         def one(sql):
-            cur.execute(sql)
-            return cur.fetchall()[0][0]
+            return first_value(cur, sql)
 
         def error(sql):
             try:

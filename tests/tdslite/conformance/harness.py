@@ -114,6 +114,23 @@ class Checker:
         sys.exit(0)
 
 
+def connect(port, **options):
+    """A python3-tds connection as sa to the tdslite on the loopback `port`:
+    autocommit, a 10 s login and a 60 s query time-out unless `options` (any
+    of pytds.connect's) say otherwise."""
+    import pytds  # only the client-driven tests need it
+    settings = dict(server="127.0.0.1", port=port, user="sa", password="", autocommit=True,
+                    login_timeout=10, timeout=60)
+    settings.update(options)
+    return pytds.connect(**settings)
+
+
+def first_value(cur, sql):
+    """The first column of the first row `sql` answers."""
+    cur.execute(sql)
+    return cur.fetchall()[0][0]
+
+
 def wait_until(pred, timeout=10.0):
     end = time.time() + timeout
     while time.time() < end:

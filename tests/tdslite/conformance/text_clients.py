@@ -9,7 +9,7 @@ import sys
 
 import pytds
 
-from harness import Checker, Server
+from harness import Checker, Server, connect, first_value
 
 
 def data(n):
@@ -19,13 +19,11 @@ def data(n):
 def main():
     ck = Checker()
     with Server(sys.argv[1]) as server:
-        conn = pytds.connect(server="127.0.0.1", port=server.port, user="sa", password="",
-                             autocommit=True, login_timeout=10, timeout=120)
+        conn = connect(server.port, timeout=120)
         cur = conn.cursor()
 
         def one(sql):
-            cur.execute(sql)
-            return cur.fetchall()[0][0]
+            return first_value(cur, sql)
 
         cur.execute("create table tc (id int not null primary key, i image null, t text null)")
         cur.execute("insert into tc values (1, null, null)")

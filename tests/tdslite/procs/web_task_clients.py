@@ -16,12 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import pytds  # noqa: E402
 from pytds.tds_base import TDS70, TDS74  # noqa: E402
 
-from harness import Checker, Server, tsql  # noqa: E402
-
-
-def connect(port, version):
-    return pytds.connect(server="127.0.0.1", port=port, user="sa", password="",
-                         tds_version=version, autocommit=True, login_timeout=10, timeout=60)
+from harness import Checker, Server, connect, tsql  # noqa: E402
 
 
 def error_of(cur, sql):
@@ -60,7 +55,7 @@ def main():
         args = ("--file-root", root, "--database", db)
         with Server(binary, *args) as srv:
             for version, tag in ((TDS70, "7.0"), (TDS74, "7.4")):
-                with connect(srv.port, version) as conn:
+                with connect(srv.port, tds_version=version) as conn:
                     cur = conn.cursor()
                     if tag == "7.0":
                         cur.execute("create table staff (id int not null, name varchar(20) "
@@ -109,7 +104,7 @@ def main():
         # The tasks are in the database: a new server process runs them.
         os.remove(os.path.join(root, "daily74.htm"))
         with Server(binary, *args) as srv:
-            with connect(srv.port, TDS74) as conn:
+            with connect(srv.port, tds_version=TDS74) as conn:
                 cur = conn.cursor()
                 cur.execute("sp_runwebtask @procname='daily74'")
                 with open(os.path.join(root, "daily74.htm"), "rb") as f:
