@@ -1,6 +1,6 @@
 # Starting and stopping a tdslite of one's own: sourced (bash) by every
 # script that runs something against one (examples/run.sh and demo.sh,
-# tests/rexx/with_tdslite.sh, bench/package/run.sh and bench/lob/run.sh).
+# tests/rexx/with_tdslite.sh, and the benchmarks through bench/bench_start.sh).
 # Safe under set -eu.
 #
 #   tdslite_start TDSLITE [OPTION...]

@@ -9,27 +9,13 @@
 #   MIB  the value's size in MiB (default 256); the files go under /tmp and
 #        are removed afterwards.
 set -euo pipefail
-if [ $# -lt 4 ]; then
-  echo "usage: $0 TDSLITE LIBRARY_DIR LOB_BENCH REGINA [MIB]" >&2
-  exit 2
-fi
-tdslite=$1
-libdir=$(cd "$2" && pwd)
-lob=$3
-regina=$4
-mib=${5:-256}
 here="$(cd "$(dirname "$0")" && pwd)"
-export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
-
+. "$here/../bench_start.sh"
+bench_start "LOB_BENCH REGINA [MIB]" "$@"
+lob=$program
+mib=${extra:-256}
 work=$(mktemp -d "${TMPDIR:-/tmp}/ktdb-lob-bench.XXXXXX")
-. "$here/../../examples/tdslite_server.sh"
-stop_server() {
-  tdslite_stop
-  rm -rf "$work"
-}
-trap stop_server EXIT
-tdslite_start "$tdslite" --user bench:bench || exit 1
-server=$TDSLITE_ADDRESS
+bench_cleanup() { rm -rf "$work"; }
 
 "$lob" "$server" setup
 head -c $((mib * 1048576)) /dev/urandom >"$work/in"

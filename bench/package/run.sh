@@ -10,22 +10,11 @@
 #   ROUNDS       KTSelectOne calls to time (default 5000)
 # Each figure is the best of three runs.
 set -euo pipefail
-if [ $# -lt 4 ]; then
-  echo "usage: $0 TDSLITE LIBRARY_DIR DBLIB_BENCH REGINA [ROUNDS]" >&2
-  exit 2
-fi
-tdslite=$1
-libdir=$(cd "$2" && pwd)
-dblib=$3
-regina=$4
-rounds=${5:-5000}
 here="$(cd "$(dirname "$0")" && pwd)"
-export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
-
-. "$here/../../examples/tdslite_server.sh"
-trap tdslite_stop EXIT
-tdslite_start "$tdslite" --user bench:bench || exit 1
-server=$TDSLITE_ADDRESS
+. "$here/../bench_start.sh"
+bench_start "DBLIB_BENCH REGINA [ROUNDS]" "$@"
+dblib=$program
+rounds=${extra:-5000}
 
 "$dblib" "$server" fill
 
