@@ -5,7 +5,8 @@
 #   bench_start "PROGRAM [EXTRA]" "$@"
 #     With fewer than four arguments, prints the usage (the first argument
 #     names the last three) and exits 2. Otherwise sets tdslite, program,
-#     regina and extra (empty when absent), puts LIBRARY_DIR first on
+#     regina, extra (empty when absent) and here (the folder of the script
+#     that runs), puts LIBRARY_DIR first on
 #     LD_LIBRARY_PATH, starts tdslite with the login bench/bench, stopped
 #     when the script exits (after bench_cleanup, should the script define
 #     it), and sets server to its address.
@@ -21,6 +22,7 @@ bench_start() {
   program=$3
   regina=$4
   extra=${5:-}
+  here="$(cd "$(dirname "$0")" && pwd)"
   local libdir
   libdir=$(cd "$2" && pwd)
   export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"

@@ -9,8 +9,7 @@
 #   MIB  the value's size in MiB (default 256); the files go under /tmp and
 #        are removed afterwards.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
-. "$here/../bench_start.sh"
+. "$(dirname "$0")/../bench_start.sh"
 bench_start "LOB_BENCH REGINA [MIB]" "$@"
 lob=$program
 mib=${extra:-256}

@@ -10,8 +10,7 @@
 #   ROUNDS       KTSelectOne calls to time (default 5000)
 # Each figure is the best of three runs.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
-. "$here/../bench_start.sh"
+. "$(dirname "$0")/../bench_start.sh"
 bench_start "DBLIB_BENCH REGINA [ROUNDS]" "$@"
 dblib=$program
 rounds=${extra:-5000}
