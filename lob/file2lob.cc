@@ -358,11 +358,9 @@ APIRET File2Lob(const Arguments& args, Result& result) {
   ErrorCount = 0;
   // Everything that makes the call incorrect is checked before anything is
   // opened or sent: the names must fit their fields and hold no NUL byte.
-  const std::string_view name = args.Text(1);
   const std::string_view table = args.Text(2);
   const std::string_view column = args.Text(3);
-  if (name.find('\0') != std::string_view::npos || !CopyBounded(File2LobName, name) ||
-      !ComposeLobSelect(column, table, args.Text(4)) || !ComposeObjectName(table, column)) {
+  if (!TakeFileAndObject(args, File2LobName) || !ComposeLobSelect(column, table, args.Text(4))) {
     return LeaveCall(kIncorrectCall);
   }
   const bool logged = args.Present(5);

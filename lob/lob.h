@@ -117,6 +117,14 @@ bool ComposeLengthQuestion(std::string_view column, std::string_view table, cons
 // characters) or holds a NUL byte: an incorrect call.
 bool ComposeObjectName(std::string_view table, std::string_view column);
 
+// The arguments KTLOB2File and KTFile2LOB share, checked before anything is
+// opened or sent: the file name (argument 1) copied into `fileName`,
+// terminated, and the object name of the table (argument 2) and column
+// (argument 3) composed (ComposeObjectName). Answers false when the file name
+// holds a NUL byte (it would open a file other than the one named) or does
+// not fit, or the object name does not: an incorrect call.
+bool TakeFileAndObject(const Arguments& args, std::span<char> fileName);
+
 // Sends the terminated text on the connection and reads every result it
 // gives, so that the connection is idle afterwards. Answers false when the
 // text was not accepted (dbcmd or dbsqlexec failed, or a result failed).

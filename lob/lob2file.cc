@@ -333,13 +333,11 @@ Copy Transfer(std::string_view column, std::string_view table) {
 
 APIRET Lob2File(const Arguments& args, Result& result) {
   ErrorCount = 0;
-  // Everything that makes the call incorrect is checked before anything is
-  // sent. A NUL byte in the name would open a file other than the one named.
-  const std::string_view name = args.Text(1);
+  // Everything that makes the call incorrect is checked before anything is sent.
   const std::string_view table = args.Text(2);
   const std::string_view column = args.Text(3);
-  if (name.find('\0') != std::string_view::npos || !CopyBounded(Lob2FileName, name) ||
-      !ComposeObjectName(table, column) || !ComposeLengthQuestion(column, table, kLongestPointer) ||
+  if (!TakeFileAndObject(args, Lob2FileName) ||
+      !ComposeLengthQuestion(column, table, kLongestPointer) ||
       !ComposeKindQuestion(column, table, kLongestPointer) ||
       !ComposeDescription(column, table, args.Text(4))) {
     return LeaveCall(kIncorrectCall);

@@ -86,6 +86,12 @@ bool ComposeObjectName(std::string_view table, std::string_view column) {
   return name.Ok();
 }
 
+bool TakeFileAndObject(const Arguments& args, std::span<char> fileName) {
+  const std::string_view name = args.Text(1);
+  return name.find('\0') == std::string_view::npos && CopyBounded(fileName, name) &&
+         ComposeObjectName(args.Text(2), args.Text(3));
+}
+
 bool RunStatement(DBPROCESS* dbproc, const char* text) {
   if (dbcmd(dbproc, text) != SUCCEED || dbsqlexec(dbproc) != SUCCEED) {
     // Whatever a failed statement left is discarded, so that the connection
