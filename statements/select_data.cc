@@ -20,35 +20,23 @@ constexpr std::size_t kLongestTail = 2 * (kDecimalTextSize - 1) + 1;
 APIRET SelectData(const Arguments& args, Result& result) {
   const std::optional<RowCall> call = TakeRowCall(args, kLongestTail);
   if (!call) return LeaveCall(kIncorrectCall);
-  const auto [statement, stem, maximumRows, nullText] = *call;
 
-  StatementPreamble();
-  result.SetNumber(0);
-  if (TakeStatement(statement).outcome != StatementTaken::kTaken) return PublishAndLeave();
-  StemName names(RowStemBuffer);
-  names.SetStem(stem);  // fits with its longest tail: checked above
-
-  std::int32_t stored = 0;
-  if (const std::optional<std::int32_t> answer = ExecuteStatement()) {
-    // SQL Server sends at most kMaxColumns columns.
-    const std::int32_t columns = std::min<std::int32_t>(*answer, kMaxColumns);
-    if (!SetStemNumber(names, MakeTail(0, 0), columns)) return PublishAndLeave();
+  // The tails: "0.0" the columns, "i.j" the values, "0" the rows.
+  std::int32_t columns = 0;
+  const auto start = [&columns](StemName& names, std::int32_t count) {
+    columns = count;
+    if (!SetStemNumber(names, MakeTail(0, 0), columns)) return false;
     FillColumnFormats(columns);
-    STATUS rowAnswer = REG_ROW;
-    while (stored < maximumRows && !StopForInterrupt(MainConnection) &&
-           !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
-      ++stored;
-      for (std::int32_t j = 1; j <= columns; ++j) {
-        const std::string_view value = ValueText(MainConnection, j, ColumnFormats[j], nullText);
-        if (!SetStemText(names, MakeTail(stored, j), value)) return PublishAndLeave();
-      }
+    return true;
+  };
+  const auto row = [&columns, &call](StemName& names, std::int32_t n) {
+    for (std::int32_t j = 1; j <= columns; ++j) {
+      const std::string_view value = ValueText(MainConnection, j, ColumnFormats[j], call->nullText);
+      if (!SetStemText(names, MakeTail(n, j), value)) return false;
     }
-    // A connection that broke while rows were read is reported even when
-    // DB-Library said nothing (a TLS record that failed its check).
-    if (rowAnswer == FAIL) NoteSilentLoss(MainConnection);
-  }
-  if (SetStemNumber(names, MakeTail(0), stored)) result.SetNumber(1);
-  return PublishAndLeave();
+    return true;
+  };
+  return RunRowCall(*call, result, start, row);
 }
 
 }  // namespace ktdb

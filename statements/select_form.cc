@@ -84,7 +84,6 @@ bool BuildRow(LineWriter& line, std::int32_t row, std::int32_t columns, std::str
 APIRET SelectForm(const Arguments& args, Result& result) {
   const std::optional<RowCall> call = TakeRowCall(args, kLongestTail);
   if (!call) return LeaveCall(kIncorrectCall);
-  const auto [statement, stem, maximumRows, nullText] = *call;
   // One whole character, so that a multi-byte fill keeps the heading aligned.
   const std::string_view fill =
       args.Present(5) ? FirstCharacter(args.Text(5)) : kDefaultHeadingFill;
@@ -92,40 +91,27 @@ APIRET SelectForm(const Arguments& args, Result& result) {
   if (args.Present(6)) ParseDecimal(args.Text(6), sixth);
   (void)sixth;
 
-  StatementPreamble();
-  result.SetNumber(0);
-  if (TakeStatement(statement).outcome != StatementTaken::kTaken) return PublishAndLeave();
-  StemName names(RowStemBuffer);
-  names.SetStem(stem);  // fits with its longest tail: checked above
-
-  std::int32_t stored = 0;
-  if (const std::optional<std::int32_t> answer = ExecuteStatement()) {
-    const std::int32_t columns = std::clamp<std::int32_t>(*answer, 0, kMaxColumns);
-    // Lines are built in ValueBuffer and never longer than kLineLimit bytes.
-    // A longer line is not stored cut: the call stops and answers "0".
-    LineWriter line(ValueBuffer, kLineLimit);
+  // Lines are built in ValueBuffer and never longer than kLineLimit bytes.
+  // A longer line is not stored cut: the call stops and answers "0".
+  LineWriter line(ValueBuffer, kLineLimit);
+  std::int32_t columns = 0;
+  const auto start = [&](StemName& names, std::int32_t count) {
+    columns = count;
     if (!BuildHeading(line, columns, fill)) {
       NoteOverflow("The heading line is longer than 32765 bytes: no line was stored", -1, {});
-      return PublishAndLeave();
+      return false;
     }
-    if (!SetStemText(names, MakeTail(0, 0), line.Finish())) return PublishAndLeave();
-    STATUS rowAnswer = REG_ROW;
-    while (stored < maximumRows && !StopForInterrupt(MainConnection) &&
-           !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
-      if (!BuildRow(line, stored + 1, columns, nullText)) {
-        NoteOverflow("The line of row ", stored + 1,
-                     " is longer than 32765 bytes: it and the rows after it were not stored");
-        return PublishAndLeave();
-      }
-      if (!SetStemText(names, MakeTail(stored + 1), line.Finish())) return PublishAndLeave();
-      ++stored;
+    return SetStemText(names, MakeTail(0, 0), line.Finish());
+  };
+  const auto row = [&](StemName& names, std::int32_t n) {
+    if (!BuildRow(line, n, columns, call->nullText)) {
+      NoteOverflow("The line of row ", n,
+                   " is longer than 32765 bytes: it and the rows after it were not stored");
+      return false;
     }
-    // A connection that broke while rows were read is reported even when
-    // DB-Library said nothing (a TLS record that failed its check).
-    if (rowAnswer == FAIL) NoteSilentLoss(MainConnection);
-  }
-  if (SetStemNumber(names, MakeTail(0), stored)) result.SetNumber(1);
-  return PublishAndLeave();
+    return SetStemText(names, MakeTail(n), line.Finish());
+  };
+  return RunRowCall(*call, result, start, row);
 }
 
 }  // namespace ktdb

@@ -298,6 +298,42 @@ void AppendHeadingField(LineWriter& line, std::string_view label, std::int32_t w
 bool AppendValueField(LineWriter& line, std::string_view value, std::int32_t width,
                       bool rightAligned);
 
+// ==== The row calls ====
+
+// KTSelectData and KTSelectForm once TakeRowCall has read their arguments:
+// the statement preamble, the result "0", the statement taken and run; for
+// its first result `start(names, columns)` (columns at most kMaxColumns),
+// then `row(names, n)` for the rows n = 1, 2, ... up to the most rows asked
+// for or an interrupt, and the count of rows stored in STEM.0 (the result
+// "1"). `names` holds the stem; `start` or `row` answering false ends the
+// call there (each notes its own reason). Publishes and leaves.
+template <typename Start, typename Row>
+APIRET RunRowCall(const RowCall& call, Result& result, Start start, Row row) {
+  StatementPreamble();
+  result.SetNumber(0);
+  if (TakeStatement(call.statement).outcome != StatementTaken::kTaken) return PublishAndLeave();
+  StemName names(RowStemBuffer);
+  names.SetStem(call.stem);  // fits with its longest tail: checked by TakeRowCall
+
+  std::int32_t stored = 0;
+  if (const std::optional<std::int32_t> answer = ExecuteStatement()) {
+    // SQL Server sends at most kMaxColumns columns.
+    const std::int32_t columns = std::clamp<std::int32_t>(*answer, 0, kMaxColumns);
+    if (!start(names, columns)) return PublishAndLeave();
+    STATUS rowAnswer = REG_ROW;
+    while (stored < call.maximumRows && !StopForInterrupt(MainConnection) &&
+           !EndOfRows(rowAnswer = dbnextrow(MainConnection))) {
+      if (!row(names, stored + 1)) return PublishAndLeave();
+      ++stored;
+    }
+    // A connection that broke while rows were read is reported even when
+    // DB-Library said nothing (a TLS record that failed its check).
+    if (rowAnswer == FAIL) NoteSilentLoss(MainConnection);
+  }
+  if (SetStemNumber(names, MakeTail(0), stored)) result.SetNumber(1);
+  return PublishAndLeave();
+}
+
 // ==== The statement functions ====
 // Each is called Busy, with its required arguments present, and leaves the
 // package Idle.
