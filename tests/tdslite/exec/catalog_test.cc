@@ -49,19 +49,25 @@ TEST_F(CatalogTest, ObjectIdNameForms) {
     EXPECT_EQ(Value(std::string("object_id('") + f.name + "')"), f.found ? id : "NULL") << f.name;
   }
   // The type argument filters; a key constraint is an object of its own.
-  EXPECT_EQ(Value("object_id('emp', 'U')"), id);
-  EXPECT_EQ(Value("object_id('emp', 'u ')"), id);
-  EXPECT_EQ(Value("object_id('emp', 'P')"), "NULL");
   EXPECT_NE(Value("object_id('pk_emp', 'PK')"), "NULL");
-  EXPECT_EQ(Value("object_name(object_id('pk_emp'))"), "'pk_emp'");
-  EXPECT_EQ(Value("objectproperty(object_id('pk_emp'), 'IsPrimaryKey')"), "1");
-  EXPECT_EQ(Value("objectproperty(object_id('emp'), 'TableHasPrimaryKey')"), "1");
-  EXPECT_EQ(Value("object_id(null)"), "NULL");
-  EXPECT_EQ(Value("object_name(12345)"), "NULL");
-  EXPECT_EQ(Value("object_name(" + id + ", db_id())"), "'emp'");
-  EXPECT_EQ(Value("object_name(" + id + ", 2)"), "NULL");
-  EXPECT_EQ(Value("col_name(" + id + ", 2)"), "'name'");
-  EXPECT_EQ(Value("col_name(" + id + ", 3)"), "NULL");
+  const struct {
+    std::string expr;
+    std::string expected;
+  } cases[] = {
+      {"object_id('emp', 'U')", id},
+      {"object_id('emp', 'u ')", id},
+      {"object_id('emp', 'P')", "NULL"},
+      {"object_name(object_id('pk_emp'))", "'pk_emp'"},
+      {"objectproperty(object_id('pk_emp'), 'IsPrimaryKey')", "1"},
+      {"objectproperty(object_id('emp'), 'TableHasPrimaryKey')", "1"},
+      {"object_id(null)", "NULL"},
+      {"object_name(12345)", "NULL"},
+      {"object_name(" + id + ", db_id())", "'emp'"},
+      {"object_name(" + id + ", 2)", "NULL"},
+      {"col_name(" + id + ", 2)", "'name'"},
+      {"col_name(" + id + ", 3)", "NULL"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Value(c.expr), c.expected) << c.expr;
 }
 
 TEST_F(CatalogTest, TemporaryTablesLiveInTempdb) {
