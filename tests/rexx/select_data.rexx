@@ -21,13 +21,8 @@ end
 call Check 'ROWS.4.1 not written', symbol('ROWS.4.1'), 'LIT'
 
 /* The row limit: absent, 0, negative, too long or not a number give 1. */
-limits = "''=1|'0'=1|'-3'=1|'1234567890'=1|'abc'=1|' 2'=1|'2.0'=1|'2'=2|'100'=5"
-do while limits \= ''
-  parse var limits limit '=' count '|' limits
-  drop r.
-  interpret "answer = KTSelectData('select a from t', 'r.', "limit")"
-  call Check 'limit' limit, answer r.0, '1' count
-end
+call CheckRowLimits "KTSelectData('select a from t', 'r.', @)", 'r.',,
+  "''=1|'0'=1|'-3'=1|'1234567890'=1|'abc'=1|' 2'=1|'2.0'=1|'2'=2|'100'=5"
 
 /* The NULL text: its first character only, a whole UTF-8 character; an
    empty string is no NULL. */
@@ -91,11 +86,7 @@ call Check 'uncut statement: two columns', r.0.0, '2'
 
 /* Incorrect calls: missing arguments, a statement beyond 32767 bytes or
    holding a NUL byte, a stem too long for its buffer. */
-call Check 'no stem', Try("KTSelectData('select 1')"), 'ERROR 40'
-call Check 'empty statement', Try("KTSelectData('', 'r.')"), 'ERROR 40'
-call Check 'statement too long', Try("KTSelectData('select' copies(' ', 32767), 'r.')"), 'ERROR 40'
-call Check 'NUL in statement', Try("KTSelectData('select 1' || '00'x, 'r.')"), 'ERROR 40'
-call Check 'stem too long', Try("KTSelectData('select 1', copies('S', 32760)'.')"), 'ERROR 40'
+call CheckIncorrectRowCalls 'KTSelectData'
 call Check 'served after 40', KTSelectData('select 5', 'r.'), '1'
 call Check 'served after 40: value', r.1.1, '5'
 

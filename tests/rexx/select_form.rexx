@@ -23,13 +23,8 @@ call Check 'name and id: no row 4', symbol('F.4'), 'LIT'
 
 /* The row limit: absent, 0, negative or not a number give one row; rows
    left unread are discarded by the next call. */
-limits = "''=1|'0'=1|'-2'=1|'abc'=1|'1234567890'=1|'2'=2|'100'=3"
-do while limits \= ''
-  parse var limits limit '=' count '|' limits
-  drop f.
-  interpret "answer = KTSelectForm('select id from p order by id', 'f.', "limit")"
-  call Check 'limit' limit, answer f.0, '1' count
-end
+call CheckRowLimits "KTSelectForm('select id from p order by id', 'f.', @)", 'f.',,
+  "''=1|'0'=1|'-2'=1|'abc'=1|'1234567890'=1|'2'=2|'100'=3"
 call Check 'next call after a limit', KTSelectOne('select 5'), '5'
 
 /* Argument 6 is accepted and has no effect. */
@@ -177,11 +172,8 @@ call Check 'text column: KT.!DBERR', kt.!dberr, '20049'
 call Check 'text column, cast', KTSelectForm('select k, cast(tx as varchar(10)) as tx from tt', 'f.'), '1'
 call Check 'text column, cast: row', f.1, right(1, 12)'  'left('short', 11)'  '
 
-/* Incorrect calls. */
-call Check 'no stem', Try("KTSelectForm('select 1')"), 'ERROR 40'
-call Check 'empty statement', Try("KTSelectForm('', 'f.')"), 'ERROR 40'
-call Check 'statement too long', Try("KTSelectForm('select' copies(' ', 32767), 'f.')"), 'ERROR 40'
-call Check 'stem too long', Try("KTSelectForm('select 1', copies('S', 32760)'.')"), 'ERROR 40'
+/* Incorrect calls: as KTSelectData's. */
+call CheckIncorrectRowCalls 'KTSelectForm'
 call Check 'served after 40', KTSelectForm('select 5 as v', 'f.'), '1'
 call Check 'served after 40: row', f.1, '           5  '
 

@@ -5,8 +5,8 @@
 
    The library of the test scripts: one file a routine (CHECK.rexx,
    TRY.rexx, CHECKSUMMARY.rexx, READFILE.rexx, WRITEFILE.rexx,
-   LOADPACKAGE.rexx, CONNECTSERVER.rexx, SETUP.rexx), named in
-   capitals because that is the name Regina looks for. The scripts find it
+   LOADPACKAGE.rexx, CONNECTSERVER.rexx, SETUP.rexx, CHECKROWLIMITS.rexx,
+   CHECKINCORRECTROWCALLS.rexx), named in capitals because that is the name Regina looks for. The scripts find it
    through REGINA_MACROS (Regina) and REXX_PATH (ooRexx), which the test
    runner sets. An external routine sees none of its caller's variables:
    every routine here takes values, never names, and the count of failed
