@@ -17,17 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "proc_call.h"
 #include "procs.h"
 #include "tdslite/common/text.h"
 #include "tdslite/sql/catalog.h"
 #include "tdslite/sql/catalog_views.h"
+#include "tdslite/sql/sqlite_query.h"
 #include "tdslite/sql/types.h"
 #include "tdslite/sql/values.h"
 
 namespace tdslite::procs::catalog_detail {
 
 inline constexpr uint16_t kCmdSelect = 0xC1;
-inline constexpr uint16_t kCmdExec = 0xE0;
 inline constexpr const char* kCollation = "SQL_Latin1_General_CP1_CI_AS";
 
 inline const ColumnType kSysname = sql::VarCharType(128, true);
@@ -85,14 +86,11 @@ using Row = std::vector<Value>;
 using TextRow = std::vector<std::optional<std::string>>;
 
 // One call of a procedure: its arguments by parameter, and what it sends.
-class Call {
+class Call : public ProcCall {
  public:
-  Call(std::string_view name, int line, ProcedureHost& host, ResultSink& sink)
-      : name_(name), line_(line), host_(host), sink_(sink) {}
+  using ProcCall::ProcCall;
 
-  sqlite3* db() { return host_.Database(); }
-  ProcedureHost& host() { return host_; }
-  int last_error() const { return last_error_; }
+  sqlite3* db() { return host().Database(); }
 
   // Matches the arguments to the parameters (positional in order, named by
   // name). Answers false after reporting a call that does not fit.
@@ -110,13 +108,14 @@ class Call {
         }
         if (index == params_.size()) {
           Refuse(MakeMessage(8145, 2, 16,
-                             a.name + " is not a parameter for procedure " + name_ + "."));
+                             a.name + " is not a parameter for procedure " + procedure() + "."));
           return false;
         }
       }
       if (index >= params_.size()) {
         Refuse(MakeMessage(
-            8144, 2, 16, "Procedure or function " + name_ + " has too many arguments specified."));
+            8144, 2, 16,
+            "Procedure or function " + procedure() + " has too many arguments specified."));
         return false;
       }
       values_[index] = a.value;
@@ -135,10 +134,10 @@ class Call {
       d.nullable = o.nullable;
       descs.push_back(std::move(d));
     }
-    sink_.Columns(descs);
+    sink().Columns(descs);
     uint64_t sent = 0;
     for (const Row& r : rows) {
-      if (!sink_.Row(r)) break;
+      if (!sink().Row(r)) break;
       ++sent;
     }
     Done d;
@@ -146,91 +145,41 @@ class Call {
     d.status = kDoneCount;
     d.current_command = kCmdSelect;
     d.row_count = sent;
-    sink_.Finish(d);
+    sink().Finish(d);
   }
 
-  void Info(int number, std::string text) {
-    Message m = MakeMessage(number, 1, 10, std::move(text));
-    m.procedure = name_;
-    m.line = 1;
-    sink_.Send(m);
-  }
+  void Info(int number, std::string text) { Send(MakeMessage(number, 1, 10, std::move(text)), 1); }
 
   // An error raised inside the procedure, which then returns `status`.
   int Fail(Message m, int status) {
-    m.procedure = name_;
-    m.line = 1;
-    last_error_ = m.number;
-    sink_.Send(m);
-    Done d;
-    d.kind = DoneKind::kDoneInProc;
-    d.status = kDoneError;
-    sink_.Finish(d);
-    return Return(status);
-  }
-
-  int Return(int status) {
-    sink_.ReturnStatus(status);
-    Done d;
-    d.kind = DoneKind::kDoneProc;
-    d.current_command = kCmdExec;
-    sink_.Finish(d);
-    return last_error_;
-  }
-
-  // The call was refused before the procedure ran.
-  void Refuse(Message m) {
-    m.line = line_;
-    last_error_ = m.number;
-    sink_.Send(m);
-    Done d;
-    d.status = kDoneError;
-    d.current_command = kCmdExec;
-    sink_.Finish(d);
+    Send(std::move(m), 1);
+    return FailWithSent(status);
   }
 
   // Rows of a SQLite query over the catalog, with text parameters.
   std::vector<TextRow> Query(const std::string& sql, std::initializer_list<std::string> params) {
     std::vector<TextRow> rows;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db(), sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return rows;
+    sql::SqliteQuery q(db(), sql);
+    if (!q.prepared()) return rows;
     int i = 1;
-    for (const std::string& p : params) {
-      sqlite3_bind_text(st, i++, p.data(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
-    }
-    while (sqlite3_step(st) == SQLITE_ROW) {
+    for (const std::string& p : params) q.Bind(i++, p);
+    while (q.Step()) {
       TextRow r;
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const unsigned char* t = sqlite3_column_text(st, c);
-        if (t == nullptr) {
-          r.emplace_back(std::nullopt);
-        } else {
-          r.emplace_back(std::string(reinterpret_cast<const char*>(t),
-                                     static_cast<size_t>(sqlite3_column_bytes(st, c))));
-        }
-      }
+      for (int c = 0; c < q.ColumnCount(); ++c) r.push_back(q.OptionalText(c));
       rows.push_back(std::move(r));
     }
-    sqlite3_finalize(st);
     return rows;
   }
 
   // The SQLite query of a catalog view of the connection's database.
   std::string View(const char* name) {
-    auto v = sql::FindCatalogView(name, host_.DatabaseName());
+    auto v = sql::FindCatalogView(name, host().DatabaseName());
     return v ? "(" + v->sql + ")" : "(SELECT NULL WHERE 0)";
   }
 
-  const std::string& name() const { return name_; }
-
  private:
-  std::string name_;
-  int line_;
-  ProcedureHost& host_;
-  ResultSink& sink_;
   std::vector<std::string> params_;
   std::vector<std::optional<std::string>> values_;
-  int last_error_ = 0;
 };
 
 int64_t ToInt(const std::optional<std::string>& s, int64_t fallback = 0);

@@ -51,10 +51,7 @@ int SpSpaceUsed(std::span<const ProcArgument> args, Call& call) {
   auto name = LocalName(*call.Arg(0), db);
   auto table = name ? sql::LookupTable(call.db(), *name) : std::nullopt;
   if (!table || sql::IsTemporaryName(table->name)) {
-    return call.Fail(MakeMessage(15009, 1, 16,
-                                 "The object '" + *call.Arg(0) + "' does not exist in database '" +
-                                     db + "' or is invalid for this operation."),
-                     1);
+    return call.Fail(NoSuchObject(*call.Arg(0), db), 1);
   }
   auto count = call.Query("SELECT count(*) FROM " + sql::QuoteIdent(table->name), {});
   const std::string rows = count.empty() ? "0" : count[0][0].value_or("0");

@@ -146,11 +146,7 @@ int SpHelpIndex(std::span<const ProcArgument> args, Call& call) {
   auto name = LocalName(call.Arg(0).value_or(""), db);
   auto table = name ? sql::LookupTable(call.db(), *name) : std::nullopt;
   if (!table) {
-    return call.Fail(
-        MakeMessage(15009, 1, 16,
-                    "The object '" + call.Arg(0).value_or("") + "' does not exist in database '" +
-                        db + "' or is invalid for this operation."),
-        1);
+    return call.Fail(NoSuchObject(call.Arg(0).value_or(""), db), 1);
   }
   IndexResult(*table, call);
   return call.Return(0);

@@ -1,5 +1,7 @@
 #include "html_page.h"
 
+#include "tdslite/sql/markup_escape.h"
+
 namespace tdslite::procs {
 namespace {
 
@@ -48,27 +50,7 @@ std::string ComposeData(const PageOptions& o, std::span<const ResultTable> table
 }  // namespace
 
 std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return sql::EscapeMarkup(text, {{'"', "&quot;"}});
 }
 
 std::string ComposePage(const PageOptions& o, std::span<const ResultTable> tables,

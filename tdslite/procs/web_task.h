@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "proc_call.h"
 #include "procs.h"
 
 namespace tdslite::procs {
@@ -108,8 +109,6 @@ bool DeleteTask(sqlite3* db, const std::string& procname);
 
 namespace web_detail {
 
-inline constexpr uint16_t kCmdExec = 0xE0;  // SQL Server's CurCmd for EXECUTE
-
 // Message numbers. The 168xx ones are SQL Server's own Web Assistant
 // messages (severity 11); their number is also the procedure's return status.
 inline constexpr int kNoTaskKeyDrop = 16801;
@@ -139,71 +138,18 @@ inline constexpr size_t kMaxProcNameChars = 128;
 // The text of a Web Assistant message number (web_task.cc).
 std::string WebAssistantText(int number, std::string_view procedure);
 
-// One procedure call: where its messages and DONE tokens go.
-class Call {
+// One call of a web task procedure, whose errors are Web Assistant messages.
+class Call : public ProcCall {
  public:
-  Call(std::string_view procedure, int line, ProcedureHost& host, ResultSink& sink)
-      : procedure_(procedure), line_(line), host_(host), sink_(sink) {}
-
-  ProcedureHost& host() { return host_; }
-  ResultSink& sink() { return sink_; }
-  const std::string& procedure() const { return procedure_; }
-  int last_error() const { return last_error_; }
-
-  void Send(Message m, int line) {
-    m.procedure = procedure_;
-    m.line = line;
-    if (m.severity > 10) last_error_ = m.number;
-    sink_.Send(m);
-  }
-
-  // The call was refused before the procedure ran (argument binding and
-  // conversion): the error, then the EXEC statement's DONE with the error bit.
-  int Refuse(Message m, bool in_procedure) {
-    if (in_procedure) {
-      Send(std::move(m), 0);
-    } else {
-      m.line = line_;
-      last_error_ = m.number;
-      sink_.Send(m);
-    }
-    Done d;
-    d.status = kDoneError;
-    d.current_command = kCmdExec;
-    sink_.Finish(d);
-    return last_error_;
-  }
+  using ProcCall::ProcCall;
 
   // A Web Assistant error raised inside the procedure, which then returns
   // `status`: the message, the raising statement's DONEINPROC, RETURNSTATUS
   // and DONEPROC.
   int Fail(int number, int status) {
-    Send(MakeMessage(number, 1, 11, WebAssistantText(number, procedure_)), 1);
+    Send(MakeMessage(number, 1, 11, WebAssistantText(number, procedure())), 1);
     return FailWithSent(status);
   }
-  int FailWithSent(int status) {
-    Done in_proc;
-    in_proc.kind = DoneKind::kDoneInProc;
-    in_proc.status = kDoneError;
-    sink_.Finish(in_proc);
-    return Return(status);
-  }
-
-  int Return(int status) {
-    sink_.ReturnStatus(status);
-    Done d;
-    d.kind = DoneKind::kDoneProc;
-    d.current_command = kCmdExec;
-    sink_.Finish(d);
-    return last_error_;
-  }
-
- private:
-  std::string procedure_;
-  int line_;
-  ProcedureHost& host_;
-  ResultSink& sink_;
-  int last_error_ = 0;
 };
 
 // ---- web_task_params.cc

@@ -6,45 +6,13 @@
 #include "tdslite/common/text.h"
 #include "tdslite/sql/temporal.h"
 #include "tdslite/sql/types.h"
+#include "tdslite/sql/value_text.h"
 #include "tdslite/sql/values.h"
 #include "web_task.h"
 
 namespace tdslite::procs::web_detail {
 
 namespace {
-
-// A value as the page shows it (before escaping): the character form a
-// client gets when it asks for text.
-std::string CellText(const ColumnDesc& c, const Value& v) {
-  if (v.is_null) return "";
-  switch (sql::StorageOf(c.type.id)) {
-    case sql::Storage::kInteger:
-      return std::to_string(v.i);
-    case sql::Storage::kMoney:
-      return sql::FormatScaled(v.i, 4);
-    case sql::Storage::kReal: {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.15g", v.f);
-      return buf;
-    }
-    case sql::Storage::kDecimalText:
-      return sql::FormatScaled(v.dec, c.type.scale);
-    case sql::Storage::kDateTicks: {
-      const bool small = c.type.id == TypeId::kSmallDateTime;
-      return sql::FormatDateTime(sql::ToSerial(v.dt), small ? 120 : 121, small).value_or("");
-    }
-    case sql::Storage::kText:
-    case sql::Storage::kWideTime:
-    case sql::Storage::kOffsetText:
-      return v.bytes;
-    case sql::Storage::kGuid:
-      return sql::GuidText(v.bytes);
-    case sql::Storage::kBlob: {
-      return HexDigits(v.bytes, true);
-    }
-  }
-  return "";
-}
 
 // Receives what the task's query produces: result sets become tables of
 // HTML cells; errors are remembered.
@@ -69,7 +37,7 @@ class CaptureSink : public ResultSink {
     std::vector<std::string> cells;
     std::vector<std::string> texts;
     for (size_t i = 0; i < values.size() && i < columns_.size(); ++i) {
-      std::string text = CellText(columns_[i], values[i]);
+      std::string text = sql::ValueAsText(columns_[i], values[i]);
       const BlobFormat* blob = BlobFor(i + 1);
       if (blob != nullptr) {
         cells.push_back(WriteBlob(*blob, columns_[i], values[i], text));

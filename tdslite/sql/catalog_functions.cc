@@ -6,43 +6,13 @@
 #include "functions_internal.h"
 #include "lexer.h"
 #include "modules.h"
+#include "sqlite_query.h"
 
 namespace tdslite::sql {
 namespace catalog_detail {
 namespace {
 
 // ---- reading the catalog ------------------------------------------------------
-
-class Query {
- public:
-  Query(sqlite3* db, const std::string& sql) {
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
-  }
-  ~Query() { sqlite3_finalize(stmt_); }
-  Query(const Query&) = delete;
-  Query& operator=(const Query&) = delete;
-  Query& Bind(int i, std::string_view v) {
-    sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Query& Bind(int i, int64_t v) {
-    sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
-  bool Step() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_ROW; }
-  // Runs a statement that returns no rows; answers true when it succeeded.
-  bool Done() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_DONE; }
-  int64_t Int(int i) { return sqlite3_column_int64(stmt_, i); }
-  std::string Text(int i) {
-    const unsigned char* p = sqlite3_column_text(stmt_, i);
-    return p == nullptr ? std::string()
-                        : std::string(reinterpret_cast<const char*>(p),
-                                      static_cast<size_t>(sqlite3_column_bytes(stmt_, i)));
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 struct FoundObject {
   int64_t id = 0;
@@ -61,7 +31,7 @@ std::optional<FoundObject> FindTable(sqlite3* db, std::string_view name, bool te
   const char* sql = temporary && IsTemporaryName(name)
                         ? "SELECT rowid, display FROM temp.__tdslite_ttables WHERE name = ?1"
                         : "SELECT rowid, display FROM main.__tdslite_tables WHERE name = ?1";
-  Query q(db, sql);
+  SqliteQuery q(db, sql);
   q.Bind(1, name);
   if (!q.Step()) return std::nullopt;
   FoundObject o;
@@ -95,9 +65,9 @@ std::optional<FoundObject> ResolveObject(sqlite3* db, std::string_view text,
   if (in_tempdb && own != "tempdb") return std::nullopt;
   if (auto t = FindTable(db, name, false)) return t;
   {
-    Query q(db,
-            "SELECT rowid, kind, name FROM main.__tdslite_keys WHERE name = ?1"
-            " AND kind IN ('P', 'U')");
+    SqliteQuery q(db,
+                  "SELECT rowid, kind, name FROM main.__tdslite_keys WHERE name = ?1"
+                  " AND kind IN ('P', 'U')");
     q.Bind(1, name);
     if (q.Step()) {
       FoundObject o;
@@ -110,7 +80,7 @@ std::optional<FoundObject> ResolveObject(sqlite3* db, std::string_view text,
       }
     }
   }
-  Query q(db, "SELECT rid, type, name FROM (" + StoredModulesSql() + ") WHERE name = ?1");
+  SqliteQuery q(db, "SELECT rid, type, name FROM (" + StoredModulesSql() + ") WHERE name = ?1");
   q.Bind(1, name);
   if (!q.Step()) return std::nullopt;
   FoundObject o;
@@ -146,7 +116,7 @@ std::optional<FoundObject> ObjectById(sqlite3* db, int64_t id) {
   } else {
     return std::nullopt;
   }
-  Query q(db, sql);
+  SqliteQuery q(db, sql);
   q.Bind(1, rid);
   if (!q.Step()) return std::nullopt;
   o.name = q.Text(0);
@@ -323,7 +293,7 @@ void KeyColumnFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
 using namespace catalog_detail;
 
 std::optional<UserMessage> FindUserMessage(sqlite3* db, int64_t number) {
-  Query q(db, "SELECT severity, text FROM main.__tdslite_messages WHERE number = ?1");
+  SqliteQuery q(db, "SELECT severity, text FROM main.__tdslite_messages WHERE number = ?1");
   q.Bind(1, number);
   if (!q.Step()) return std::nullopt;
   UserMessage m;
@@ -342,7 +312,7 @@ bool StoreUserMessage(sqlite3* db, int64_t number, const UserMessage& message, s
     sqlite3_free(failure);
     return false;
   }
-  Query q(db, "INSERT OR REPLACE INTO main.__tdslite_messages VALUES (?1, ?2, ?3)");
+  SqliteQuery q(db, "INSERT OR REPLACE INTO main.__tdslite_messages VALUES (?1, ?2, ?3)");
   q.Bind(1, number).Bind(2, static_cast<int64_t>(message.severity)).Bind(3, message.text);
   if (!q.Done()) {
     *error = sqlite3_errmsg(db);
@@ -352,7 +322,7 @@ bool StoreUserMessage(sqlite3* db, int64_t number, const UserMessage& message, s
 }
 
 bool DropUserMessage(sqlite3* db, int64_t number, std::string* error) {
-  Query q(db, "DELETE FROM main.__tdslite_messages WHERE number = ?1");
+  SqliteQuery q(db, "DELETE FROM main.__tdslite_messages WHERE number = ?1");
   q.Bind(1, number);
   if (!q.Done()) {
     *error = sqlite3_errmsg(db);

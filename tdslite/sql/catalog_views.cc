@@ -120,6 +120,12 @@ std::string KeysSql() {
          kTablesSql + " AS t ON t.name = k.table_name WHERE k.kind IN ('P', 'U'))";
 }
 
+std::string KeyOrdinalsSql() {
+  std::string numbers = "(SELECT 1 AS n";
+  for (int i = 2; i <= 32; ++i) numbers += " UNION ALL SELECT " + std::to_string(i);
+  return numbers + ")";
+}
+
 // Every index of the user database's tables with its index_id: the
 // primary key is the clustered index 1, a table without one is a heap (0),
 // the other keys and indexes follow from 2 in the order they were made.

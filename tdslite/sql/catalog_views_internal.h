@@ -104,7 +104,7 @@ ColumnType Type(TypeId id, int length = 0);
 inline const ColumnType kSysname = VarCharType(128, true);
 
 struct Col {
-  const char* name;
+  std::string name;
   ColumnType type;
   bool nullable;
   std::string sql;
@@ -134,6 +134,9 @@ std::string SystemTypesSql();
 std::string KeysSql();
 // Every index of the user database's tables with its index_id.
 std::string IndexesSql();
+// The ordinals of a key's columns, 1 to 32 (SQL Server allows 32 columns in
+// a key), as a query of one column n.
+std::string KeyOrdinalsSql();
 
 // ---- the views ----------------------------------------------------------------
 

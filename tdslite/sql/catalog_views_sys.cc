@@ -171,9 +171,6 @@ CatalogView SysIndexes() {
 }
 
 CatalogView SysIndexColumns() {
-  std::string numbers = "(SELECT 1 AS n";
-  for (int i = 2; i <= 32; ++i) numbers += " UNION ALL SELECT " + std::to_string(i);
-  numbers += ")";
   return Make(
       {
           {"object_id", kInt, false, std::to_string(kTableIdBase) + " + i.rid"},
@@ -185,7 +182,7 @@ CatalogView SysIndexColumns() {
           {"is_descending_key", kBit, true, "0"},
           {"is_included_column", kBit, true, "0"},
       },
-      IndexesSql() + " AS i JOIN " + numbers + " AS x JOIN " + ColumnsSql() +
+      IndexesSql() + " AS i JOIN " + KeyOrdinalsSql() + " AS x JOIN " + ColumnsSql() +
           " AS c ON c.rid = i.rid AND c.name = tds_key_column(i.columns, x.n) COLLATE NOCASE");
 }
 

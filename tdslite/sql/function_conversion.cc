@@ -84,10 +84,7 @@ std::string AsText(const Datum& d, const ColumnType& from, int style) {
     case Storage::kDateTicks: {
       auto s = FormatDateTime(d.i, style < 0 ? 0 : style, from.id == TypeId::kSmallDateTime);
       if (!s) {
-        throw Failure{MakeMessage(281, 1, 16,
-                                  std::to_string(style) +
-                                      " is not a valid style number when converting from " +
-                                      TypeName(from.id) + " to a character string.")};
+        throw Failure{StyleNotValid(style, from)};
       }
       return *s;
     }

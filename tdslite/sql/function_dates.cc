@@ -172,6 +172,12 @@ void ConvertWide(sqlite3_context* ctx, const Datum& d, const ColumnType& from, c
   }
 }
 
+Message StyleNotValid(int style, const ColumnType& from) {
+  return MakeMessage(281, 1, 16,
+                     std::to_string(style) + " is not a valid style number when converting from " +
+                         TypeName(from.id) + " to a character string.");
+}
+
 std::string WideText(const Datum& d, const ColumnType& from, int style) {
   WideTime w;
   if (d.storage == Storage::kOffsetText) {
@@ -183,10 +189,7 @@ std::string WideText(const Datum& d, const ColumnType& from, int style) {
   }
   auto s = FormatWide(from.id, HasScale(from.id) ? from.scale : 0, w, style);
   if (!s) {
-    throw Failure{MakeMessage(281, 1, 16,
-                              std::to_string(style) +
-                                  " is not a valid style number when converting from " +
-                                  TypeName(from.id) + " to a character string.")};
+    throw Failure{StyleNotValid(style, from)};
   }
   return *s;
 }

@@ -1,6 +1,7 @@
 // What windows, recursive queries and FOR XML PATH('') compile to: exact
 // decimal sums over a window, the recursion guard, XML text.
 #include "functions_internal.h"
+#include "markup_escape.h"
 
 namespace tdslite::sql {
 namespace function_detail {
@@ -54,24 +55,7 @@ void XmlTextFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   std::string name = argc > 1 ? ValueText(argv[1]) : std::string();
   if (!FitsValueLimit(ctx, in.size() * 5 + name.size() * 2 + 5)) return;
   if (!name.empty()) out += "<" + name + ">";
-  for (char c : in) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\r':
-        out += "&#x0D;";
-        break;
-      default:
-        out += c;
-    }
-  }
+  out += EscapeMarkup(in, {{'\r', "&#x0D;"}});
   if (!name.empty()) out += "</" + name + ">";
   ResultText(ctx, out);
 }

@@ -185,6 +185,8 @@ void ConvertWide(sqlite3_context* ctx, const Datum& d, const ColumnType& from, c
                  int style);
 // The text of a date, time, datetime2 or datetimeoffset value.
 std::string WideText(const Datum& d, const ColumnType& from, int style);
+// Error 281: `style` formats no value of the date or time type `from` as text.
+Message StyleNotValid(int style, const ColumnType& from);
 // A date, time, datetime2 or datetimeoffset value as datetime ticks.
 int64_t WideToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to);
 void ConvertGuid(sqlite3_context* ctx, const Datum& d, const ColumnType& from,

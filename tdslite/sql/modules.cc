@@ -1,43 +1,24 @@
 #include "modules.h"
 
+#include "sqlite_query.h"
+
 namespace tdslite::sql {
 namespace {
 
 constexpr const char* kColumns =
     "id, name, type, definition, create_date, modify_date FROM main.__tdslite_modules";
 
-class Query {
- public:
-  Query(sqlite3* db, const std::string& sql) {
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
-  }
-  ~Query() { sqlite3_finalize(stmt_); }
-  Query(const Query&) = delete;
-  Query& operator=(const Query&) = delete;
-  sqlite3_stmt* get() const { return stmt_; }
-  void Text(int i, std::string_view v) {
-    sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-  }
-  std::string Column(int i) {
-    const unsigned char* p = sqlite3_column_text(stmt_, i);
-    return p == nullptr ? std::string()
-                        : std::string(reinterpret_cast<const char*>(p),
-                                      static_cast<size_t>(sqlite3_column_bytes(stmt_, i)));
-  }
-  ModuleInfo Row() {
-    ModuleInfo m;
-    m.id = sqlite3_column_int64(stmt_, 0);
-    m.name = Column(1);
-    m.type = Column(2);
-    m.definition = Column(3);
-    m.create_date = Column(4);
-    m.modify_date = Column(5);
-    return m;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+// A row of the module table read with kColumns.
+ModuleInfo RowOf(SqliteQuery& q) {
+  ModuleInfo m;
+  m.id = q.Int(0);
+  m.name = q.Text(1);
+  m.type = q.Text(2);
+  m.definition = q.Text(3);
+  m.create_date = q.Text(4);
+  m.modify_date = q.Text(5);
+  return m;
+}
 
 bool Fail(sqlite3* db, std::string* error) {
   *error = sqlite3_errmsg(db);
@@ -68,19 +49,18 @@ std::string ModulesQuery() {
 
 bool ListModules(sqlite3* db, std::vector<ModuleInfo>* out) {
   out->clear();
-  Query q(db, std::string("SELECT ") + kColumns + " ORDER BY name");
-  if (q.get() == nullptr) return false;
-  int rc;
-  while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) out->push_back(q.Row());
-  return rc == SQLITE_DONE;
+  SqliteQuery q(db, std::string("SELECT ") + kColumns + " ORDER BY name");
+  if (!q.prepared()) return false;
+  while (q.Step()) out->push_back(RowOf(q));
+  return q.Finished();
 }
 
 std::optional<ModuleInfo> LookupModule(sqlite3* db, std::string_view name) {
-  Query q(db, std::string("SELECT ") + kColumns + " WHERE name = ?1");
-  if (q.get() == nullptr) return std::nullopt;
-  q.Text(1, name);
-  if (sqlite3_step(q.get()) != SQLITE_ROW) return std::nullopt;
-  return q.Row();
+  SqliteQuery q(db, std::string("SELECT ") + kColumns + " WHERE name = ?1");
+  if (!q.prepared()) return std::nullopt;
+  q.Bind(1, name);
+  if (!q.Step()) return std::nullopt;
+  return RowOf(q);
 }
 
 bool SaveModule(sqlite3* db, std::string_view name, std::string_view type,
@@ -94,20 +74,18 @@ bool SaveModule(sqlite3* db, std::string_view name, std::string_view type,
     sql = std::string("INSERT INTO main.__tdslite_modules(name, type, definition, ") +
           "create_date, modify_date) VALUES (?1, ?2, ?3, " + now + ", " + now + ")";
   }
-  Query q(db, sql);
-  if (q.get() == nullptr) return Fail(db, error);
-  q.Text(1, name);
-  q.Text(2, type);
-  q.Text(3, definition);
-  if (sqlite3_step(q.get()) != SQLITE_DONE) return Fail(db, error);
+  SqliteQuery q(db, sql);
+  if (!q.prepared()) return Fail(db, error);
+  q.Bind(1, name).Bind(2, type).Bind(3, definition);
+  if (!q.Done()) return Fail(db, error);
   return true;
 }
 
 bool RemoveModule(sqlite3* db, std::string_view name, std::string* error) {
-  Query q(db, "DELETE FROM main.__tdslite_modules WHERE name = ?1");
-  if (q.get() == nullptr) return Fail(db, error);
-  q.Text(1, name);
-  if (sqlite3_step(q.get()) != SQLITE_DONE) return Fail(db, error);
+  SqliteQuery q(db, "DELETE FROM main.__tdslite_modules WHERE name = ?1");
+  if (!q.prepared()) return Fail(db, error);
+  q.Bind(1, name);
+  if (!q.Done()) return Fail(db, error);
   return true;
 }
 

@@ -117,6 +117,15 @@ Stmt Parser::ParseTableElements(Stmt s) {
   return ParseTableElementList(std::move(s), true);
 }
 
+bool Parser::AcceptNullability(ColumnDef* col) {
+  const bool not_null = IsKw("not") && IsKw("null", 1);
+  if (not_null) Advance();
+  if (!AcceptKw("null")) return false;
+  col->nullable = !not_null;
+  col->null_specified = true;
+  return true;
+}
+
 Stmt Parser::ParseTableElementList(Stmt s, bool parenthesized) {
   if (parenthesized) ExpectOp("(");
   do {
@@ -158,15 +167,8 @@ Stmt Parser::ParseTableElementList(Stmt s, bool parenthesized) {
     if (IsKw("as")) NotSupported("A computed column");
     ParseTypeInto(&col.type, false);
     for (;;) {
-      if (AcceptKw("null")) {
-        col.nullable = true;
-        col.null_specified = true;
-      } else if (IsKw("not") && IsKw("null", 1)) {
-        Advance();
-        Advance();
-        col.nullable = false;
-        col.null_specified = true;
-      } else if (AcceptKw("identity")) {
+      if (AcceptNullability(&col)) continue;
+      if (AcceptKw("identity")) {
         col.identity = true;
         if (AcceptOp("(")) {
           col.identity_seed = SignedInteger();
@@ -272,30 +274,23 @@ std::vector<std::string> Parser::ColumnList() {
   return cols;
 }
 
+void Parser::ParseDropNames(Stmt* s, bool procedure) {
+  if (IsKw("if") && IsKw("exists", 1)) {
+    Advance();
+    Advance();
+    s->if_exists = true;
+  }
+  do {
+    s->names.push_back(ObjectName(procedure));
+  } while (AcceptOp(","));
+}
+
 Stmt Parser::ParseDrop(Stmt s) {
   Advance();
-  if (AcceptKw("table")) {
-    s.kind = StmtKind::kDropTable;
-    if (IsKw("if") && IsKw("exists", 1)) {
-      Advance();
-      Advance();
-      s.if_exists = true;
-    }
-    do {
-      s.names.push_back(ObjectName());
-    } while (AcceptOp(","));
-    return s;
-  }
-  if (AcceptKw("view")) {
-    s.kind = StmtKind::kDropView;
-    if (IsKw("if") && IsKw("exists", 1)) {
-      Advance();
-      Advance();
-      s.if_exists = true;
-    }
-    do {
-      s.names.push_back(ObjectName());
-    } while (AcceptOp(","));
+  const bool table = AcceptKw("table");
+  if (table || AcceptKw("view")) {
+    s.kind = table ? StmtKind::kDropTable : StmtKind::kDropView;
+    ParseDropNames(&s, false);
     return s;
   }
   if (AcceptKw("index")) NotSupported("DROP INDEX");
@@ -375,14 +370,7 @@ Stmt Parser::ParseAlter(Stmt s) {
     ColumnDef col;
     col.name = Identifier();
     ParseTypeInto(&col.type, false);
-    if (AcceptKw("null")) {
-      col.null_specified = true;
-    } else if (IsKw("not") && IsKw("null", 1)) {
-      Advance();
-      Advance();
-      col.nullable = false;
-      col.null_specified = true;
-    }
+    AcceptNullability(&col);
     s.column_defs.push_back(std::move(col));
     return s;
   }

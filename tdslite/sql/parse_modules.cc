@@ -117,14 +117,7 @@ Stmt Parser::ParseDropModule(Stmt s) {
   s.kind = StmtKind::kDropModule;
   s.module_type = IsKw("function") ? 'F' : 'P';
   Advance();
-  if (IsKw("if") && IsKw("exists", 1)) {
-    Advance();
-    Advance();
-    s.if_exists = true;
-  }
-  do {
-    s.names.push_back(ObjectName(true));
-  } while (AcceptOp(","));
+  ParseDropNames(&s, true);
   return s;
 }
 

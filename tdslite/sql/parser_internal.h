@@ -179,6 +179,9 @@ class Parser {
   std::vector<std::string> ColumnList();
 
   Stmt ParseDrop(Stmt s);
+  // [if exists] name, ... of drop table|view|procedure|function (names of
+  // procedures and functions as ObjectName(true) takes them).
+  void ParseDropNames(Stmt* s, bool procedure);
 
   Stmt ParseView(Stmt s, StmtKind kind);
   Stmt ParseAlter(Stmt s);
@@ -186,6 +189,9 @@ class Parser {
   // alter table ... add (without).
   Stmt ParseTableElementList(Stmt s, bool parenthesized);
   std::string TakeConstraintName(ColumnDef* col);
+  // `null` or `not null` after a column's type: answers whether one was
+  // there, and records it in `col`.
+  bool AcceptNullability(ColumnDef* col);
   void ParseReferences(ForeignKeyDef* fk);
   bool first_statement_ = false;  // the statement being parsed opens its batch
 

@@ -4,6 +4,7 @@
 
 #include "tdslite/sql/temporal.h"
 #include "tdslite/sql/types.h"
+#include "tdslite/sql/value_text.h"
 #include "tdslite/sql/values.h"
 
 namespace tdslite::test_support {
@@ -14,38 +15,23 @@ std::string TypeText(const ColumnType& t) {
 
 std::string ValueText(const ColumnDesc& c, const Value& v) {
   if (v.is_null) return "NULL";
+  // The recordings show smalldatetime to the millisecond, as datetime.
+  if (c.type.id == TypeId::kSmallDateTime) {
+    return sql::FormatDateTime(sql::ToSerial(v.dt), 121, false).value_or("?");
+  }
+  const std::string text = sql::ValueAsText(c, v);
   switch (sql::StorageOf(c.type.id)) {
-    case sql::Storage::kInteger:
-      return std::to_string(v.i);
-    case sql::Storage::kMoney:
-      return sql::FormatScaled(v.i, 4);
-    case sql::Storage::kReal: {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.15g", v.f);
-      return buf;
-    }
-    case sql::Storage::kDecimalText:
-      return sql::FormatScaled(v.dec, c.type.scale);
-    case sql::Storage::kDateTicks:
-      return sql::FormatDateTime(sql::ToSerial(v.dt), 121, false).value_or("?") +
-             (v.dt.ticks % 3 != 0 ? "" : "");
     case sql::Storage::kText:
     case sql::Storage::kWideTime:
     case sql::Storage::kOffsetText:
-      return "'" + v.bytes + "'";
+      return "'" + text + "'";
     case sql::Storage::kGuid:
-      return "{" + sql::GuidText(v.bytes) + "}";
-    case sql::Storage::kBlob: {
-      std::string out = "0x";
-      char hex[3];
-      for (unsigned char b : v.bytes) {
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        out += hex;
-      }
-      return out;
-    }
+      return "{" + text + "}";
+    case sql::Storage::kBlob:
+      return "0x" + text;
+    default:
+      return text;
   }
-  return "?";
 }
 
 void RecordingSink::Columns(std::span<const ColumnDesc> columns) {
