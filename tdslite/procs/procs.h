@@ -1,5 +1,6 @@
-// tdslite's system procedures: the web task procedures sp_makewebtask,
-// sp_runwebtask and sp_dropwebtask. A session hands a procedure call here
+// tdslite's system procedures: the catalog procedures (catalog_procs.h) and
+// the web task procedures sp_makewebtask, sp_runwebtask and sp_dropwebtask
+// (web_task.h). A session hands a procedure call here
 // once it has evaluated the arguments; the procedures report their messages,
 // RETURNSTATUS and DONEPROC through the session's ResultSink.
 #pragma once
