@@ -271,6 +271,15 @@ Message SessionImpl::SqliteError(int rc) {
                        "Could not allocate space for object in database '" + database_ +
                            "' because the filegroup is full.");
   }
+  // What SQLite's own limits on nesting say: the statement is too deep for
+  // the server, as SQL Server says it.
+  const std::string_view why(text);
+  if (why.find("parser stack overflow") != std::string_view::npos ||
+      why.find("Expression tree is too large") != std::string_view::npos) {
+    return MakeMessage(191, 1, 15,
+                       "Some part of your SQL statement is nested too deeply. Rewrite the query "
+                       "or break it up into smaller queries.");
+  }
   return MakeMessage(sql::kNotSupportedNumber + 1, 1, 16,
                      std::string("tdslite could not run the statement: ") + text);
 }

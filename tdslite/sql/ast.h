@@ -41,6 +41,13 @@ enum class ExprKind {
 };
 
 struct Expr {
+  Expr() = default;
+  Expr(Expr&&) = default;
+  Expr& operator=(Expr&&) = default;
+  // Frees the operands without recursing: a chain of a hundred thousand
+  // operators (a+b+c+...) is as deep as it is long.
+  ~Expr();
+
   ExprKind kind = ExprKind::kNull;
   std::string text;
   std::vector<std::string> names;

@@ -129,7 +129,7 @@ const std::vector<Builtin>& Table() {
       Fn("space", R::kSpace, 1, 1, Scalar<SpaceFunc>("tds_space", 1)),
       Fn("reverse", R::kReverse, 1, 1, Scalar<ReverseFunc>("tds_reverse", 1)),
       Fn("ascii", R::kAscii, 1, 1, Scalar<AsciiFunc>("tds_ascii", 1)),
-      Fn("unicode", R::kAscii, 1, 1),
+      Fn("unicode", R::kAscii, 1, 1, Scalar<UnicodeFunc>("tds_unicode", 1)),
       Fn("char", R::kChar, 1, 1, Scalar<CharFunc>("tds_char", 1)),
       Fn("nchar", R::kChar, 1, 1, Scalar<NCharFunc>("tds_nchar", 1)),
       Fn("trim", R::kTrim, 1, 1),

@@ -185,13 +185,37 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
               "not introduced with EXISTS.");
       }
       Typed out;
-      // A second row is error 512, as it is for SQL Server.
-      out.sql = "(SELECT tds_single(s.\"_c1\") FROM (" + sub.sql + ") AS s)";
+      // A second row is error 512, as it is for SQL Server. A query that
+      // gives one row at most needs no look (nor the nesting it takes).
+      out.sql = AtMostOneRow(*e.subquery)
+                    ? "(" + sub.sql + ")"
+                    : "(SELECT tds_single(s.\"_c1\") FROM (" + sub.sql + ") AS s)";
       out.t = Make(sub.columns[0].type, true);
       return out;
     }
   }
   Throw(102, 1, 15, "Incorrect syntax near '" + e.raw + "'.");
+}
+
+// True when `s` gives one row at most: no FROM, top (1), or an aggregate
+// (count, max, ...) over ungrouped rows; and no union.
+bool ExprCompiler::AtMostOneRow(const Select& s) {
+  if (!s.unions.empty() || s.items.size() != 1) return false;
+  if (s.from.empty()) return true;  // (select @x), (select 1 where ...)
+  if (s.top && s.top->kind == ExprKind::kInteger && s.top->text == "1" && !s.top_percent &&
+      !s.top_ties) {
+    return true;
+  }
+  const Expr* item = s.items[0].expr.get();
+  if (item == nullptr || !s.group_by.empty() || s.having || item->kind != ExprKind::kFunction ||
+      item->over) {
+    return false;
+  }
+  static constexpr const char* kAggregates[] = {"count", "count_big", "max", "min", "sum", "avg"};
+  for (const char* a : kAggregates) {
+    if (item->text == a) return true;
+  }
+  return false;
 }
 
 // A value (not a predicate).
@@ -482,7 +506,16 @@ Typed ExprCompiler::BinaryOp(const Expr& e, const Scope* scope, bool allow_aggre
     Typed a = Condition(*e.args[0], scope, allow_aggregate);
     Typed b = Condition(*e.args[1], scope, allow_aggregate);
     Typed out = Combine({&a, &b});
-    out.sql = "(" + a.sql + (op == "and" ? " AND " : " OR ") + b.sql + ")";
+    const std::string word = op == "and" ? " AND " : " OR ";
+    // a OR b OR c ... as one parenthesis: SQLite's parser has a fixed stack,
+    // and each nested parenthesis takes from it.
+    if (a.chain_kind == op && a.sql == a.chain_sql) {
+      out.sql = a.sql.substr(0, a.sql.size() - 1) + word + b.sql + ")";
+    } else {
+      out.sql = "(" + a.sql + word + b.sql + ")";
+    }
+    out.chain_kind = op;
+    out.chain_sql = out.sql;
     out.predicate = true;
     return out;
   }
@@ -520,11 +553,26 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
   if (op == "+" && sa && sb) {
     bool unicode = IsUnicodeType(ta.id) || IsUnicodeType(tb.id);
     int limit = unicode ? 4000 : 8000;
-    out.t.type = VarCharType(
-        static_cast<int>(std::min<int64_t>(int64_t{ta.length} + tb.length, limit)), unicode);
-    // A (max) operand makes a (max) result: nothing is cut.
-    if (IsMaxType(ta) || IsMaxType(tb)) out.t.type.length = kMaxLength;
-    out.sql = "(" + a.sql + " || " + b.sql + ")";
+    const int64_t length = int64_t{ta.length} + tb.length;
+    out.t.type = VarCharType(static_cast<int>(std::min<int64_t>(length, limit)), unicode);
+    // x || y || z as one parenthesis, as AND and OR chains.
+    if (a.chain_kind == "concat" && a.sql == a.chain_sql) {
+      out.sql = a.sql.substr(0, a.sql.size() - 1) + " || " + b.sql + ")";
+    } else {
+      out.sql = "(" + a.sql + " || " + b.sql + ")";
+    }
+    out.chain_kind = "concat";
+    out.chain_sql = out.sql;
+    if (IsMaxType(ta) || IsMaxType(tb)) {
+      // A (max) operand makes a (max) result: nothing is cut.
+      out.t.type.length = kMaxLength;
+    } else if (length > limit) {
+      // Past 8,000 bytes (4,000 characters) the result is cut there, as
+      // SQL Server cuts it.
+      Typed whole = out;
+      whole.t.type.length = kMaxLength;
+      out = Convert(whole, out.t.type);
+    }
     return out;
   }
   if (op == "+" && IsBinaryType(ta.id) && IsBinaryType(tb.id)) {
@@ -579,8 +627,7 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
     }
     ColumnType t = Precedence(na.id) >= Precedence(nb.id) ? na : nb;
     out.t.type = t;
-    out.sql =
-        "tds_op('" + op + "'," + a.sql + "," + b.sql + "," + std::to_string(PackType(t)) + ")";
+    ArithmeticStep(a, op, b.sql, t, &out);
     return out;
   }
   if (IsDecimalType(na.id) || IsDecimalType(nb.id)) {
@@ -602,9 +649,30 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
       break;
   }
   out.t.type = result;
-  out.sql =
-      "tds_op('" + op + "'," + ca.sql + "," + cb.sql + "," + std::to_string(PackType(result)) + ")";
+  ArithmeticStep(ca, op, cb.sql, result, &out);
   return out;
+}
+
+// a + b + c ... as one call, tds_ops(a, '+', b, type, '+', c, type, ...), not
+// as calls nested as deep as the chain is long: SQLite's parser has a fixed
+// stack. A step joins its left operand's chain when that operand is the
+// chain unchanged (not converted) and keeps its storage; a call takes at
+// most 127 arguments, so a long chain goes on in a new call.
+void ExprCompiler::ArithmeticStep(const Typed& left, const std::string& op,
+                                  const std::string& right_sql, const ColumnType& t, Typed* out) {
+  constexpr int kMaxSteps = 40;
+  const std::string step = ",'" + op + "'," + right_sql + "," + std::to_string(PackType(t)) + ")";
+  if (left.chain_kind == "ops" && left.sql == left.chain_sql && left.chain_steps < kMaxSteps &&
+      StorageOf(left.chain_type.id) == StorageOf(t.id)) {
+    out->sql = left.sql.substr(0, left.sql.size() - 1) + step;
+    out->chain_steps = left.chain_steps + 1;
+  } else {
+    out->sql = "tds_ops(" + left.sql + step;
+    out->chain_steps = 1;
+  }
+  out->chain_kind = "ops";
+  out->chain_sql = out->sql;
+  out->chain_type = t;
 }
 
 Typed ExprCompiler::Case(const Expr& e, const Scope* scope, bool allow_aggregate) {

@@ -174,8 +174,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
       if (IsBinaryType(args[0].t.type.id)) {
         out.sql = "length(" + args[0].sql + ")";
       } else {
-        out.sql = std::string(IsUnicodeType(args[0].t.type.id) ? "tds_ulen" : "length") +
-                  "(rtrim(" + AsString(args[0]).sql + ", ' '))";
+        // In UTF-16 code units, and past a NUL (SQLite's length() stops there).
+        out.sql = "tds_ulen(rtrim(" + AsString(args[0]).sql + ", ' '))";
       }
       return out;
     }
@@ -466,7 +466,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     case R::kAscii: {
       ArgCount(e, *b);
       out.t.type = IntType(TypeId::kInt);
-      out.sql = "tds_ascii(" + AsString(args[0]).sql + ")";
+      out.sql =
+          std::string(f == "ascii" ? "tds_ascii(" : "tds_unicode(") + AsString(args[0]).sql + ")";
       return out;
     }
     case R::kChar: {

@@ -61,6 +61,13 @@ struct Typed {
   // A text/ntext/image column of a base table: the row's rowid, for the
   // value's text pointer.
   std::string rowid_sql;
+  // An operator chain ("and", "or", or "ops" for arithmetic) compiled to one
+  // flat parenthesis or call; the next operator of the chain extends it
+  // while `sql` still equals `chain_sql` (nothing has wrapped it since).
+  std::string chain_kind;
+  std::string chain_sql;
+  int chain_steps = 0;
+  ColumnType chain_type;  // "ops": the last step's result type
 };
 
 struct SourceColumn {
@@ -172,6 +179,7 @@ class ExprCompiler {
   // Compiles a full select (with unions and order by); `parent` gives
   // correlated subqueries their outer columns.
   CoreSelectSql Subquery(const Select& s, const Scope* parent);
+  static bool AtMostOneRow(const Select& s);
 
   static void NoOrderBy(const Select& s);
 
@@ -239,6 +247,9 @@ class ExprCompiler {
   Typed BinaryOp(const Expr& e, const Scope* scope, bool allow_aggregate);
 
   Typed Arithmetic(const std::string& op, Typed a, Typed b);
+  // left op right in type t, as a step of a tds_ops chain; sets out's sql.
+  static void ArithmeticStep(const Typed& left, const std::string& op, const std::string& right_sql,
+                             const ColumnType& t, Typed* out);
 
   Typed Case(const Expr& e, const Scope* scope, bool allow_aggregate);
 

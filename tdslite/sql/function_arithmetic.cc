@@ -27,152 +27,225 @@ T Apply(char op, T a, T b, Times times, Divide divide, Remainder remainder) {
   }
 }
 
+// One operand or result of the arithmetic below, in its type's storage:
+// integers and money as int64, float and real as double, decimals as
+// their canonical text.
+struct Number {
+  bool null = false;
+  int64_t i = 0;
+  double f = 0;
+  std::string text;
+};
+
+Number ReadNumber(sqlite3_value* v, Storage storage) {
+  Number n;
+  if (sqlite3_value_type(v) == SQLITE_NULL) {
+    n.null = true;
+    return n;
+  }
+  switch (storage) {
+    case Storage::kReal:
+      n.f = sqlite3_value_double(v);
+      break;
+    case Storage::kDecimalText:
+      n.text = ValueText(v);
+      break;
+    default:
+      n.i = sqlite3_value_int64(v);
+      break;
+  }
+  return n;
+}
+
+// a op b in result type t; throws Failure on overflow or a zero divisor.
+Number Calculate(char o, const Number& x, const Number& y, const ColumnType& t) {
+  Number out;
+  if (x.null || y.null) {
+    out.null = true;
+    return out;
+  }
+  switch (StorageOf(t.id)) {
+    case Storage::kInteger: {
+      const int64_t a = x.i, b = y.i;
+      int64_t r = 0;
+      bool overflow = false;
+      switch (o) {
+        case '+':
+          overflow = __builtin_add_overflow(a, b, &r);
+          break;
+        case '-':
+          overflow = __builtin_sub_overflow(a, b, &r);
+          break;
+        case '*':
+          overflow = __builtin_mul_overflow(a, b, &r);
+          break;
+        case '/':
+        case '%':
+          if (b == 0) throw Failure{DivideByZero()};
+          if (a == std::numeric_limits<int64_t>::min() && b == -1) {
+            overflow = true;
+          } else {
+            r = o == '/' ? a / b : a % b;
+          }
+          break;
+        case '&':
+          r = a & b;
+          break;
+        case '|':
+          r = a | b;
+          break;
+        case '^':
+          r = a ^ b;
+          break;
+        default:
+          break;
+      }
+      if (overflow || !IntegerFits(r, t.id)) throw Failure{Overflow(t)};
+      out.i = r;
+      return out;
+    }
+    case Storage::kReal: {
+      const double r = Apply(
+          o, x.f, y.f, [](double a, double b) { return a * b; },
+          [](double a, double b) {
+            if (b == 0) throw Failure{DivideByZero()};
+            return a / b;
+          },
+          [](double a, double b) { return std::fmod(a, b); });
+      if (std::isinf(r) || std::isnan(r)) {
+        throw Failure{MakeMessage(
+            8115, 2, 16, "Arithmetic overflow error converting expression to data type float.")};
+      }
+      out.f = t.id == TypeId::kReal ? static_cast<float>(r) : r;
+      return out;
+    }
+    case Storage::kMoney: {
+      const Int128 a = x.i, b = y.i;
+      // Four decimal places: a product has eight, a quotient is scaled up first.
+      const Int128 r = Apply(
+          o, a, b, [](Int128 p, Int128 q) { return Rescale(p * q, 8, 4); },
+          [](Int128 p, Int128 q) {
+            if (q == 0) throw Failure{DivideByZero()};
+            return p * 10000 / q;
+          },
+          [](Int128 p, Int128 q) {
+            if (q == 0) throw Failure{DivideByZero()};
+            return p % q;
+          });
+      if (!MoneyFits(r, t.id)) throw Failure{Overflow(t)};
+      out.i = static_cast<int64_t>(r);
+      return out;
+    }
+    case Storage::kDecimalText: {
+      Int128 a = 0, b = 0;
+      int sa = 0, sb = 0;
+      if (!ParseCanonical(x.text, &a, &sa) || !ParseCanonical(y.text, &b, &sb)) {
+        throw Failure{Overflow(t)};
+      }
+      const int s = t.scale;
+      Int128 r = 0;
+      auto fits = [](Int128 v, int extra) { return DigitCount(v) + extra <= 38; };
+      switch (o) {
+        case '+':
+        case '-': {
+          int m = sa > sb ? sa : sb;
+          if (!fits(a, m - sa) || !fits(b, m - sb)) throw Failure{Overflow(t)};
+          Int128 p = a * Pow10(m - sa), q = b * Pow10(m - sb);
+          r = Rescale(o == '+' ? p + q : p - q, m, s);
+          break;
+        }
+        case '*': {
+          Int128 product = 0;
+          if (__builtin_mul_overflow(a, b, &product)) throw Failure{Overflow(t)};
+          r = Rescale(product, sa + sb, s);
+          break;
+        }
+        case '/': {
+          if (b == 0) throw Failure{DivideByZero()};
+          // a/b at scale s: a * 10^(s + sb - sa) / b, rounded; one extra digit for rounding.
+          int k = s + sb - sa + 1;
+          Int128 num = a;
+          if (k >= 0) {
+            if (!fits(a, k)) throw Failure{Overflow(t)};
+            num = a * Pow10(k);
+          } else {
+            num = a / Pow10(-k);
+          }
+          Int128 q = num / b;
+          r = Rescale(q, 1, 0);
+          break;
+        }
+        default: {
+          if (b == 0) throw Failure{DivideByZero()};
+          int m = sa > sb ? sa : sb;
+          Int128 p = a * Pow10(m - sa), q = b * Pow10(m - sb);
+          r = Rescale(p % q, m, s);
+          break;
+        }
+      }
+      if (DigitCount(r) > t.precision || DigitCount(r) > 38) throw Failure{Overflow(t)};
+      out.text = FormatScaled(r, s);
+      return out;
+    }
+    default:
+      out.null = true;
+      return out;
+  }
+}
+
+void ResultNumber(sqlite3_context* ctx, const Number& n, const ColumnType& t) {
+  if (n.null) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  switch (StorageOf(t.id)) {
+    case Storage::kReal:
+      sqlite3_result_double(ctx, n.f);
+      return;
+    case Storage::kDecimalText:
+      ResultText(ctx, n.text);
+      return;
+    default:
+      sqlite3_result_int64(ctx, n.i);
+      return;
+  }
+}
+
 }  // namespace
 
 // tds_op(op, a, b, result type): arithmetic on operands already in the
 // result type's storage (decimals keep their own scale in their text).
 void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (argc != 4) return;
-  std::string op = ValueText(argv[0]);
-  ColumnType t = UnpackType(sqlite3_value_int64(argv[3]));
-  if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  const char o = op.empty() ? '+' : op[0];
+  const std::string op = ValueText(argv[0]);
+  const ColumnType t = UnpackType(sqlite3_value_int64(argv[3]));
+  const Storage storage = StorageOf(t.id);
   try {
-    switch (StorageOf(t.id)) {
-      case Storage::kInteger: {
-        int64_t a = sqlite3_value_int64(argv[1]);
-        int64_t b = sqlite3_value_int64(argv[2]);
-        int64_t r = 0;
-        bool overflow = false;
-        switch (o) {
-          case '+':
-            overflow = __builtin_add_overflow(a, b, &r);
-            break;
-          case '-':
-            overflow = __builtin_sub_overflow(a, b, &r);
-            break;
-          case '*':
-            overflow = __builtin_mul_overflow(a, b, &r);
-            break;
-          case '/':
-          case '%':
-            if (b == 0) throw Failure{DivideByZero()};
-            if (a == std::numeric_limits<int64_t>::min() && b == -1) {
-              overflow = true;
-            } else {
-              r = o == '/' ? a / b : a % b;
-            }
-            break;
-          case '&':
-            r = a & b;
-            break;
-          case '|':
-            r = a | b;
-            break;
-          case '^':
-            r = a ^ b;
-            break;
-          default:
-            break;
-        }
-        if (overflow || !IntegerFits(r, t.id)) throw Failure{Overflow(t)};
-        sqlite3_result_int64(ctx, r);
-        return;
-      }
-      case Storage::kReal: {
-        double a = sqlite3_value_double(argv[1]);
-        double b = sqlite3_value_double(argv[2]);
-        const double r = Apply(
-            o, a, b, [](double x, double y) { return x * y; },
-            [](double x, double y) {
-              if (y == 0) throw Failure{DivideByZero()};
-              return x / y;
-            },
-            [](double x, double y) { return std::fmod(x, y); });
-        if (std::isinf(r) || std::isnan(r)) {
-          throw Failure{MakeMessage(
-              8115, 2, 16, "Arithmetic overflow error converting expression to data type float.")};
-        }
-        sqlite3_result_double(ctx, t.id == TypeId::kReal ? static_cast<float>(r) : r);
-        return;
-      }
-      case Storage::kMoney: {
-        Int128 a = sqlite3_value_int64(argv[1]);
-        Int128 b = sqlite3_value_int64(argv[2]);
-        // Four decimal places: a product has eight, a quotient is scaled up first.
-        const Int128 r = Apply(
-            o, a, b, [](Int128 x, Int128 y) { return Rescale(x * y, 8, 4); },
-            [](Int128 x, Int128 y) {
-              if (y == 0) throw Failure{DivideByZero()};
-              return x * 10000 / y;
-            },
-            [](Int128 x, Int128 y) {
-              if (y == 0) throw Failure{DivideByZero()};
-              return x % y;
-            });
-        if (!MoneyFits(r, t.id)) throw Failure{Overflow(t)};
-        sqlite3_result_int64(ctx, static_cast<int64_t>(r));
-        return;
-      }
-      case Storage::kDecimalText: {
-        Int128 a = 0, b = 0;
-        int sa = 0, sb = 0;
-        if (!ParseCanonical(ValueText(argv[1]), &a, &sa) ||
-            !ParseCanonical(ValueText(argv[2]), &b, &sb)) {
-          throw Failure{Overflow(t)};
-        }
-        const int s = t.scale;
-        Int128 r = 0;
-        auto fits = [](Int128 v, int extra) { return DigitCount(v) + extra <= 38; };
-        switch (o) {
-          case '+':
-          case '-': {
-            int m = sa > sb ? sa : sb;
-            if (!fits(a, m - sa) || !fits(b, m - sb)) throw Failure{Overflow(t)};
-            Int128 x = a * Pow10(m - sa), y = b * Pow10(m - sb);
-            r = Rescale(o == '+' ? x + y : x - y, m, s);
-            break;
-          }
-          case '*': {
-            Int128 product = 0;
-            if (__builtin_mul_overflow(a, b, &product)) throw Failure{Overflow(t)};
-            r = Rescale(product, sa + sb, s);
-            break;
-          }
-          case '/': {
-            if (b == 0) throw Failure{DivideByZero()};
-            // a/b at scale s: a * 10^(s + sb - sa) / b, rounded; one extra digit for rounding.
-            int k = s + sb - sa + 1;
-            Int128 num = a;
-            if (k >= 0) {
-              if (!fits(a, k)) throw Failure{Overflow(t)};
-              num = a * Pow10(k);
-            } else {
-              num = a / Pow10(-k);
-            }
-            Int128 q = num / b;
-            r = Rescale(q, 1, 0);
-            break;
-          }
-          default: {
-            if (b == 0) throw Failure{DivideByZero()};
-            int m = sa > sb ? sa : sb;
-            Int128 x = a * Pow10(m - sa), y = b * Pow10(m - sb);
-            r = Rescale(x % y, m, s);
-            break;
-          }
-        }
-        if (DigitCount(r) > t.precision || DigitCount(r) > 38) throw Failure{Overflow(t)};
-        ResultText(ctx, FormatScaled(r, s));
-        return;
-      }
-      default:
-        sqlite3_result_null(ctx);
-        return;
+    ResultNumber(ctx,
+                 Calculate(op.empty() ? '+' : op[0], ReadNumber(argv[1], storage),
+                           ReadNumber(argv[2], storage), t),
+                 t);
+  } catch (const Failure& f) {
+    Fail(ctx, f.msg);
+  }
+}
+
+// tds_ops(a, op1, b1, type1, op2, b2, type2, ...): a chain of operators
+// applied from the left, as a op1 b1 op2 b2 ... is evaluated: one call
+// instead of calls nested as deep as the chain is long. Each step's left
+// operand is the step before, already in that step's storage.
+void OpsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc < 4 || (argc - 1) % 3 != 0) return;
+  try {
+    ColumnType t = UnpackType(sqlite3_value_int64(argv[3]));
+    Number value = ReadNumber(argv[0], StorageOf(t.id));
+    for (int k = 1; k + 2 < argc; k += 3) {
+      t = UnpackType(sqlite3_value_int64(argv[k + 2]));
+      const std::string op = ValueText(argv[k]);
+      value =
+          Calculate(op.empty() ? '+' : op[0], value, ReadNumber(argv[k + 1], StorageOf(t.id)), t);
     }
+    ResultNumber(ctx, value, t);
   } catch (const Failure& f) {
     Fail(ctx, f.msg);
   }

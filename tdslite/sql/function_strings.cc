@@ -222,18 +222,35 @@ void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   ResultText(ctx, out);
 }
 
-void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+// ascii() and unicode() of a string's first character; NULL for NULL or ''.
+void FirstCharacterCode(sqlite3_context* ctx, sqlite3_value* v, bool unicode) {
+  if (sqlite3_value_type(v) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
-  std::string s = ValueText(argv[0]);
+  const std::string s = ValueText(v);
   if (s.empty()) {
     sqlite3_result_null(ctx);
     return;
   }
   size_t i = 0;
-  sqlite3_result_int64(ctx, NextCodePoint(s, &i));
+  const uint32_t c = NextCodePoint(s, &i);
+  if (unicode) {
+    // The first UTF-16 code unit: a high surrogate for a character past U+FFFF.
+    sqlite3_result_int64(ctx, c > 0xFFFF ? 0xD800 + ((c - 0x10000) >> 10) : c);
+    return;
+  }
+  // The character's byte in code page 1252 ('?' where it has none).
+  const std::string byte = ToCodePage(s.substr(0, i));
+  sqlite3_result_int64(ctx, byte.empty() ? 63 : static_cast<unsigned char>(byte[0]));
+}
+
+void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  FirstCharacterCode(ctx, argv[0], false);
+}
+
+void UnicodeFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  FirstCharacterCode(ctx, argv[0], true);
 }
 
 void CodePointChar(sqlite3_context* ctx, sqlite3_value** argv, bool unicode) {

@@ -189,6 +189,7 @@ bool RegisterFunctions(sqlite3* db, FunctionContext* context) {
   };
   add("tds_cvt", 5, Guarded<CvtFunc>);
   add("tds_op", 4, Guarded<OpFunc>);
+  add("tds_ops", -1, Guarded<OpsFunc>);
   add("tds_neg", 2, Guarded<NegFunc>);
   add("tds_like", 2, Guarded<LikeFunc>);
   add("tds_like", 3, Guarded<LikeFunc>);

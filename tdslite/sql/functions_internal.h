@@ -95,6 +95,7 @@ Message DivideByZero();
 // tds_op(op, a, b, result type): arithmetic on operands already in the
 // result type's storage (decimals keep their own scale in their text).
 void OpFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void OpsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 // tds_neg(x, type)
 void NegFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
@@ -250,6 +251,7 @@ void ReverseFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void SignFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 void AsciiFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
+void UnicodeFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 void CharFunc(sqlite3_context* ctx, int, sqlite3_value** argv);
 void NCharFunc(sqlite3_context* ctx, int, sqlite3_value** argv);

@@ -109,6 +109,35 @@ TEST_F(SessionTest, ErrorsAndBatchContinuation) {
   });
 }
 
+// Expressions as long as generated SQL makes them: answered, or refused as
+// too deep (191); a chain of 200,000 operators once ended the process.
+TEST_F(SessionTest, LongAndDeepExpressions) {
+  auto chain = [](const char* first, const char* step, int n) {
+    std::string s = first;
+    for (int i = 0; i < n; ++i) s += step;
+    return s;
+  };
+  const std::string too_deep =
+      "msg 191/15/1: Some part of your SQL statement is nested too deeply. Rewrite the query or "
+      "break it up into smaller queries.\n";
+  const std::pair<std::string, std::string> answered[] = {
+      {"select " + chain("1", " + 1", 200) + ", " + chain("'a'", " + 'b'", 200) + " as s",
+       "cols :int! s:varchar(201)!\nrow 201|'a" + std::string(200, 'b') + "'\ndone C1 count=1"},
+      {"select 1 where " + chain("1 = 0", " or 1 = 0", 300) + " or 2 = 2",
+       "cols :int!\nrow 1\ndone C1 count=1"},
+      {"select " + chain("(select ", "(select ", 13) + "1" + std::string(14, ')'),
+       "cols :int\nrow 1\ndone C1 count=1"},
+  };
+  for (const auto& [sql, expected] : answered) EXPECT_EQ(Run(sql), expected) << sql.substr(0, 40);
+  for (const std::string& sql :
+       {"select " + chain("1", "+1", 200000), "select " + chain("1", "*1", 5000),
+        "select 1 where " + chain("1=1", " and 1=1", 200000)}) {
+    const std::string answer = Run(sql);
+    EXPECT_EQ(answer.substr(0, too_deep.size()), too_deep) << answer.substr(0, 200);
+  }
+  EXPECT_EQ(Run("select 1"), "cols :int!\nrow 1\ndone C1 count=1");
+}
+
 // Error messages carry the line of the statement within the batch.
 TEST_F(SessionTest, ErrorLines) {
   RecordingSink sink;

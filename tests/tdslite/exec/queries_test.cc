@@ -97,5 +97,22 @@ TEST_F(SessionTest, IndexesAndKeys) {
   });
 }
 
+// Concatenation stops at 8,000 bytes (4,000 characters) unless an operand
+// is (max), as SQL Server's does; len() counts past a NUL.
+TEST_F(SessionTest, StringLengthsAtTheLimits) {
+  ASSERT_EQ(Run("create table w (v varchar(8000))"), "done C6");
+  Check({
+      {"select len('abc' + replicate('x', 8000)), len(N'a' + replicate(N'x', 4000)), "
+       "len(cast('abc' as varchar(max)) + replicate('x', 8000))",
+       "cols :int! :int! :bigint!\nrow 8000|4000|8003\ndone C1 count=1"},
+      {"declare @v varchar(8000) = replicate('x', 7999) set @v = @v + 'yz' select len(@v)",
+       "cols :int\nrow 8000\ndone C1 count=1"},
+      {"insert w values (replicate('x', 8000) + 'y') select len(v), right(v, 1) from w",
+       "done C3 count=1\ncols :int :varchar(8000)\nrow 8000|'x'\ndone C1 count=1"},
+      {"declare @s varchar(10) = 'ab' + char(0) + 'cd' select len(@s), datalength(@s)",
+       "cols :int :int\nrow 5|5\ndone C1 count=1"},
+  });
+}
+
 }  // namespace
 }  // namespace tdslite

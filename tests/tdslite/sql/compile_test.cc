@@ -191,7 +191,7 @@ TEST_F(CompilerTest, Refusals) {
        "8120 Column 'item.name' is invalid in the select list because it is not contained in "
        "either an aggregate function or the GROUP BY clause."},
       {"select 'a' + 1",
-       "compiled: SELECT tds_op('+',tds_cvt('a',16777230,2,NULL,0),1,2) AS \"_c1\""},
+       "compiled: SELECT tds_ops(tds_cvt('a',16777230,2,NULL,0),'+',1,2) AS \"_c1\""},
       {"select sum(name) from item", "8117 Operand data type varchar is invalid for sum operator."},
       {"select len()", "174 The len function requires 1 argument(s)."},
       {"select id from item i join item j on i.id = j.id", "209 Ambiguous column name 'id'."},
@@ -206,6 +206,38 @@ TEST_F(CompilerTest, Refusals) {
     } else {
       EXPECT_EQ(std::to_string(e.message.number) + " " + e.message.text, c.message);
     }
+  }
+}
+
+// Chains of one operator compile flat: SQLite's parser has a fixed stack,
+// and SQL nested as deep as the chain is long stops it at about twenty
+// terms. Generated SQL easily has hundreds.
+TEST_F(CompilerTest, OperatorChainsCompileFlat) {
+  CompiledSelect out;
+  CompileError e;
+  ASSERT_TRUE(CompileOne(
+      "select 1 + 2 - 3, 'a' + 'b' + 'c' from item where id = 1 or id = 2 or id = 3", &out, &e))
+      << e.message.text;
+  EXPECT_EQ(out.sql.substr(0, out.sql.find(" FROM ")),
+            "SELECT tds_ops(1,'+',2,2,'-',3,2) AS \"_c1\", (('a' || 'b' || 'c') COLLATE TDSCI) AS "
+            "\"_c2\"");
+  EXPECT_NE(out.sql.find("WHERE ((t0.\"id\" = 1) OR (t0.\"id\" = 2) OR (t0.\"id\" = 3))"),
+            std::string::npos)
+      << out.sql;
+  auto chain = [](const char* first, const char* step, int n) {
+    std::string s = first;
+    for (int i = 0; i < n; ++i) s += step;
+    return s;
+  };
+  for (const std::string& sql : {
+           "select " + chain("id", " + 1", 300) + " from item",
+           "select " + chain("qty", " * 1.5", 100) + " from item",
+           "select " + chain("name", " + 'x'", 300) + " from item",
+           "select id from item where " + chain("id = 0", " or id = 1", 300),
+       }) {
+    SCOPED_TRACE(sql.substr(0, 40));
+    ASSERT_TRUE(CompileOne(sql, &out, &e)) << e.message.text;
+    Prepares(out.sql);
   }
 }
 

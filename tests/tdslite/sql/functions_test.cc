@@ -148,6 +148,17 @@ TEST_F(FunctionsTest, Arithmetic) {
       {"SELECT tds_op('/', 1.0, 0.0, " + PackedType(IntType(TypeId::kFloat)) + ")",
        "error 8134: Divide by zero error encountered."},
       {"SELECT tds_op('+', NULL, 1, " + PackedType(IntType(TypeId::kInt)) + ")", "NULL"},
+      // A chain overflows where SQL Server's step by step evaluation would,
+      // even when its end would fit; each step has its own type.
+      {"SELECT tds_ops(2147483647, '+', 1, " + PackedType(IntType(TypeId::kInt)) + ", '-', 1, " +
+           PackedType(IntType(TypeId::kInt)) + ")",
+       "error 8115: Arithmetic overflow error converting expression to data type int."},
+      {"SELECT tds_ops('0.1', '+', '0.2', " + PackedType(DecimalType(3, 1)) + ", '*', '3', " +
+           PackedType(DecimalType(6, 1)) + ", '/', '7', " + d6 + ")",
+       "0.128571"},
+      {"SELECT tds_ops(1, '+', NULL, " + PackedType(IntType(TypeId::kInt)) + ", '/', 0, " +
+           PackedType(IntType(TypeId::kInt)) + ")",
+       "NULL"},
   };
   for (const Case& c : cases) EXPECT_EQ(Eval(c.sql), c.expected) << c.sql;
 }
@@ -270,6 +281,13 @@ TEST_F(FunctionsTest, StringFunctions) {
       {"SELECT tds_reverse('abé')", "éba"},
       {"SELECT length(tds_space(3))", "3"},
       {"SELECT tds_ascii('A')", "65"},
+      // ascii() is the code page 1252 byte; unicode() the first UTF-16 unit.
+      {"SELECT tds_ascii('€')", "128"},
+      {"SELECT tds_ascii('中')", "63"},
+      {"SELECT tds_unicode('€')", "8364"},
+      {"SELECT tds_unicode('😀x')", "55357"},
+      {"SELECT tds_ulen('a' || char(0) || 'b')", "3"},
+      {"SELECT tds_ulen('😀')", "2"},
       {"SELECT tds_char(233)", "é"},
       {"SELECT tds_char(300)", "NULL"},
   };
