@@ -81,19 +81,22 @@ endif()
 set_property(GLOBAL PROPERTY KTDB_OOREXX_SET_UP TRUE)
 
 # ktdb_interpreter_tests(INTERPRETER TESTS test... TIMEOUT seconds
-#                        [ENVIRONMENT entry...] [PRELOAD variable] [FAIL regex])
+#                        [ENVIRONMENT entry...] [PRELOAD variable] [FAIL regex]
+#                        [LIBRARY_DIRS dir...])
 #   The properties of tests that run INTERPRETER: an environment with the
-#   package from the build folder, the interpreter's own entries, ENVIRONMENT
+#   package from the build folder (and LIBRARY_DIRS behind it), the
+#   interpreter's own entries, ENVIRONMENT
 #   and, under the sanitizers, the ASan runtime in the variable PRELOAD
 #   (KTDB_REXX_PRELOAD unless named) with leak reports off; a failed check, a
 #   REXX error, a sanitizer report or FAIL's regex fails the test; TIMEOUT;
 #   and the interpreter's fixture.
 function(ktdb_interpreter_tests interpreter)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT;PRELOAD;FAIL" "TESTS;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT;PRELOAD;FAIL" "TESTS;ENVIRONMENT;LIBRARY_DIRS")
   if(NOT arg_PRELOAD)
     set(arg_PRELOAD KTDB_REXX_PRELOAD)
   endif()
-  set(environment "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}" ${KTDB_REXX_ENV_${interpreter}} ${arg_ENVIRONMENT})
+  string(JOIN ":" library_path ${CMAKE_BINARY_DIR} ${arg_LIBRARY_DIRS})
+  set(environment "LD_LIBRARY_PATH=${library_path}" ${KTDB_REXX_ENV_${interpreter}} ${arg_ENVIRONMENT})
   if(KTDB_SANITIZE)
     list(APPEND environment "${arg_PRELOAD}=${KTDB_REXX_PRELOAD}" "ASAN_OPTIONS=detect_leaks=0")
   endif()
