@@ -3,7 +3,8 @@
 // syntax tree into SQLite SQL while it infers SQL Server's types. Its
 // methods live by concern:
 //   compile_conversion.cc   conversion rules between types
-//   compile_expressions.cc  literals, columns, operators, CASE, IN
+//   compile_expressions.cc  literals, columns, variables, CASE, IN
+//   compile_operators.cc    unary, comparison, AND/OR, arithmetic (chains flat)
 //   compile_functions.cc    built-in and aggregate functions
 //   compile_select.cc       select, from, group by, order by, union
 // and the statements in compile_insert.cc, compile_update_delete.cc and
