@@ -184,22 +184,15 @@ SessionImpl::Flow SessionImpl::RunSelectAssign(const Stmt& stmt, ResultSink& sin
   values.reserve(select.items.size());
   for (const sql::SelectItem& item : select.items) values.push_back(*FindVariable(item.assign));
   uint64_t rows = 0;
-  for (;;) {
-    if (rowcount_ > 0 && rows >= static_cast<uint64_t>(rowcount_)) break;
-    rc = sqlite3_step(st.get());
-    if (rc == SQLITE_DONE) break;
-    if (rc != SQLITE_ROW) {
-      Message m = SqliteError(rc);
-      st.Reset();
-      CheckTransactionAlive(sink);
-      return Failed(sink, stmt, m, kCmdSelect, AbortsBatch(m.number));
-    }
-    for (size_t i = 0; i < values.size(); ++i)
-      StoreColumn(st.get(), static_cast<int>(i), &values[i]);
-    ++rows;
-    if (sink.Cancelled()) return Flow::kStop;
-  }
-  st.Reset();
+  const std::optional<Flow> ended = StepRows(
+      stmt, sink, st,
+      [&] {
+        for (size_t i = 0; i < values.size(); ++i)
+          StoreColumn(st.get(), static_cast<int>(i), &values[i]);
+        return true;
+      },
+      &rows);
+  if (ended) return *ended;
   for (size_t i = 0; i < values.size(); ++i) *FindVariable(select.items[i].assign) = values[i];
   return Counted(sink, kCmdSelect, rows);
 }

@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <set>
 #include <span>
@@ -354,6 +355,13 @@ class SessionImpl : public Session {
                  const std::string& source, bool streamed, bool sink_reads_lob);
 
   Flow RunSelect(const Stmt& stmt, ResultSink& sink);
+
+  // Steps the prepared SELECT `st` to its end or to SET ROWCOUNT's limit,
+  // calling row() on each row and counting the rows in *rows; row() answers
+  // false when the client is gone. Answers how the statement ends when it ends
+  // early (a failure, the client gone, a cancel); nothing once it read all.
+  std::optional<Flow> StepRows(const Stmt& stmt, ResultSink& sink, Prepared& st,
+                               const std::function<bool()>& row, uint64_t* rows);
 
   // ---- insert, update, delete --------------------------------------------------
 

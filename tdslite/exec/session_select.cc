@@ -123,16 +123,40 @@ SessionImpl::Flow SessionImpl::RunSelect(const Stmt& stmt, ResultSink& sink) {
   if (rc != SQLITE_OK) return Failed(sink, stmt, SqliteError(rc), kCmdSelect, true);
   sink.Columns(q.columns);
   std::vector<Value> values(q.columns.size());
-  uint64_t rows = 0;
   const int ncols = static_cast<int>(q.columns.size());
   struct Interruptible {
     ResultSink** slot;
     ~Interruptible() { *slot = nullptr; }
   } interruptible{&interruptible_};
   interruptible_ = &sink;
+  uint64_t rows = 0;
+  const std::optional<Flow> ended = StepRows(
+      stmt, sink, st,
+      [&] {
+        for (int i = 0; i < ncols; ++i) {
+          const int rowid_column =
+              q.rowid_columns.empty() ? -1 : q.rowid_columns[static_cast<size_t>(i)];
+          int64_t rowid = rowid_column >= 0 ? sqlite3_column_int64(st.get(), rowid_column) : 0;
+          const size_t k = static_cast<size_t>(i);
+          FillValue(st.get(), i, q.columns[k], &values[k], rowid,
+                    k < q.source_columns.size() ? q.source_columns[k] : kNoSource,
+                    k < q.streamed.size() && q.streamed[k] && rowid_column >= 0,
+                    sink.AcceptsLobSource());
+        }
+        return sink.Row(values);
+      },
+      &rows);
+  if (ended) return *ended;
+  return Counted(sink, kCmdSelect, rows);
+}
+
+std::optional<SessionImpl::Flow> SessionImpl::StepRows(const Stmt& stmt, ResultSink& sink,
+                                                       Prepared& st,
+                                                       const std::function<bool()>& row,
+                                                       uint64_t* rows) {
   for (;;) {
-    if (rowcount_ > 0 && rows >= static_cast<uint64_t>(rowcount_)) break;
-    rc = sqlite3_step(st.get());
+    if (rowcount_ > 0 && *rows >= static_cast<uint64_t>(rowcount_)) break;
+    const int rc = sqlite3_step(st.get());
     if (rc == SQLITE_DONE) break;
     if (rc == SQLITE_INTERRUPT && sink.Cancelled()) {
       // The protocol layer answers the attention; nothing more is sent.
@@ -145,22 +169,12 @@ SessionImpl::Flow SessionImpl::RunSelect(const Stmt& stmt, ResultSink& sink) {
       CheckTransactionAlive(sink);
       return Failed(sink, stmt, m, kCmdSelect, AbortsBatch(m.number));
     }
-    for (int i = 0; i < ncols; ++i) {
-      const int rowid_column =
-          q.rowid_columns.empty() ? -1 : q.rowid_columns[static_cast<size_t>(i)];
-      int64_t rowid = rowid_column >= 0 ? sqlite3_column_int64(st.get(), rowid_column) : 0;
-      const size_t k = static_cast<size_t>(i);
-      FillValue(st.get(), i, q.columns[k], &values[k], rowid,
-                k < q.source_columns.size() ? q.source_columns[k] : kNoSource,
-                k < q.streamed.size() && q.streamed[k] && rowid_column >= 0,
-                sink.AcceptsLobSource());
-    }
-    if (!sink.Row(values)) return Flow::kStop;
-    ++rows;
+    if (!row()) return Flow::kStop;
+    ++*rows;
     if (sink.Cancelled()) return Flow::kStop;
   }
   st.Reset();
-  return Counted(sink, kCmdSelect, rows);
+  return std::nullopt;
 }
 
 }  // namespace tdslite::session_detail

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "tdslite/protocol/codec.h"
+#include "tdslite/sql/temporal.h"
 
 namespace tdslite::protocol {
 
@@ -40,23 +41,6 @@ uint32_t ClampLength(int32_t length, uint32_t max) {
 uint32_t TimeBytes(uint8_t scale) {
   return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
 }
-
-// Characters of the text of a date or time value (what older clients get).
-int WideTextChars(TypeId id, uint8_t scale) {
-  const int fraction = scale > 0 ? scale + 1 : 0;
-  switch (id) {
-    case TypeId::kDate:
-      return 10;
-    case TypeId::kTime:
-      return 8 + fraction;
-    case TypeId::kDateTime2:
-      return 19 + fraction;
-    default:
-      return 26 + fraction;
-  }
-}
-
-constexpr int64_t kUnitsPerDay = 864000000000;  // 100 ns units
 
 bool IsTextLike(uint8_t wire_type) {
   return wire_type == kText || wire_type == kNText || wire_type == kImage;
@@ -263,7 +247,7 @@ WireColumn MapColumn(const ColumnType& type, bool nullable, TdsVersion version) 
       if (version < TdsVersion::k73) {
         // Older clients know none of these: SQL Server sends their text.
         w.wire_type = kNVarChar;
-        w.max_length = 2 * static_cast<uint32_t>(WideTextChars(type.id, scale));
+        w.max_length = 2 * static_cast<uint32_t>(sql::WideTextLength(type.id, scale));
         break;
       }
       w.wire_type = type.id == TypeId::kDate        ? kDate
@@ -414,8 +398,8 @@ void EncodeRow(std::span<const Value> values, std::span<const WireColumn> wire, 
         }
         PutU8(out, static_cast<uint8_t>(w.max_length));
         const int64_t stored = v.i;
-        int64_t days = w.wire_type == kDate ? stored : stored / kUnitsPerDay;
-        int64_t units = w.wire_type == kTimeN ? stored : stored % kUnitsPerDay;
+        int64_t days = w.wire_type == kDate ? stored : stored / sql::kUnitsPerDay;
+        int64_t units = w.wire_type == kTimeN ? stored : stored % sql::kUnitsPerDay;
         if (w.wire_type != kDate) {
           int64_t step = 1;
           for (int k = w.scale; k < 7; ++k) step *= 10;

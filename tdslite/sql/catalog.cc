@@ -8,7 +8,7 @@ namespace {
 // RAII for a prepared statement.
 class Stmt {
  public:
-  Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  Stmt(sqlite3* db, const char* sql) : db_(db) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
   ~Stmt() { sqlite3_finalize(stmt_); }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
@@ -18,6 +18,12 @@ class Stmt {
     sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
   }
   void Int(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+  // Runs a statement that returns no rows; on failure sets *error.
+  bool Run(std::string* error) {
+    if (ok() && sqlite3_step(stmt_) == SQLITE_DONE) return true;
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
   std::string ColumnText(int i) {
     const unsigned char* p = sqlite3_column_text(stmt_, i);
     int n = sqlite3_column_bytes(stmt_, i);
@@ -25,6 +31,7 @@ class Stmt {
   }
 
  private:
+  sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -89,6 +96,26 @@ const char* kCatalogDdl =
     "CREATE TABLE IF NOT EXISTS %s("
     " table_name TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
     " kind TEXT NOT NULL, columns TEXT NOT NULL, PRIMARY KEY(table_name, name));";
+
+// Writes the rows of the column catalog for every column of `table`, in order.
+bool InsertColumns(sqlite3* db, const Names& n, const CatalogTable& table, std::string* error) {
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const CatalogColumn& c = table.columns[i];
+    Stmt q(db, ("INSERT INTO " + n.columns +
+                "(table_name, ordinal, name, type, nullable, identity,"
+                " default_sql) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+                   .c_str());
+    q.Text(1, table.name);
+    q.Int(2, static_cast<int64_t>(i));
+    q.Text(3, c.name);
+    q.Int(4, PackType(c.type));
+    q.Int(5, c.nullable ? 1 : 0);
+    q.Int(6, c.identity ? 1 : 0);
+    if (!c.default_sql.empty()) q.Text(7, c.default_sql);
+    if (!q.Run(error)) return false;
+  }
+  return true;
+}
 
 bool CreateCatalogTables(sqlite3* db, const Names& n, std::string* error) {
   std::string sql = kCatalogDdl;
@@ -193,29 +220,9 @@ bool AddTable(sqlite3* db, const CatalogTable& table, std::string* error) {
         ("INSERT INTO " + n.tables + "(name, display, identity_seed) VALUES (?1, ?1, ?2)").c_str());
     q.Text(1, table.name);
     q.Int(2, table.identity_seed);
-    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
+    if (!q.Run(error)) return false;
   }
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    const CatalogColumn& c = table.columns[i];
-    Stmt q(db, ("INSERT INTO " + n.columns +
-                "(table_name, ordinal, name, type, nullable, identity,"
-                " default_sql) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
-                   .c_str());
-    q.Text(1, table.name);
-    q.Int(2, static_cast<int64_t>(i));
-    q.Text(3, c.name);
-    q.Int(4, PackType(c.type));
-    q.Int(5, c.nullable ? 1 : 0);
-    q.Int(6, c.identity ? 1 : 0);
-    if (!c.default_sql.empty()) q.Text(7, c.default_sql);
-    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
-  }
+  if (!InsertColumns(db, n, table, error)) return false;
   for (const CatalogKey& k : table.keys) {
     if (!AddKey(db, table.name, k, error)) return false;
   }
@@ -233,10 +240,7 @@ bool AddKey(sqlite3* db, std::string_view table, const CatalogKey& key, std::str
   q.Text(2, key.name);
   q.Text(3, std::string(1, key.kind));
   q.Text(4, Join(key.columns));
-  if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
-    *error = sqlite3_errmsg(db);
-    return false;
-  }
+  if (!q.Run(error)) return false;
   return true;
 }
 
@@ -245,29 +249,9 @@ bool ReplaceColumns(sqlite3* db, const CatalogTable& table, std::string* error) 
   {
     Stmt q(db, ("DELETE FROM " + n.columns + " WHERE table_name = ?1").c_str());
     q.Text(1, table.name);
-    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
+    if (!q.Run(error)) return false;
   }
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    const CatalogColumn& c = table.columns[i];
-    Stmt q(db, ("INSERT INTO " + n.columns +
-                "(table_name, ordinal, name, type, nullable, identity,"
-                " default_sql) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
-                   .c_str());
-    q.Text(1, table.name);
-    q.Int(2, static_cast<int64_t>(i));
-    q.Text(3, c.name);
-    q.Int(4, PackType(c.type));
-    q.Int(5, c.nullable ? 1 : 0);
-    q.Int(6, c.identity ? 1 : 0);
-    if (!c.default_sql.empty()) q.Text(7, c.default_sql);
-    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
-  }
+  if (!InsertColumns(db, n, table, error)) return false;
   return true;
 }
 
@@ -278,10 +262,7 @@ bool RemoveTable(sqlite3* db, std::string_view name, std::string* error) {
                                  "DELETE FROM " + n.keys + " WHERE table_name = ?1"}) {
     Stmt q(db, sql.c_str());
     q.Text(1, name);
-    if (!q.ok() || sqlite3_step(q.get()) != SQLITE_DONE) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
+    if (!q.Run(error)) return false;
   }
   return RemoveConstraints(db, name, error);
 }

@@ -538,59 +538,42 @@ Typed ExprCompiler::Aggregate(const Expr& e, const Scope* scope, bool allow_aggr
     Throw(8117, 1, 16,
           "Operand data type " + TypeName(t.id) + " is invalid for " + f + " operator.");
   }
-  if (f == "sum") {
-    switch (StorageOf(t.id)) {
-      case Storage::kInteger: {
-        ColumnType r = t.id == TypeId::kBigInt ? t : IntType(TypeId::kInt);
-        out.t.type = r;
-        out.sql = "tds_cvt(sum(" + distinct + a.sql + ")" + w + "," +
-                  std::to_string(PackType(IntType(TypeId::kBigInt))) + "," +
-                  std::to_string(PackType(r)) + ",NULL,0)";
-        return out;
-      }
-      case Storage::kMoney:
-        out.t.type = IntType(TypeId::kMoney);
-        out.sql = "sum(" + distinct + a.sql + ")" + w;
-        return out;
-      case Storage::kDecimalText: {
-        ColumnType r = DecimalType(38, t.scale);
-        r.id = t.id;
-        out.t.type = r;
-        out.sql = (w.empty() ? "tds_dsum(" : "tds_wdsum(") + distinct + a.sql + ")" + w;
-        return out;
-      }
-      default:
-        out.t.type = IntType(TypeId::kFloat);
-        out.sql = "sum(" + distinct + a.sql + ")" + w;
-        return out;
-    }
-  }
-  // avg
+  // sum and avg.
+  const bool sum = f == "sum";
+  const std::string arg = distinct + a.sql;
   switch (StorageOf(t.id)) {
-    case Storage::kInteger: {
-      ColumnType r = t.id == TypeId::kBigInt ? t : IntType(TypeId::kInt);
-      out.t.type = r;
-      out.sql =
-          "(sum(" + distinct + a.sql + ")" + w + " / count(" + distinct + a.sql + ")" + w + ")";
-      return out;
-    }
+    case Storage::kInteger:
+      out.t.type = t.id == TypeId::kBigInt ? t : IntType(TypeId::kInt);
+      break;
     case Storage::kMoney:
       out.t.type = IntType(TypeId::kMoney);
-      out.sql =
-          "(sum(" + distinct + a.sql + ")" + w + " / count(" + distinct + a.sql + ")" + w + ")";
-      return out;
+      break;
     case Storage::kDecimalText: {
-      ColumnType r = DecimalType(38, std::max<int>(6, t.scale));
+      // sum keeps the argument's scale, avg gives at least six decimals.
+      ColumnType r = DecimalType(38, sum ? t.scale : std::max<int>(6, t.scale));
       r.id = t.id;
       out.t.type = r;
-      out.sql = (w.empty() ? "tds_davg(" : "tds_wdavg(") + distinct + a.sql + ")" + w;
+      const char* fn =
+          sum ? (w.empty() ? "tds_dsum(" : "tds_wdsum(") : (w.empty() ? "tds_davg(" : "tds_wdavg(");
+      out.sql = fn + arg + ")" + w;
       return out;
     }
     default:
       out.t.type = IntType(TypeId::kFloat);
-      out.sql = "avg(" + distinct + a.sql + ")" + w;
+      out.sql = f + "(" + arg + ")" + w;
       return out;
   }
+  // Integers and money: avg divides in the result type.
+  if (!sum) {
+    out.sql = "(sum(" + arg + ")" + w + " / count(" + arg + ")" + w + ")";
+  } else if (StorageOf(t.id) == Storage::kInteger) {
+    out.sql = "tds_cvt(sum(" + arg + ")" + w + "," +
+              std::to_string(PackType(IntType(TypeId::kBigInt))) + "," +
+              std::to_string(PackType(out.t.type)) + ",NULL,0)";
+  } else {
+    out.sql = "sum(" + arg + ")" + w;
+  }
+  return out;
 }
 
 }  // namespace tdslite::sql::compiler_detail

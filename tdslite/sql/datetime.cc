@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "date_cursor.h"
+#include "temporal.h"
 #include "values.h"
 
 namespace tdslite::sql {
@@ -52,52 +54,15 @@ DateTimeValue FromSerial(int64_t serial) {
 
 namespace {
 
-constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                   "jul", "aug", "sep", "oct", "nov", "dec"};
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool ValidDate(int y, int m, int d) {
-  if (y < 1753 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  int limit = kDays[m - 1];
-  if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) limit = 29;
-  return d <= limit;
+  return y >= 1753 && y <= 9999 && d >= 1 && d <= DaysInMonth(y, m);
 }
 
-struct Cursor {
-  std::string_view s;
-  size_t i = 0;
-  void SkipBlanks() {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  }
-  bool AtEnd() {
-    SkipBlanks();
-    return i >= s.size();
-  }
-  // Reads up to `max` digits; answers the count read.
-  int Number(int max, int* value) {
-    int count = 0;
-    int v = 0;
-    while (i < s.size() && count < max && s[i] >= '0' && s[i] <= '9') {
-      v = v * 10 + (s[i] - '0');
-      ++i;
-      ++count;
-    }
-    *value = v;
-    return count;
-  }
-  bool Eat(char c) {
-    if (i < s.size() && s[i] == c) {
-      ++i;
-      return true;
-    }
-    return false;
-  }
-};
-
 // Parses "hh:mm[:ss[.fff|:fff]][AM|PM]" or "hAM". Answers false on bad syntax.
-bool ParseTime(Cursor& c, int64_t* ticks) {
+bool ParseTime(DateCursor& c, int64_t* ticks) {
   c.SkipBlanks();
   int h = 0, mi = 0, sec = 0;
   int64_t ms_ticks = 0;
@@ -153,23 +118,6 @@ bool ParseTime(Cursor& c, int64_t* ticks) {
   return true;
 }
 
-int MonthByName(Cursor& c) {
-  if (c.i + 3 > c.s.size()) return 0;
-  std::string word;
-  while (c.i < c.s.size() && ((c.s[c.i] | 0x20) >= 'a' && (c.s[c.i] | 0x20) <= 'z')) {
-    word.push_back(static_cast<char>(c.s[c.i] | 0x20));
-    ++c.i;
-  }
-  if (word.size() < 3) return 0;
-  static constexpr const char* kFull[] = {"january",   "february", "march",    "april",
-                                          "may",       "june",     "july",     "august",
-                                          "september", "october",  "november", "december"};
-  for (int m = 0; m < 12; ++m) {
-    if (word == kMonths[m] || word == kFull[m]) return m + 1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 DateOrder StyleDateOrder(int style) {
@@ -190,7 +138,7 @@ std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order, boo
   bool ignored = false;
   if (out_of_range == nullptr) out_of_range = &ignored;
   *out_of_range = false;
-  Cursor c{text, 0};
+  DateCursor c{text, 0};
   c.SkipBlanks();
   if (c.AtEnd()) return int64_t{0};  // '' converts to 1900-01-01
   int y = 1900, m = 1, d = 1;
@@ -235,7 +183,7 @@ std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order, boo
     if (m == 0) {
       // A time alone: "13:45".
       c.i = save;
-      if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
+      if (!ParseTime(c, &ticks) || !c.OnlyBlanksLeft()) return std::nullopt;
       return ticks;
     }
     c.SkipBlanks();
@@ -247,7 +195,7 @@ std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order, boo
     if (yn != 2 && yn != 4) return std::nullopt;
   } else if (n <= 2 && c.i < c.s.size() && c.s[c.i] == ':') {
     c.i = save;
-    if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
+    if (!ParseTime(c, &ticks) || !c.OnlyBlanksLeft()) return std::nullopt;
     return ticks;
   } else if (n <= 2) {
     // "31 Jan 2024"
@@ -263,8 +211,8 @@ std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order, boo
     return std::nullopt;
   }
   if (c.i < c.s.size() && (c.s[c.i] == 'T' || c.s[c.i] == 't')) ++c.i;
-  if (!c.AtEnd()) {
-    if (!ParseTime(c, &ticks) || !c.AtEnd()) return std::nullopt;
+  if (!c.OnlyBlanksLeft()) {
+    if (!ParseTime(c, &ticks) || !c.OnlyBlanksLeft()) return std::nullopt;
   }
   if (!ValidDate(y, m, d)) {
     *out_of_range = true;
@@ -329,40 +277,34 @@ std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small)
                        style == 21 || style == 23 || style == 25;
   int yy = century ? y : y % 100;
   const char* yf = century ? "%04d" : "%02d";
-  auto date3 = [&](const char* fmt_a, int a, const char* sep1, const char* fmt_b, int b,
-                   const char* sep2, const char* fmt_c, int c) {
-    std::string out;
-    char part[16];
-    std::snprintf(part, sizeof part, fmt_a, a);
-    out += part;
-    out += sep1;
-    std::snprintf(part, sizeof part, fmt_b, b);
-    out += part;
-    out += sep2;
-    std::snprintf(part, sizeof part, fmt_c, c);
-    out += part;
-    return out;
-  };
+  // The numeric date styles: day, month and year in one of three orders,
+  // with one separator.
+  static constexpr struct {
+    int style;
+    DateOrder order;
+    const char* sep;
+  } kNumericDates[] = {{1, DateOrder::kMdy, "/"},  {2, DateOrder::kYmd, "."},
+                       {3, DateOrder::kDmy, "/"},  {4, DateOrder::kDmy, "."},
+                       {5, DateOrder::kDmy, "-"},  {10, DateOrder::kMdy, "-"},
+                       {11, DateOrder::kYmd, "/"}, {12, DateOrder::kYmd, ""}};
+  for (const auto& n : kNumericDates) {
+    if (style != n.style && style != n.style + 100) continue;
+    char year[16];
+    std::snprintf(year, sizeof year, yf, yy);
+    if (n.order == DateOrder::kYmd) {
+      std::snprintf(buf, sizeof buf, "%s%s%02d%s%02d", year, n.sep, m, n.sep, d);
+    } else {
+      const int first = n.order == DateOrder::kMdy ? m : d;
+      const int second = n.order == DateOrder::kMdy ? d : m;
+      std::snprintf(buf, sizeof buf, "%02d%s%02d%s%s", first, n.sep, second, n.sep, year);
+    }
+    return std::string(buf);
+  }
   switch (style) {
     case 0:
     case 100:
       std::snprintf(buf, sizeof buf, "%s %2d %04d %2d:%02d%s", mon, d, y, h12, mi, ampm);
       return std::string(buf);
-    case 1:
-    case 101:
-      return date3("%02d", m, "/", "%02d", d, "/", yf, yy);
-    case 2:
-    case 102:
-      return date3(yf, yy, ".", "%02d", m, ".", "%02d", d);
-    case 3:
-    case 103:
-      return date3("%02d", d, "/", "%02d", m, "/", yf, yy);
-    case 4:
-    case 104:
-      return date3("%02d", d, ".", "%02d", m, ".", yf, yy);
-    case 5:
-    case 105:
-      return date3("%02d", d, "-", "%02d", m, "-", yf, yy);
     case 6:
     case 106:
       std::snprintf(buf, sizeof buf, century ? "%02d %s %04d" : "%02d %s %02d", d, mon, yy);
@@ -381,15 +323,6 @@ std::optional<std::string> FormatDateTime(int64_t serial, int style, bool small)
       std::snprintf(buf, sizeof buf, "%s %2d %04d %2d:%02d:%02d:%03d%s", mon, d, y, h12, mi, s, ms,
                     ampm);
       return std::string(buf);
-    case 10:
-    case 110:
-      return date3("%02d", m, "-", "%02d", d, "-", yf, yy);
-    case 11:
-    case 111:
-      return date3(yf, yy, "/", "%02d", m, "/", "%02d", d);
-    case 12:
-    case 112:
-      return date3(yf, yy, "", "%02d", m, "", "%02d", d);
     case 13:
     case 113:
       std::snprintf(buf, sizeof buf, "%02d %s %04d %02d:%02d:%02d:%03d", d, mon, y, h, mi, s, ms);

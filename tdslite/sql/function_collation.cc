@@ -161,10 +161,10 @@ bool LikeOne(const LikeToken& t, const std::vector<uint32_t>& p, uint32_t ch) {
 // token matches a single character, so taking the leftmost match of what
 // follows a `%` is always right, and the work is at most the value's length
 // times the longest run between two `%`.
-bool LikeMatch(const std::vector<LikeToken>& t, const std::vector<uint32_t>& p,
-               const std::vector<uint32_t>& s) {
+bool LikeMatch(const std::vector<LikeToken>& t, size_t ti, const std::vector<uint32_t>& p,
+               const std::vector<uint32_t>& s, size_t start) {
   constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t ti = 0, si = 0;
+  size_t si = start;
   size_t star = kNone, star_si = 0;
   while (si < s.size()) {
     if (ti < t.size() && t[ti].kind == LikeToken::kAnyString) {
@@ -211,7 +211,7 @@ void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     }
     escape = e[0];
   }
-  sqlite3_result_int(ctx, LikeMatch(LikeTokens(p, escape), p, s) ? 1 : 0);
+  sqlite3_result_int(ctx, LikeMatch(LikeTokens(p, escape), 0, p, s, 0) ? 1 : 0);
 }
 
 }  // namespace tdslite::sql::function_detail

@@ -100,6 +100,24 @@ std::string AsText(const Datum& d, const ColumnType& from, int style) {
   return d.s;
 }
 
+Message ConversionNotAllowed(const ColumnType& from, const ColumnType& to) {
+  return MakeMessage(529, 2, 16,
+                     "Explicit conversion from data type " + TypeName(from.id) + " to " +
+                         TypeName(to.id) + " is not allowed.");
+}
+
+Message ConversionError(const ColumnType& from, const ColumnType& to) {
+  return MakeMessage(
+      8114, 5, 16,
+      "Error converting data type " + TypeName(from.id) + " to " + TypeName(to.id) + ".");
+}
+
+Message ConversionOutOfRange(const ColumnType& from, const ColumnType& to) {
+  return MakeMessage(242, 3, 16,
+                     "The conversion of a " + TypeName(from.id) + " data type to a " +
+                         TypeName(to.id) + " data type resulted in an out-of-range value.");
+}
+
 Message ConversionFailed(const ColumnType& from, const std::string& text, const ColumnType& to) {
   return MakeMessage(245, 1, 16,
                      "Conversion failed when converting the " + TypeName(from.id) + " value '" +
@@ -157,9 +175,7 @@ int64_t ToInteger(const Datum& d, const ColumnType& from, const ColumnType& to) 
     case Storage::kWideTime:
     case Storage::kOffsetText:
     case Storage::kGuid:
-      throw Failure{MakeMessage(529, 2, 16,
-                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
-                                    TypeName(to.id) + " is not allowed.")};
+      throw Failure{ConversionNotAllowed(from, to)};
   }
   return 0;
 }
@@ -182,9 +198,7 @@ double ToDouble(const Datum& d, const ColumnType& from, const ColumnType& to) {
       double v = std::strtod(t.c_str(), &end);
       if (t.empty() || end == nullptr || *end != '\0' || std::isnan(v) || std::isinf(v) ||
           t.find_first_of("xXnN") != std::string::npos) {
-        throw Failure{MakeMessage(
-            8114, 5, 16,
-            "Error converting data type " + TypeName(from.id) + " to " + TypeName(to.id) + ".")};
+        throw Failure{ConversionError(from, to)};
       }
       return v;
     }
@@ -192,9 +206,7 @@ double ToDouble(const Datum& d, const ColumnType& from, const ColumnType& to) {
     case Storage::kWideTime:
     case Storage::kOffsetText:
     case Storage::kGuid:
-      throw Failure{MakeMessage(529, 2, 16,
-                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
-                                    TypeName(to.id) + " is not allowed.")};
+      throw Failure{ConversionNotAllowed(from, to)};
   }
   return 0;
 }
@@ -236,9 +248,7 @@ Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, in
       }
       auto v = ParseScaled(t, scale, false);
       if (!v) {
-        throw Failure{MakeMessage(
-            8114, 5, 16,
-            "Error converting data type " + TypeName(from.id) + " to " + TypeName(to.id) + ".")};
+        throw Failure{ConversionError(from, to)};
       }
       return *v;
     }
@@ -247,9 +257,7 @@ Int128 ToScaled(const Datum& d, const ColumnType& from, const ColumnType& to, in
     case Storage::kWideTime:
     case Storage::kOffsetText:
     case Storage::kGuid:
-      throw Failure{MakeMessage(529, 2, 16,
-                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
-                                    TypeName(to.id) + " is not allowed.")};
+      throw Failure{ConversionNotAllowed(from, to)};
   }
   return 0;
 }
@@ -277,10 +285,7 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
       bool out_of_range = false;
       auto v = ParseDateTime(d.s, StyleDateOrder(style < 0 ? 0 : style), &out_of_range);
       if (!v && out_of_range) {
-        throw Failure{MakeMessage(242, 3, 16,
-                                  "The conversion of a " + TypeName(from.id) + " data type to a " +
-                                      TypeName(to.id) +
-                                      " data type resulted in an out-of-range value.")};
+        throw Failure{ConversionOutOfRange(from, to)};
       }
       if (!v) {
         throw Failure{
@@ -298,24 +303,16 @@ int64_t ToDateTime(const Datum& d, const ColumnType& from, const ColumnType& to,
       serial = WideToDateTime(d, from, to);
       break;
     case Storage::kGuid:
-      throw Failure{MakeMessage(529, 2, 16,
-                                "Explicit conversion from data type " + TypeName(from.id) + " to " +
-                                    TypeName(to.id) + " is not allowed.")};
+      throw Failure{ConversionNotAllowed(from, to)};
   }
   if (serial < static_cast<int64_t>(kMinDateTimeDays) * kTicksPerDay ||
       serial >= (static_cast<int64_t>(kMaxDateTimeDays) + 1) * kTicksPerDay) {
-    throw Failure{MakeMessage(242, 3, 16,
-                              "The conversion of a " + TypeName(from.id) + " data type to a " +
-                                  TypeName(to.id) +
-                                  " data type resulted in an out-of-range value.")};
+    throw Failure{ConversionOutOfRange(from, to)};
   }
   if (to.id == TypeId::kSmallDateTime) {
     auto s = ToSmallDateTime(serial);
     if (!s) {
-      throw Failure{MakeMessage(242, 3, 16,
-                                "The conversion of a " + TypeName(from.id) + " data type to a " +
-                                    TypeName(to.id) +
-                                    " data type resulted in an out-of-range value.")};
+      throw Failure{ConversionOutOfRange(from, to)};
     }
     serial = *s;
   }
@@ -455,9 +452,7 @@ void Convert(sqlite3_context* ctx, const Datum& d, const ColumnType& from, const
           break;
         }
         default:
-          throw Failure{MakeMessage(529, 2, 16,
-                                    "Explicit conversion from data type " + TypeName(from.id) +
-                                        " to " + TypeName(to.id) + " is not allowed.")};
+          throw Failure{ConversionNotAllowed(from, to)};
       }
       if (!IsLobType(to.id)) {
         if (static_cast<int64_t>(b.size()) > to.length) {

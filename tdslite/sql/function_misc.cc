@@ -52,31 +52,6 @@ bool LooksNumeric(std::string_view s) {
   return i == s.size() && i > exp_start;
 }
 
-// Whether the tokens from `ti` on match s from `start`, the last `%` taking
-// the rest (LIKE's matcher, anchored at `start`).
-bool MatchFrom(const std::vector<LikeToken>& t, size_t ti, const std::vector<uint32_t>& p,
-               const std::vector<uint32_t>& s, size_t start) {
-  constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t si = start;
-  size_t star = kNone, star_si = 0;
-  while (si < s.size()) {
-    if (ti < t.size() && t[ti].kind == LikeToken::kAnyString) {
-      star = ti++;
-      star_si = si;
-    } else if (ti < t.size() && LikeOne(t[ti], p, s[si])) {
-      ++ti;
-      ++si;
-    } else if (star != kNone) {
-      ti = star + 1;
-      si = ++star_si;
-    } else {
-      return false;
-    }
-  }
-  while (ti < t.size() && t[ti].kind == LikeToken::kAnyString) ++ti;
-  return ti == t.size();
-}
-
 char SoundexCode(uint32_t c) {
   switch (c) {
     case 'B':
@@ -265,11 +240,11 @@ void PatIndexFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const std::vector<uint32_t> s = CodePoints(ValueText(argv[1]));
   const std::vector<LikeToken> t = LikeTokens(p, -1);
   if (t.empty() || t[0].kind != LikeToken::kAnyString) {
-    sqlite3_result_int64(ctx, MatchFrom(t, 0, p, s, 0) ? 1 : 0);
+    sqlite3_result_int64(ctx, LikeMatch(t, 0, p, s, 0) ? 1 : 0);
     return;
   }
   for (size_t i = 0; i < s.size(); ++i) {
-    if (MatchFrom(t, 1, p, s, i)) {
+    if (LikeMatch(t, 1, p, s, i)) {
       sqlite3_result_int64(ctx, static_cast<int64_t>(i) + 1);
       return;
     }

@@ -70,6 +70,12 @@ std::string Utf16ToUtf8(std::string_view bytes);
 // The text of a value for conversion to a string type.
 std::string AsText(const Datum& d, const ColumnType& from, int style);
 
+// 529: the conversion from `from` to `to` does not exist.
+Message ConversionNotAllowed(const ColumnType& from, const ColumnType& to);
+// 8114: the text is not a number of type `to`.
+Message ConversionError(const ColumnType& from, const ColumnType& to);
+// 242: a date or time outside the range of `to`.
+Message ConversionOutOfRange(const ColumnType& from, const ColumnType& to);
 Message ConversionFailed(const ColumnType& from, const std::string& text, const ColumnType& to);
 
 int64_t ToInteger(const Datum& d, const ColumnType& from, const ColumnType& to);
@@ -145,6 +151,11 @@ std::vector<LikeToken> LikeTokens(const std::vector<uint32_t>& p, int64_t escape
 
 // Whether token `t` (of pattern `p`) matches the character `ch`.
 bool LikeOne(const LikeToken& t, const std::vector<uint32_t>& p, uint32_t ch);
+
+// Whether the tokens from `ti` on match the characters of `s` from `start`
+// to its end (LIKE's matcher; PATINDEX anchors it at each position in turn).
+bool LikeMatch(const std::vector<LikeToken>& t, size_t ti, const std::vector<uint32_t>& p,
+               const std::vector<uint32_t>& s, size_t start);
 
 void LikeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "date_cursor.h"
+
 namespace tdslite::sql {
 
 namespace {
@@ -11,53 +13,8 @@ bool Leap(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-struct Cursor {
-  std::string_view s;
-  size_t i = 0;
-  bool AtEnd() const { return i >= s.size(); }
-  char Peek() const { return i < s.size() ? s[i] : '\0'; }
-  void SkipBlanks() {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  }
-  // Reads up to `max` digits; answers how many.
-  int Number(int max, int* value) {
-    int count = 0, v = 0;
-    while (i < s.size() && count < max && s[i] >= '0' && s[i] <= '9') {
-      v = v * 10 + (s[i] - '0');
-      ++i;
-      ++count;
-    }
-    *value = v;
-    return count;
-  }
-  bool Eat(char c) {
-    if (Peek() != c) return false;
-    ++i;
-    return true;
-  }
-  bool IsDigit() const { return Peek() >= '0' && Peek() <= '9'; }
-};
-
-int MonthByName(Cursor& c) {
-  static constexpr const char* kShort[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                           "jul", "aug", "sep", "oct", "nov", "dec"};
-  static constexpr const char* kFull[] = {"january",   "february", "march",    "april",
-                                          "may",       "june",     "july",     "august",
-                                          "september", "october",  "november", "december"};
-  std::string word;
-  while (c.i < c.s.size() && (c.s[c.i] | 0x20) >= 'a' && (c.s[c.i] | 0x20) <= 'z' &&
-         word.size() < 16) {
-    word.push_back(static_cast<char>(c.s[c.i] | 0x20));
-    ++c.i;
-  }
-  for (int m = 0; m < 12; ++m) {
-    if (word == kShort[m] || word == kFull[m]) return m + 1;
-  }
-  return 0;
-}
-
 // hh:mi[:ss[.fffffff | :mmm]] [AM|PM], or h AM.
-bool ParseClock(Cursor& c, int64_t* units) {
+bool ParseClock(DateCursor& c, int64_t* units) {
   int h = 0, mi = 0, sec = 0;
   int64_t frac = 0;
   if (c.Number(2, &h) == 0) return false;
@@ -102,7 +59,7 @@ bool ParseClock(Cursor& c, int64_t* units) {
 }
 
 // +hh:mi, -hh:mi, +hhmi or Z.
-bool ParseOffset(Cursor& c, DateText* out) {
+bool ParseOffset(DateCursor& c, DateText* out) {
   if (c.Peek() == 'Z' || c.Peek() == 'z') {
     ++c.i;
     out->has_offset = true;
@@ -127,7 +84,7 @@ bool ParseOffset(Cursor& c, DateText* out) {
 }
 
 // The date part at the cursor; false when there is none that reads.
-bool ParseDatePart(Cursor& c, DateOrder order, DateText* out) {
+bool ParseDatePart(DateCursor& c, DateOrder order, DateText* out) {
   size_t save = c.i;
   int first = 0;
   int n = c.Number(8, &first);
@@ -208,6 +165,24 @@ bool ParseDatePart(Cursor& c, DateOrder order, DateText* out) {
 
 }  // namespace
 
+int MonthByName(DateCursor& c) {
+  static constexpr const char* kShort[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                           "jul", "aug", "sep", "oct", "nov", "dec"};
+  static constexpr const char* kFull[] = {"january",   "february", "march",    "april",
+                                          "may",       "june",     "july",     "august",
+                                          "september", "october",  "november", "december"};
+  std::string word;
+  while (c.i < c.s.size() && (c.s[c.i] | 0x20) >= 'a' && (c.s[c.i] | 0x20) <= 'z' &&
+         word.size() < 16) {
+    word.push_back(static_cast<char>(c.s[c.i] | 0x20));
+    ++c.i;
+  }
+  for (int m = 0; m < 12; ++m) {
+    if (word == kShort[m] || word == kFull[m]) return m + 1;
+  }
+  return 0;
+}
+
 int DaysInMonth(int y, int m) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (m < 1 || m > 12) return 0;
@@ -216,7 +191,7 @@ int DaysInMonth(int y, int m) {
 
 DateParse ParseDateText(std::string_view text, DateOrder order, DateText* out) {
   *out = DateText{};
-  Cursor c{text, 0};
+  DateCursor c{text, 0};
   c.SkipBlanks();
   if (c.AtEnd()) return DateParse::kOk;  // '' is 1900-01-01 00:00
   size_t save = c.i;
