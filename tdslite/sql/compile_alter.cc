@@ -43,9 +43,7 @@ bool InKey(const CatalogTable& t, const std::vector<CatalogConstraint>& constrai
 }  // namespace
 
 bool Compiler::CompileAlterTable(const Stmt& stmt, AlterPlan* plan, CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     auto found = LookupTable(db_, stmt.table);
     if (!found) {
       c.NoViewTarget(stmt.table);
@@ -210,10 +208,7 @@ bool Compiler::CompileAlterTable(const Stmt& stmt, AlterPlan* plan, CompileError
     col.type = def.type;
     plan->columns_changed = true;
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 }  // namespace tdslite::sql

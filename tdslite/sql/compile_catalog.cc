@@ -47,13 +47,8 @@ Typed ExprCompiler::CatalogFunction(const Expr& e, const Builtin& b, const Scope
                                     bool allow_aggregate) {
   ArgCount(e, b);
   const std::string& f = e.text;
-  std::vector<Typed> args;
-  for (const ExprPtr& a : e.args) args.push_back(Value(*a, scope, allow_aggregate));
   Typed out;
-  for (const Typed& a : args) {
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
-  }
+  const std::vector<Typed> args = Arguments(e, scope, allow_aggregate, &out);
   auto text = [&](size_t i) { return Convert(args[i], VarCharType(4000, true)).sql; };
   auto integer = [&](size_t i) { return Convert(args[i], IntType(TypeId::kBigInt)).sql; };
   const std::string database = QuoteText(vars_.database);

@@ -74,9 +74,7 @@ std::string ConstraintName(const char* prefix, std::string_view table,
 
 bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTable* table,
                                   CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     if (LookupTable(db_, stmt.table)) {
       Throw(2714, 6, 16, "There is already an object named '" + stmt.table + "' in the database.",
             false);
@@ -232,10 +230,7 @@ bool Compiler::CompileCreateTable(const Stmt& stmt, std::string* ddl, CatalogTab
     sql += ")";
     *ddl = sql;
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 }  // namespace tdslite::sql

@@ -302,18 +302,13 @@ using namespace compiler_detail;
 
 bool Compiler::CompileView(const Select& select, std::vector<ColumnDesc>* columns,
                            CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     c.NoOrderBy(select);
     if (select.for_xml_path) NotSupported("FOR XML in a view");
     auto r = c.SelectSql(select, nullptr, -1);
     *columns = r.descs;
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 }  // namespace tdslite::sql

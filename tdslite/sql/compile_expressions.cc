@@ -410,14 +410,27 @@ Typed ExprCompiler::Identity() {
 // The union of several typed values' flags.
 Typed ExprCompiler::Combine(std::initializer_list<const Typed*> parts) {
   Typed out;
+  out.t.nullable = false;
   for (const Typed* p : parts) {
-    out.aggregate = out.aggregate || p->aggregate;
-    out.bare.insert(out.bare.end(), p->bare.begin(), p->bare.end());
+    TakeFlags(&out, *p);
     out.t.nullable = out.t.nullable || p->t.nullable;
   }
-  out.t.nullable = false;
-  for (const Typed* p : parts) out.t.nullable = out.t.nullable || p->t.nullable;
   return out;
+}
+
+void ExprCompiler::TakeFlags(Typed* out, const Typed& part) {
+  out->aggregate = out->aggregate || part.aggregate;
+  out->bare.insert(out->bare.end(), part.bare.begin(), part.bare.end());
+}
+
+std::vector<Typed> ExprCompiler::Arguments(const Expr& e, const Scope* scope, bool allow_aggregate,
+                                           Typed* out) {
+  std::vector<Typed> args;
+  for (const ExprPtr& a : e.args) {
+    args.push_back(Value(*a, scope, allow_aggregate));
+    TakeFlags(out, args.back());
+  }
+  return args;
 }
 
 ColumnType ExprCompiler::Unify(const Typed& a, const Typed& b) {

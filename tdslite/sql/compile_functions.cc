@@ -103,14 +103,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     default:
       break;
   }
-  std::vector<Typed> args;
-  for (const ExprPtr& a : e.args) args.push_back(Value(*a, scope, allow_aggregate));
   Typed out;
-  for (const Typed& a : args) {
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
-    out.t.nullable = out.t.nullable || a.t.nullable;
-  }
+  std::vector<Typed> args = Arguments(e, scope, allow_aggregate, &out);
   out.t.nullable = false;
   for (const Typed& a : args) out.t.nullable = out.t.nullable || a.t.nullable;
   auto packed = [](const ColumnType& t) { return std::to_string(PackType(t)); };

@@ -13,9 +13,7 @@ namespace tdslite::sql {
 using namespace compiler_detail;
 
 bool Compiler::CompileInsert(const Stmt& stmt, CompiledDml* out, CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     auto table = LookupTable(db_, stmt.table);
     if (!table) c.NoViewTarget(stmt.table);
     if (!table) Throw(208, 1, 16, "Invalid object name '" + stmt.table + "'.");
@@ -198,10 +196,7 @@ bool Compiler::CompileInsert(const Stmt& stmt, CompiledDml* out, CompileError* e
       out->row_values.push_back(values);
     }
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 }  // namespace tdslite::sql

@@ -233,6 +233,11 @@ class ExprCompiler {
 
   // The union of several typed values' flags.
   static Typed Combine(std::initializer_list<const Typed*> parts);
+  // `out` takes on the aggregates and bare columns of `part`.
+  static void TakeFlags(Typed* out, const Typed& part);
+  // The call's arguments compiled in order; `out` takes on their flags
+  // (TakeFlags), its type is left alone.
+  std::vector<Typed> Arguments(const Expr& e, const Scope* scope, bool allow_aggregate, Typed* out);
 
   static ColumnType Unify(const Typed& a, const Typed& b);
 
@@ -343,6 +348,20 @@ class ExprCompiler {
   int* alias_counter_;
   bool order_type_is_lob_ = false;  // set by OrderTermSql for the term it made
 };
+
+// What every Compiler::Compile* does: runs body(c) with a fresh expression
+// compiler; a Failure thrown on the way becomes *error and false.
+template <class Body>
+bool CompileWith(sqlite3* db, const SessionVars& vars, CompileError* error, Body&& body) {
+  int counter = 0;
+  ExprCompiler c(db, vars, &counter);
+  try {
+    return body(c);
+  } catch (const Failure& f) {
+    *error = f.error;
+    return false;
+  }
+}
 
 // What create table declares a column as in SQLite, and the name it gives
 // an unnamed constraint (compile_create_table.cc).

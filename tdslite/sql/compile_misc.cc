@@ -41,14 +41,8 @@ Typed ExprCompiler::Misc(const Expr& e, const Scope* scope, bool allow_aggregate
   ArgCount(e, *b);
   if (f == "string_agg") return StringAgg(e, scope, allow_aggregate);
   if (f == "ident_current") return IdentCurrent(e);
-  std::vector<Typed> args;
-  for (const ExprPtr& a : e.args) args.push_back(Value(*a, scope, allow_aggregate));
-  Typed out;
-  for (const Typed& a : args) {
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
-    out.t.nullable = out.t.nullable || a.t.nullable;
-  }
+  Typed out;  // nullable unless a function below says otherwise
+  std::vector<Typed> args = Arguments(e, scope, allow_aggregate, &out);
   auto no_lob = [&](size_t i) {
     if (IsLobType(args[i].t.type.id)) {
       Throw(8116, 1, 16,

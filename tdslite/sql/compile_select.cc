@@ -593,9 +593,7 @@ namespace tdslite::sql {
 using namespace compiler_detail;
 
 bool Compiler::CompileSelect(const Select& select, CompiledSelect* out, CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     c.stream_images_ = true;
     auto r = c.SelectSql(select, nullptr, -1);
     out->sql = r.sql;
@@ -604,41 +602,28 @@ bool Compiler::CompileSelect(const Select& select, CompiledSelect* out, CompileE
     out->source_columns = r.source_columns;
     out->streamed = r.streamed;
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 bool Compiler::CompileValue(const Expr& expr, std::optional<ColumnType> to, std::string* sql,
                             ExprType* type, CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     Scope empty;
     Typed t = c.Value(expr, &empty, false);
     if (to) t = c.Convert(t, *to);
     *sql = "SELECT " + t.sql;
     *type = t.t;
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 bool Compiler::CompileCondition(const Expr& expr, std::string* sql, CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     Scope empty;
     Typed t = c.Condition(expr, &empty, false);
     *sql = "SELECT CASE WHEN " + t.sql + " THEN 1 ELSE 0 END";
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 }  // namespace tdslite::sql

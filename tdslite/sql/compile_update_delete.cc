@@ -107,9 +107,7 @@ std::string RowFilter(const TargetPlan& p, int64_t limit) {
 
 bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledDml* out,
                              CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     TargetPlan p = PlanTarget(c, db_, stmt);
     out->table = p.table;
     int64_t limit = TopLimit(c, stmt, rowcount_limit);
@@ -176,17 +174,12 @@ bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledD
     out->statements.push_back(sql);
     out->key_probes.emplace_back();
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 bool Compiler::CompileDelete(const Stmt& stmt, int64_t rowcount_limit, CompiledDml* out,
                              CompileError* error) {
-  int counter = 0;
-  ExprCompiler c(db_, vars_, &counter);
-  try {
+  return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
     TargetPlan p = PlanTarget(c, db_, stmt);
     out->table = p.table;
     int64_t limit = TopLimit(c, stmt, rowcount_limit);
@@ -200,10 +193,7 @@ bool Compiler::CompileDelete(const Stmt& stmt, int64_t rowcount_limit, CompiledD
     out->statements.push_back(sql);
     out->key_probes.emplace_back();
     return true;
-  } catch (const Failure& f) {
-    *error = f.error;
-    return false;
-  }
+  });
 }
 
 }  // namespace tdslite::sql

@@ -81,12 +81,7 @@ Typed ExprCompiler::Window(const Expr& e, const Scope* scope, bool allow_aggrega
     Throw(10752, 1, 15, "The function '" + f + "' may not have a window frame.");
   }
   Typed out;
-  std::vector<Typed> args;
-  for (const ExprPtr& a : e.args) args.push_back(Value(*a, scope, allow_aggregate));
-  for (const Typed& a : args) {
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
-  }
+  std::vector<Typed> args = Arguments(e, scope, allow_aggregate, &out);
   const std::string over = OverSql(*e.over, scope, allow_aggregate, &out);
   if (ranking) {
     out.t = Make(
