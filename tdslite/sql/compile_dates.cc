@@ -86,8 +86,7 @@ Typed ExprCompiler::DateFunction(const Expr& e, const Builtin& b, const Scope* s
   Typed out;
   out.t.nullable = false;
   for (const Typed& a : args) {
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
+    TakeFlags(&out, a);
     out.t.nullable = out.t.nullable || a.t.nullable;
   }
   const ColumnType wide = Scaled(TypeId::kDateTime2, 7);

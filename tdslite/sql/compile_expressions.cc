@@ -179,12 +179,7 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
       return out;
     }
     case ExprKind::kSubquery: {
-      CoreSelectSql sub = Subquery(*e.subquery, scope);
-      if (sub.columns.size() != 1) {
-        Throw(116, 1, 16,
-              "Only one expression can be specified in the select list when the subquery is "
-              "not introduced with EXISTS.");
-      }
+      CoreSelectSql sub = OneColumnSubquery(*e.subquery, scope);
       Typed out;
       // A second row is error 512, as it is for SQL Server. A query that
       // gives one row at most needs no look (nor the nesting it takes).
@@ -488,16 +483,14 @@ Typed ExprCompiler::Case(const Expr& e, const Scope* scope, bool allow_aggregate
   for (size_t k = 0; k < conditions.size(); ++k) {
     Typed rc = Convert(results[k], out.t.type);
     sql += " WHEN " + conditions[k].sql + " THEN " + rc.sql;
-    out.aggregate = out.aggregate || conditions[k].aggregate || results[k].aggregate;
+    TakeFlags(&out, conditions[k]);
+    TakeFlags(&out, results[k]);
     out.t.nullable = out.t.nullable || results[k].t.nullable;
-    out.bare.insert(out.bare.end(), conditions[k].bare.begin(), conditions[k].bare.end());
-    out.bare.insert(out.bare.end(), results[k].bare.begin(), results[k].bare.end());
   }
   if (otherwise) {
     sql += " ELSE " + Convert(*otherwise, out.t.type).sql;
-    out.aggregate = out.aggregate || otherwise->aggregate;
+    TakeFlags(&out, *otherwise);
     out.t.nullable = out.t.nullable || otherwise->t.nullable;
-    out.bare.insert(out.bare.end(), otherwise->bare.begin(), otherwise->bare.end());
   }
   out.sql = sql + " END)";
   return out;
@@ -506,12 +499,7 @@ Typed ExprCompiler::Case(const Expr& e, const Scope* scope, bool allow_aggregate
 Typed ExprCompiler::In(const Expr& e, const Scope* scope, bool allow_aggregate) {
   Typed a = Value(*e.args[0], scope, allow_aggregate);
   if (e.subquery) {
-    CoreSelectSql sub = Subquery(*e.subquery, scope);
-    if (sub.columns.size() != 1) {
-      Throw(116, 1, 16,
-            "Only one expression can be specified in the select list when the subquery is not "
-            "introduced with EXISTS.");
-    }
+    CoreSelectSql sub = OneColumnSubquery(*e.subquery, scope);
     Typed probe;
     probe.t = sub.columns[0];
     ColumnType u = Unify(a, probe);
@@ -545,8 +533,7 @@ Typed ExprCompiler::In(const Expr& e, const Scope* scope, bool allow_aggregate) 
   for (size_t i = 0; i < list.size(); ++i) {
     if (i > 0) sql += ", ";
     sql += Convert(list[i], u).sql;
-    out.aggregate = out.aggregate || list[i].aggregate;
-    out.bare.insert(out.bare.end(), list[i].bare.begin(), list[i].bare.end());
+    TakeFlags(&out, list[i]);
   }
   out.sql = sql + "))";
   out.predicate = true;

@@ -181,6 +181,8 @@ class ExprCompiler {
   // correlated subqueries their outer columns.
   CoreSelectSql Subquery(const Select& s, const Scope* parent);
   static bool AtMostOneRow(const Select& s);
+  // A subquery that must give one column: a scalar subquery, IN (subquery).
+  CoreSelectSql OneColumnSubquery(const Select& s, const Scope* parent);
 
   static void NoOrderBy(const Select& s);
 

@@ -188,10 +188,7 @@ Typed ExprCompiler::StringAgg(const Expr& e, const Scope* scope, bool allow_aggr
 // format(value, pattern[, culture]): en-US patterns (function_format.cc).
 Typed ExprCompiler::Format(const Expr& e, const std::vector<Typed>& args) {
   Typed out;
-  for (const Typed& a : args) {
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
-  }
+  for (const Typed& a : args) TakeFlags(&out, a);
   out.t = Make(VarCharType(4000, true), true);
   if (args.size() > 2) {
     const Expr& c = *e.args[2];

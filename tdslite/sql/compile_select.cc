@@ -18,6 +18,16 @@ ExprCompiler::CoreSelectSql ExprCompiler::Subquery(const Select& s, const Scope*
   return SelectSql(s, parent, -1);
 }
 
+ExprCompiler::CoreSelectSql ExprCompiler::OneColumnSubquery(const Select& s, const Scope* parent) {
+  CoreSelectSql sub = Subquery(s, parent);
+  if (sub.columns.size() != 1) {
+    Throw(116, 1, 16,
+          "Only one expression can be specified in the select list when the subquery is not "
+          "introduced with EXISTS.");
+  }
+  return sub;
+}
+
 void ExprCompiler::NoOrderBy(const Select& s) {
   if (!s.order_by.empty() && !s.top && !s.offset && !s.for_xml_path) {
     Throw(1033, 1, 15,

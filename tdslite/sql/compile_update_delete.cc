@@ -23,9 +23,20 @@ struct TargetPlan {
   std::string from_sql;      // the FROM list when given
   bool target_in_from = false;
   std::string where_sql;
+  int64_t limit = -1;  // the rows TOP or SET ROWCOUNT allow; -1: all
 };
 
-TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
+int64_t TopLimit(ExprCompiler& c, const Stmt& stmt, int64_t rowcount_limit) {
+  int64_t limit = rowcount_limit > 0 ? rowcount_limit : -1;
+  if (stmt.top) {
+    auto v = c.ConstantInteger(*stmt.top);
+    if (!v) NotSupported("TOP with an expression");
+    if (limit < 0 || *v < limit) limit = *v;
+  }
+  return limit;
+}
+
+TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt, int64_t rowcount_limit) {
   TargetPlan p;
   // with ... update/delete: the common table expressions serve the FROM
   // list and the subqueries; changing rows through one is not built.
@@ -76,21 +87,12 @@ TargetPlan PlanTarget(ExprCompiler& c, sqlite3* db, const Stmt& stmt) {
     c.AddSource(&p.scope, std::move(src));
   }
   if (stmt.where) p.where_sql = c.Condition(*stmt.where, &p.scope, false).sql;
+  p.limit = TopLimit(c, stmt, rowcount_limit);
   return p;
 }
 
-int64_t TopLimit(ExprCompiler& c, const Stmt& stmt, int64_t rowcount_limit) {
-  int64_t limit = rowcount_limit > 0 ? rowcount_limit : -1;
-  if (stmt.top) {
-    auto v = c.ConstantInteger(*stmt.top);
-    if (!v) NotSupported("TOP with an expression");
-    if (limit < 0 || *v < limit) limit = *v;
-  }
-  return limit;
-}
-
 // "rowid IN (SELECT ...)": the rows of the target the statement touches.
-std::string RowFilter(const TargetPlan& p, int64_t limit) {
+std::string RowFilter(const TargetPlan& p) {
   std::string sel = "SELECT " + p.target_alias + ".rowid FROM ";
   if (p.target_in_from) {
     sel += p.from_sql;
@@ -99,7 +101,7 @@ std::string RowFilter(const TargetPlan& p, int64_t limit) {
     if (!p.from_sql.empty()) sel += ", " + p.from_sql;
   }
   if (!p.where_sql.empty()) sel += " WHERE " + p.where_sql;
-  if (limit >= 0) sel += " LIMIT " + std::to_string(limit);
+  if (p.limit >= 0) sel += " LIMIT " + std::to_string(p.limit);
   return "rowid IN (" + sel + ")";
 }
 
@@ -108,9 +110,8 @@ std::string RowFilter(const TargetPlan& p, int64_t limit) {
 bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledDml* out,
                              CompileError* error) {
   return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
-    TargetPlan p = PlanTarget(c, db_, stmt);
+    TargetPlan p = PlanTarget(c, db_, stmt, rowcount_limit);
     out->table = p.table;
-    int64_t limit = TopLimit(c, stmt, rowcount_limit);
     std::string sets, columns, values;
     std::vector<int> seen;
     std::vector<std::string> new_values(p.table.columns.size());
@@ -140,7 +141,7 @@ bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledD
       values += value;
     }
     std::string sql;
-    if (p.from_sql.empty() && limit < 0) {
+    if (p.from_sql.empty() && p.limit < 0) {
       sql = "UPDATE " + QuoteIdent(p.table.name) + " AS " + p.target_alias + " SET " + sets;
       if (!p.where_sql.empty()) sql += " WHERE " + p.where_sql;
       // The rows as the update would leave them, to find a duplicate key.
@@ -157,7 +158,7 @@ bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledD
       out->updated_rows = true;
     } else if (p.from_sql.empty()) {
       sql = "UPDATE " + QuoteIdent(p.table.name) + " AS " + p.target_alias + " SET " + sets +
-            " WHERE " + RowFilter(p, limit);
+            " WHERE " + RowFilter(p);
     } else {
       // UPDATE ... FROM: each target row takes its new values from its first
       // matching row of the FROM list (SQL Server leaves the choice open too).
@@ -169,7 +170,7 @@ bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledD
       if (!p.where_sql.empty()) match += " AND " + p.where_sql;
       sql = "UPDATE " + QuoteIdent(p.table.name) + " AS " + target + " SET (" + columns +
             ") = (SELECT " + values + " FROM " + from + " WHERE " + match + " LIMIT 1) WHERE " +
-            target + "." + RowFilter(p, limit);
+            target + "." + RowFilter(p);
     }
     out->statements.push_back(sql);
     out->key_probes.emplace_back();
@@ -180,15 +181,14 @@ bool Compiler::CompileUpdate(const Stmt& stmt, int64_t rowcount_limit, CompiledD
 bool Compiler::CompileDelete(const Stmt& stmt, int64_t rowcount_limit, CompiledDml* out,
                              CompileError* error) {
   return CompileWith(db_, vars_, error, [&](ExprCompiler& c) {
-    TargetPlan p = PlanTarget(c, db_, stmt);
+    TargetPlan p = PlanTarget(c, db_, stmt, rowcount_limit);
     out->table = p.table;
-    int64_t limit = TopLimit(c, stmt, rowcount_limit);
     std::string sql;
-    if (p.from_sql.empty() && limit < 0) {
+    if (p.from_sql.empty() && p.limit < 0) {
       sql = "DELETE FROM " + QuoteIdent(p.table.name) + " AS " + p.target_alias;
       if (!p.where_sql.empty()) sql += " WHERE " + p.where_sql;
     } else {
-      sql = "DELETE FROM " + QuoteIdent(p.table.name) + " WHERE " + RowFilter(p, limit);
+      sql = "DELETE FROM " + QuoteIdent(p.table.name) + " WHERE " + RowFilter(p);
     }
     out->statements.push_back(sql);
     out->key_probes.emplace_back();

@@ -35,8 +35,7 @@ Typed ExprCompiler::UserFunction(const Expr& e, const Scope* scope, bool allow_a
   for (size_t i = 0; i < e.args.size(); ++i) {
     Typed a = Convert(Value(*e.args[i], scope, allow_aggregate), def->column_defs[i].type);
     out.sql += ", " + a.sql;
-    out.aggregate = out.aggregate || a.aggregate;
-    out.bare.insert(out.bare.end(), a.bare.begin(), a.bare.end());
+    TakeFlags(&out, a);
   }
   out.sql += ")";
   out.t = Make(def->returns, true);

@@ -9,10 +9,6 @@ namespace tdslite::sql::compiler_detail {
 std::string ExprCompiler::OverSql(const WindowSpec& w, const Scope* scope, bool allow_aggregate,
                                   Typed* acc) {
   std::string sql = " OVER (";
-  auto take = [&](const Typed& t) {
-    acc->aggregate = acc->aggregate || t.aggregate;
-    acc->bare.insert(acc->bare.end(), t.bare.begin(), t.bare.end());
-  };
   for (size_t i = 0; i < w.partition.size(); ++i) {
     Typed t = Value(*w.partition[i], scope, allow_aggregate);
     if (IsLobType(t.t.type.id)) {
@@ -20,7 +16,7 @@ std::string ExprCompiler::OverSql(const WindowSpec& w, const Scope* scope, bool 
             "The text, ntext, and image data types cannot be compared or sorted, except when "
             "using IS NULL or LIKE operator.");
     }
-    take(t);
+    TakeFlags(acc, t);
     sql += (i ? ", " : "PARTITION BY ") + Collated(t.sql, t.t.type);
   }
   for (size_t i = 0; i < w.order.size(); ++i) {
@@ -36,7 +32,7 @@ std::string ExprCompiler::OverSql(const WindowSpec& w, const Scope* scope, bool 
             "The text, ntext, and image data types cannot be compared or sorted, except when "
             "using IS NULL or LIKE operator.");
     }
-    take(t);
+    TakeFlags(acc, t);
     sql += std::string(i ? ", " : (w.partition.empty() ? "ORDER BY " : " ORDER BY ")) +
            Collated(t.sql, t.t.type) + (w.order[i].descending ? " DESC" : "");
   }
@@ -67,8 +63,7 @@ Typed ExprCompiler::Window(const Expr& e, const Scope* scope, bool allow_aggrega
     over_sql_ = OverSql(*e.over, scope, allow_aggregate, &over);
     Typed t = Aggregate(e, scope, allow_aggregate);
     over_sql_.clear();
-    t.aggregate = over.aggregate || t.aggregate;
-    t.bare.insert(t.bare.end(), over.bare.begin(), over.bare.end());
+    TakeFlags(&t, over);
     return t;
   }
   ArgCount(e, *b);

@@ -425,14 +425,21 @@ void StoreSum(DecimalAccumulator* acc, Int128 v) {
   std::memcpy(acc->sum, &v, sizeof v);
 }
 
-void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+DecimalAccumulator* DecimalArgument(sqlite3_context* ctx, sqlite3_value* arg, Int128* v,
+                                    int* scale) {
   // Zero-filled on first use, which is a sum of 0 at scale 0.
   auto* acc =
       static_cast<DecimalAccumulator*>(sqlite3_aggregate_context(ctx, sizeof(DecimalAccumulator)));
-  if (acc == nullptr || sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+  if (acc == nullptr || sqlite3_value_type(arg) == SQLITE_NULL) return nullptr;
+  if (!ParseCanonical(ValueText(arg), v, scale)) return nullptr;
+  return acc;
+}
+
+void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Int128 v;
   int s;
-  if (!ParseCanonical(ValueText(argv[0]), &v, &s)) return;
+  DecimalAccumulator* acc = DecimalArgument(ctx, argv[0], &v, &s);
+  if (acc == nullptr) return;
   Int128 sum = LoadSum(*acc);
   if (s > acc->scale) {
     sum = Rescale(sum, acc->scale, s);

@@ -10,12 +10,10 @@ namespace {
 
 // Removes a value a window frame leaves behind from a decimal sum.
 void DecimalInverse(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  auto* acc =
-      static_cast<DecimalAccumulator*>(sqlite3_aggregate_context(ctx, sizeof(DecimalAccumulator)));
-  if (acc == nullptr || sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
   Int128 v;
   int s;
-  if (!ParseCanonical(ValueText(argv[0]), &v, &s)) return;
+  DecimalAccumulator* acc = DecimalArgument(ctx, argv[0], &v, &s);
+  if (acc == nullptr) return;
   // Every value added before had a scale of at most acc->scale.
   if (s < acc->scale) v = Rescale(v, s, acc->scale);
   StoreSum(acc, LoadSum(*acc) - v);

@@ -234,6 +234,11 @@ Int128 LoadSum(const DecimalAccumulator& acc);
 
 void StoreSum(DecimalAccumulator* acc, Int128 v);
 
+// The accumulator of the decimal sum in `ctx`, and in *v and *scale the value
+// `arg` brings to it; nullptr when it brings nothing (NULL, not a decimal) or
+// there is no memory for the accumulator.
+DecimalAccumulator* DecimalArgument(sqlite3_context* ctx, sqlite3_value* arg, Int128* v,
+                                    int* scale);
 void DecimalStep(sqlite3_context* ctx, int, sqlite3_value** argv);
 
 void DecimalSumFinal(sqlite3_context* ctx);
