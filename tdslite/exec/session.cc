@@ -285,6 +285,7 @@ Message SessionImpl::SqliteError(int rc) {
 }
 
 SessionImpl::Flow SessionImpl::Execute(const Stmt& stmt, ResultSink& sink) {
+  if (Writes(stmt)) PrepareToWrite();
   switch (stmt.kind) {
     case StmtKind::kSelect:
       return RunSelect(stmt, sink);

@@ -269,6 +269,11 @@ class SessionImpl : public Session {
 
   // SQLite ends a transaction by itself on some errors; keep the count true.
   void CheckTransactionAlive(ResultSink& sink);
+  // Statements that change the database file (not only temporary tables).
+  static bool Writes(const Stmt& stmt);
+  // In a transaction that has not written yet, takes the write lock before
+  // the first write (see session_transactions.cc).
+  void PrepareToWrite();
 
   Flow Execute(const Stmt& stmt, ResultSink& sink);
 

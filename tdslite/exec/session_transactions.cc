@@ -25,6 +25,60 @@ void SessionImpl::CheckTransactionAlive(ResultSink& sink) {
   }
 }
 
+namespace {
+
+std::string SavepointSql(const char* verb, const std::string& name) {
+  return std::string(verb) + " " + sql::QuoteIdent("tds_save_" + name);
+}
+
+}  // namespace
+
+bool SessionImpl::Writes(const Stmt& stmt) {
+  switch (stmt.kind) {
+    case StmtKind::kInsert:
+    case StmtKind::kUpdate:
+    case StmtKind::kDelete:
+    case StmtKind::kTruncate:
+    case StmtKind::kCreateTable:
+    case StmtKind::kDropTable:
+    case StmtKind::kCreateIndex:
+    case StmtKind::kCreateView:
+    case StmtKind::kAlterView:
+    case StmtKind::kDropView:
+    case StmtKind::kAlterTable:
+    case StmtKind::kCreateModule:
+    case StmtKind::kDropModule:
+      return true;
+    case StmtKind::kSelect:
+      return stmt.select != nullptr && !stmt.select->into.empty();
+    default:
+      return false;
+  }
+}
+
+// A transaction that has only read so far holds a read snapshot, and SQLite
+// refuses its first write at once (a busy snapshot) when another connection
+// committed after the snapshot began, where SQL Server waits for the lock.
+// So before that first write the transaction begins again as a writer:
+// BEGIN IMMEDIATE waits for the write lock as every lock wait does. Nothing
+// is lost, since nothing was written, and a read-committed transaction
+// promises no snapshot; the savepoints are set again.
+void SessionImpl::PrepareToWrite() {
+  if (trancount_ == 0 || sqlite3_get_autocommit(db_) != 0 ||
+      sqlite3_txn_state(db_, nullptr) == SQLITE_TXN_WRITE) {
+    return;
+  }
+  if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // Waited out: the transaction goes on, and the write reports the time-out.
+    sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  }
+  if (savepoints_of_ != descriptor_) return;
+  for (const std::string& name : savepoints_) {
+    sqlite3_exec(db_, SavepointSql("SAVEPOINT", name).c_str(), nullptr, nullptr, nullptr);
+  }
+}
+
 SessionImpl::Flow SessionImpl::RunTransaction(const Stmt& stmt, ResultSink& sink) {
   last_rowcount_ = 0;
   if (stmt.kind == StmtKind::kBeginTran) {
@@ -88,14 +142,6 @@ SessionImpl::Flow SessionImpl::RunTransaction(const Stmt& stmt, ResultSink& sink
   sink.TransactionChanged(TransactionEvent::kRollback, 0);
   return Ok(sink, kCmdRollback);
 }
-
-namespace {
-
-std::string SavepointSql(const char* verb, const std::string& name) {
-  return std::string(verb) + " " + sql::QuoteIdent("tds_save_" + name);
-}
-
-}  // namespace
 
 SessionImpl::Flow SessionImpl::RunSaveTran(const Stmt& stmt, ResultSink& sink) {
   last_rowcount_ = 0;

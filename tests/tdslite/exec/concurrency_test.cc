@@ -55,6 +55,23 @@ TEST_F(SessionTest, UnreadResultDoesNotBlockOtherSessions) {
   EXPECT_EQ(reader.lines[3], "row 3");
 }
 
+// A transaction that read before another session committed still writes:
+// SQLite would refuse its stale snapshot at once (1222), SQL Server waits
+// for the lock. Its savepoints survive.
+TEST_F(SessionTest, ATransactionThatReadFirstWritesAfterAnotherCommit) {
+  ASSERT_EQ(Run("create table t (a int) insert into t values (1)"), "done C6\ndone C3 count=1");
+  auto other = NewSession(52);
+  ASSERT_TRUE(other);
+  ASSERT_EQ(Run("begin tran save tran s1 select count(*) from t"),
+            "xact begin nonzero\ndone D4\ndone D4\ncols :int!\nrow 1\ndone C1 count=1");
+  EXPECT_EQ(RunBatch(*other, "insert into t values (2)"), "done C3 count=1");
+  EXPECT_EQ(Run("update t set a = a + 10 select sum(a) from t"),
+            "done C5 count=2\ncols :int\nrow 23\ndone C1 count=1");
+  EXPECT_EQ(Run("rollback tran s1 insert into t values (3) commit"),
+            "done D2\ndone C3 count=1\nxact commit zero\ndone D5");
+  EXPECT_EQ(RunBatch(*other, "select sum(a) from t"), "cols :int\nrow 6\ndone C1 count=1");
+}
+
 TEST_F(SessionTest, CatalogChangesAreSeenByOtherSessions) {
   auto other = NewSession(52);
   ASSERT_TRUE(other);
