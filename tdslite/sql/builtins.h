@@ -2,8 +2,11 @@
 // name is a function, the compiler takes each function's argument count and
 // rule (result type and SQL) from it, and every connection registers the
 // SQLite functions the table names. To add a function: one row in
-// builtins.cc, its rule in compile_functions.cc and, when its SQL calls a
-// helper of tdslite's own, that helper in a function_*.cc file.
+// builtins.cc (taken out of the Refused rows if it is there), its rule in
+// the file ExprCompiler::Function (compile_functions.cc) sends its
+// BuiltinRule to: compile_functions.cc, compile_misc.cc, compile_dates.cc,
+// compile_catalog.cc or compile_window.cc; and, when its SQL calls a helper
+// of tdslite's own, that helper in a function_*.cc file.
 #pragma once
 
 #include <sqlite3.h>
