@@ -170,6 +170,7 @@ SessionImpl::Flow SessionImpl::RunModule(const Module& module, const Stmt& call,
   }
   current_module_ = module.kind == ModuleKind::kProcedure ? module.name : std::string();
   return_status_ = 0;
+  const int64_t trancount_before = trancount_;
   ++procedure_nesting_;
   Flow flow;
   if (module.kind == ModuleKind::kString) {
@@ -188,6 +189,16 @@ SessionImpl::Flow SessionImpl::RunModule(const Module& module, const Stmt& call,
   current_module_ = saved_module;
   if (flow == Flow::kStop || flow == Flow::kAbort || flow == Flow::kThrow) return flow;
   if (module.kind == ModuleKind::kString) return Flow::kNext;
+  if (module.kind == ModuleKind::kProcedure && trancount_ != trancount_before) {
+    // The transaction stays as the procedure left it; the caller is told.
+    ModuleSink named(sink, module.name);
+    named.Send(MakeMessage(266, 2, 16,
+                           "Transaction count after EXECUTE indicates a mismatching number of "
+                           "BEGIN and COMMIT statements. Previous count = " +
+                               std::to_string(trancount_before) +
+                               ", current count = " + std::to_string(trancount_) + "."));
+    last_error_ = 266;
+  }
   // Output parameters go back into the caller's variables, converted to
   // their types, or to the client as RETURNVALUEs.
   for (size_t j = 0; j < module.params.size(); ++j) {

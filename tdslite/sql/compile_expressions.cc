@@ -48,7 +48,9 @@ Typed ExprCompiler::Compile(const Expr& e, const Scope* scope, bool allow_aggreg
       t.sql = QuoteText(e.text);
       ColumnType type;
       if (chars > (unicode ? 4000 : 8000)) {
-        type.id = unicode ? TypeId::kNText : TypeId::kText;
+        // A longer literal is varchar(max) (nvarchar(max)), as SQL Server types it.
+        type.id = unicode ? TypeId::kNVarChar : TypeId::kVarChar;
+        type.length = kMaxLength;
       } else {
         type = VarCharType(static_cast<int>(std::max<int64_t>(chars, 1)), unicode);
       }

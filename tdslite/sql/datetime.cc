@@ -210,9 +210,13 @@ std::optional<int64_t> ParseDateTime(std::string_view text, DateOrder order, boo
   } else {
     return std::nullopt;
   }
-  if (c.i < c.s.size() && (c.s[c.i] == 'T' || c.s[c.i] == 't')) ++c.i;
+  const bool iso = c.i < c.s.size() && (c.s[c.i] == 'T' || c.s[c.i] == 't');
+  if (iso) ++c.i;
   if (!c.OnlyBlanksLeft()) {
-    if (!ParseTime(c, &ticks) || !c.OnlyBlanksLeft()) return std::nullopt;
+    if (!ParseTime(c, &ticks)) return std::nullopt;
+    // ISO 8601's zone designator for UTC: 2024-03-05T10:00:00Z.
+    if (iso && c.i < c.s.size() && (c.s[c.i] == 'Z' || c.s[c.i] == 'z')) ++c.i;
+    if (!c.OnlyBlanksLeft()) return std::nullopt;
   }
   if (!ValidDate(y, m, d)) {
     *out_of_range = true;

@@ -85,7 +85,9 @@ void IsDateFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int(ctx, 0);
     return;
   }
-  sqlite3_result_int(ctx, ParseDateTime(ValueText(argv[0])).has_value() ? 1 : 0);
+  // '' converts to 1900-01-01, but is no date to isdate().
+  const std::string text = ValueText(argv[0]);
+  sqlite3_result_int(ctx, !IsBlank(text) && ParseDateTime(text).has_value() ? 1 : 0);
 }
 
 // tds_now(type): sysdatetime(), sysutcdatetime(), sysdatetimeoffset() and

@@ -240,6 +240,18 @@ LexResult Lex(std::string_view sql) {
     t.offset = start;
     result.tokens.push_back(std::move(t));
   };
+  // Names are at most 128 characters long (variables with their @).
+  auto too_long = [&](std::string_view name, int tline) {
+    size_t characters = 0, cut = name.size();
+    for (size_t k = 0; k < name.size(); ++k) {
+      if ((static_cast<unsigned char>(name[k]) & 0xC0) == 0x80) continue;
+      if (++characters == 129) cut = k;
+    }
+    if (characters <= 128) return false;
+    result.long_identifier = std::string(name.substr(0, cut));
+    result.error_line = tline;
+    return true;
+  };
   while (i < n) {
     char c = sql[i];
     if (c == '\n') {
@@ -344,6 +356,7 @@ LexResult Lex(std::string_view sql) {
         result.error_line = tline;
         break;
       }
+      if (too_long(name, tline)) break;
       add(TokenKind::kIdentifier, std::move(name), start, tline);
       result.tokens.back().quoted = true;
       continue;
@@ -352,12 +365,14 @@ LexResult Lex(std::string_view sql) {
       ++i;
       if (i < n && sql[i] == '@') ++i;
       while (i < n && IsIdentPart(static_cast<unsigned char>(sql[i]))) ++i;
+      if (too_long(sql.substr(start, i - start), tline)) break;
       add(TokenKind::kVariable, ToLower(sql.substr(start, i - start)), start, tline);
       continue;
     }
     if (IsIdentStart(static_cast<unsigned char>(c))) {
       while (i < n && IsIdentPart(static_cast<unsigned char>(sql[i]))) ++i;
       std::string word(sql.substr(start, i - start));
+      if (too_long(word, tline)) break;
       std::string lower = ToLower(word);
       if (IsReservedWord(lower)) {
         add(TokenKind::kKeyword, lower, start, tline);

@@ -36,6 +36,9 @@ struct LexResult {
   // An unterminated string or comment: the lexer stops there and reports it.
   bool unclosed_quote = false;
   std::string unclosed_text;
+  // An identifier or variable name of more than 128 characters: the lexer
+  // stops there; its first 128 characters.
+  std::string long_identifier;
   int error_line = 0;
 };
 

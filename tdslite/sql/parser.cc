@@ -151,6 +151,17 @@ ParseResult ParseBatch(std::string_view sql, std::string_view database) {
     result.errors.push_back(e102);
     return result;
   }
+  if (!lexed.long_identifier.empty()) {
+    ParseError e;
+    e.number = 103;
+    e.severity = 15;
+    e.state = 4;
+    e.line = lexed.error_line;
+    e.text = "The identifier that starts with '" + lexed.long_identifier +
+             "' is too long. Maximum length is 128.";
+    result.errors.push_back(e);
+    return result;
+  }
   for (const Token& t : lexed.tokens) {
     if (t.kind == TokenKind::kOperator && t.text == "/*") {
       ParseError e;

@@ -121,6 +121,11 @@ TEST_F(SessionTest, DateConstruction) {
       {"select isdate('2024-02-29'), isdate('2023-02-29'), isdate('1700-01-01'), isdate(null), "
        "isdate('13:45')",
        "cols :int! :int! :int! :int! :int!\nrow 1|0|0|0|1\ndone C1 count=1"},
+      // '' converts to 1900-01-01 but is no date to isdate(); ISO 8601's Z.
+      {"select isdate(''), isdate(' '), cast('2023-04-05T13:07:09.123Z' as datetime), "
+       "cast('' as datetime)",
+       "cols :int! :int! :datetime! :datetime!\nrow 0|0|2023-04-05 13:07:09.123|1900-01-01 "
+       "00:00:00.000\ndone C1 count=1"},
   });
 }
 

@@ -136,6 +136,15 @@ TEST_F(SessionTest, LongAndDeepExpressions) {
     EXPECT_EQ(answer.substr(0, too_deep.size()), too_deep) << answer.substr(0, 200);
   }
   EXPECT_EQ(Run("select 1"), "cols :int!\nrow 1\ndone C1 count=1");
+  // Names are at most 128 characters; 128 is fine.
+  const std::string name(128, 'n');
+  EXPECT_EQ(Run("select 1 as " + name + "x"),
+            "msg 103/15/4: The identifier that starts with '" + name +
+                "' is too long. Maximum length is 128.\ndone 0 error");
+  EXPECT_EQ(Run("declare @" + name + " int"),
+            "msg 103/15/4: The identifier that starts with '@" + name.substr(1) +
+                "' is too long. Maximum length is 128.\ndone 0 error");
+  EXPECT_EQ(Run("select 1 as [" + name + "]"), "cols " + name + ":int!\nrow 1\ndone C1 count=1");
 }
 
 // Error messages carry the line of the statement within the batch.

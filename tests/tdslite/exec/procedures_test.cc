@@ -235,7 +235,7 @@ TEST_F(ProcedureTest, ErrorsInsideNameTheProcedureAndItsLine) {
   Define({"create procedure p_fails as\nselect 1 as a\nselect 1 / 0 as b\nselect 2 as c",
           "create procedure p_calls as\n\nexec p_fails",
           "create procedure p_raises as raiserror('boom %d', 16, 1, 7)",
-          "create procedure p_null as return null"});
+          "create procedure p_null as return null", "create procedure p_opens as begin tran"});
   CheckCalls({
       // A statement-level error ends the statement; the procedure goes on.
       {"exec p_calls",
@@ -250,6 +250,13 @@ TEST_F(ProcedureTest, ErrorsInsideNameTheProcedureAndItsLine) {
        "msg 0/0/1: The 'p_null' procedure attempted to return a status of NULL, which is not "
        "allowed. A status of 0 will be returned instead. [p_null line 1]\nstatus 0\n"
        "doneproc E0"},
+      // A procedure that leaves the transaction count changed is reported;
+      // the transaction stays open.
+      {"exec p_opens select @@trancount as n rollback",
+       "xact begin nonzero\ndoneinproc D4\nmsg 266/16/2: Transaction count after EXECUTE "
+       "indicates a mismatching number of BEGIN and COMMIT statements. Previous count = 0, "
+       "current count = 1. [p_opens line 1]\nstatus 0\ndoneproc E0\ncols n:int!\nrow 1\n"
+       "done C1 count=1\nxact rollback zero\ndone D2"},
       // An error inside is caught by the caller's TRY block.
       {"begin try exec p_raises end try begin catch select error_number() as n, "
        "error_message() as m end catch",

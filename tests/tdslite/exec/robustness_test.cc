@@ -133,7 +133,11 @@ TEST_F(SessionTest, Extremes) {
   RecordingSink sink;
   session_->ExecuteBatch(long_literal, sink);
   ASSERT_EQ(sink.metadata.size(), 1u);
-  EXPECT_EQ(sink.metadata[0][0].type.id, TypeId::kText);
+  // A literal past 8,000 bytes is varchar(max), and whole.
+  EXPECT_EQ(sink.metadata[0][0].type.id, TypeId::kVarChar);
+  EXPECT_EQ(sink.metadata[0][0].type.length, kMaxLength);
+  ASSERT_EQ(sink.rows.size(), 1u);
+  EXPECT_EQ(sink.rows[0][0].bytes.size(), 9000u);
   EXPECT_EQ(sink.rows[0][0].bytes.size(), 9000u);
 }
 
