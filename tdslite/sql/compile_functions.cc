@@ -330,11 +330,10 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
         parts.push_back(a.t.null_literal ? "NULL" : a.sql);
       }
       const int64_t limit = unicode ? 4000 : 8000;
-      if (any_max) {
+      const bool cut = !any_max && length > limit;
+      if (any_max || cut) {
         out.t.type = VarCharType(1, unicode);
         out.t.type.length = kMaxLength;
-      } else if (length > limit) {
-        NotSupported("A " + f + "() result longer than " + std::to_string(limit) + " characters");
       } else {
         out.t.type = VarCharType(static_cast<int>(std::max<int64_t>(length, 1)), unicode);
       }
@@ -350,6 +349,8 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
         }
         out.sql += ")";
       }
+      // Past 8,000 bytes (4,000 characters) the result is cut there.
+      if (cut) out = Convert(out, VarCharType(static_cast<int>(limit), unicode));
       return out;
     }
     case R::kReplicate: {
@@ -460,6 +461,7 @@ Typed ExprCompiler::Function(const Expr& e, const Scope* scope, bool allow_aggre
     case R::kAscii: {
       ArgCount(e, *b);
       out.t.type = IntType(TypeId::kInt);
+      out.t.nullable = true;  // NULL for ''
       out.sql =
           std::string(f == "ascii" ? "tds_ascii(" : "tds_unicode(") + AsString(args[0]).sql + ")";
       return out;

@@ -67,6 +67,9 @@ struct Typed {
   // while `sql` still equals `chain_sql` (nothing has wrapped it since).
   std::string chain_kind;
   std::string chain_sql;
+  // "concat": the chain cut to 8,000 bytes; the chain extends from it too,
+  // since cutting each step's prefix is cutting the whole once.
+  std::string chain_cut_sql;
   int chain_steps = 0;
   ColumnType chain_type;  // "ops": the last step's result type
 };

@@ -129,8 +129,9 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
     const int64_t length = int64_t{ta.length} + tb.length;
     out.t.type = VarCharType(static_cast<int>(std::min<int64_t>(length, limit)), unicode);
     // x || y || z as one parenthesis, as AND and OR chains.
-    if (a.chain_kind == "concat" && a.sql == a.chain_sql) {
-      out.sql = a.sql.substr(0, a.sql.size() - 1) + " || " + b.sql + ")";
+    if (a.chain_kind == "concat" &&
+        (a.sql == a.chain_sql || (!a.chain_cut_sql.empty() && a.sql == a.chain_cut_sql))) {
+      out.sql = a.chain_sql.substr(0, a.chain_sql.size() - 1) + " || " + b.sql + ")";
     } else {
       out.sql = "(" + a.sql + " || " + b.sql + ")";
     }
@@ -145,6 +146,7 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
       Typed whole = out;
       whole.t.type.length = kMaxLength;
       out = Convert(whole, out.t.type);
+      out.chain_cut_sql = out.sql;
     }
     return out;
   }

@@ -264,7 +264,12 @@ void CodePointChar(sqlite3_context* ctx, sqlite3_value** argv, bool unicode) {
     return;
   }
   std::string out;
-  AppendUtf8(&out, static_cast<uint32_t>(c));
+  if (unicode) {
+    AppendUtf8(&out, static_cast<uint32_t>(c));
+  } else {
+    // char(): the byte in code page 1252 (char(128) is the euro sign).
+    out = FromCodePage(std::string(1, static_cast<char>(c)));
+  }
   ResultText(ctx, out);
 }
 

@@ -162,7 +162,9 @@ ExprPtr Parser::ParseUnary() {
     e->args.push_back(ParseUnary());
     return e;
   }
-  return ParsePrimary();
+  auto e = ParsePrimary();
+  if (IsKw("collate")) NotSupported("COLLATE");
+  return e;
 }
 
 ExprPtr Parser::ParsePrimary() {

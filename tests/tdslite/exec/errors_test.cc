@@ -123,6 +123,9 @@ TEST_F(SessionTest, LongAndDeepExpressions) {
   const std::pair<std::string, std::string> answered[] = {
       {"select " + chain("1", " + 1", 200) + ", " + chain("'a'", " + 'b'", 200) + " as s",
        "cols :int! s:varchar(201)!\nrow 201|'a" + std::string(200, 'b') + "'\ndone C1 count=1"},
+      // A chain past 8,000 bytes is cut once, not nested at each step.
+      {"select len(" + chain("replicate('x', 100)", " + replicate('x', 100)", 300) + ")",
+       "cols :int!\nrow 8000\ndone C1 count=1"},
       {"select 1 where " + chain("1 = 0", " or 1 = 0", 300) + " or 2 = 2",
        "cols :int!\nrow 1\ndone C1 count=1"},
       {"select " + chain("(select ", "(select ", 13) + "1" + std::string(14, ')'),

@@ -109,6 +109,15 @@ TEST_F(SessionTest, StringLengthsAtTheLimits) {
        "cols :int\nrow 8000\ndone C1 count=1"},
       {"insert w values (replicate('x', 8000) + 'y') select len(v), right(v, 1) from w",
        "done C3 count=1\ncols :int :varchar(8000)\nrow 8000|'x'\ndone C1 count=1"},
+      {"select len(concat(replicate('a', 5000), replicate('b', 5000))), "
+       "len(concat_ws(',', replicate('a', 5000), replicate('b', 5000)))",
+       "cols :int! :int!\nrow 8000|8000\ndone C1 count=1"},
+      // char() is the code page's byte; ascii('') is NULL.
+      {"select ascii(char(128)), unicode(cast(char(150) as nvarchar(1))), ascii(''), "
+       "unicode(N'')",
+       "cols :int :int :int :int\nrow 128|8211|NULL|NULL\ndone C1 count=1"},
+      {"select 'a' collate Latin1_General_CS_AS",
+       "msg 50100/16/1: COLLATE is not supported by tdslite.\ndone 0 error"},
       {"declare @s varchar(10) = 'ab' + char(0) + 'cd' select len(@s), datalength(@s)",
        "cols :int :int\nrow 5|5\ndone C1 count=1"},
   });
