@@ -225,9 +225,12 @@ void DateAddFunc(sqlite3_context* ctx, int, sqlite3_value** argv) {
       case DatePart::kMicrosecond:
         units = static_cast<__int128>(n) * 10;
         break;
-      case DatePart::kNanosecond:
-        units = static_cast<__int128>(n) / 100;
+      case DatePart::kNanosecond: {
+        // To the nearest 100 ns, half away from zero: 49 ns adds nothing, 50 ns one unit.
+        const __int128 ns = n;
+        units = ns >= 0 ? (ns + 50) / 100 : -((-ns + 50) / 100);
         break;
+      }
       default:
         throw Failure{MakeMessage(9810, 1, 16,
                                   std::string("The datepart ") + DatePartName(part) +

@@ -240,14 +240,18 @@ LexResult Lex(std::string_view sql) {
     t.offset = start;
     result.tokens.push_back(std::move(t));
   };
-  // Names are at most 128 characters long (variables with their @).
+  // Names are at most 128 characters long (variables with their @), the
+  // names of local temporary tables 116.
   auto too_long = [&](std::string_view name, int tline) {
+    const bool temporary = name.size() > 1 && name[0] == '#' && name[1] != '#';
+    const size_t limit = temporary ? 116 : 128;
     size_t characters = 0, cut = name.size();
     for (size_t k = 0; k < name.size(); ++k) {
       if ((static_cast<unsigned char>(name[k]) & 0xC0) == 0x80) continue;
-      if (++characters == 129) cut = k;
+      if (++characters == limit + 1) cut = k;
     }
-    if (characters <= 128) return false;
+    if (characters <= limit) return false;
+    result.long_temporary_name = temporary;
     result.long_identifier = std::string(name.substr(0, cut));
     result.error_line = tline;
     return true;

@@ -39,6 +39,7 @@ struct LexResult {
   // An identifier or variable name of more than 128 characters: the lexer
   // stops there; its first 128 characters.
   std::string long_identifier;
+  bool long_temporary_name = false;  // a #name: at most 116 characters
   int error_line = 0;
 };
 

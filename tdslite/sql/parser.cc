@@ -159,6 +159,12 @@ ParseResult ParseBatch(std::string_view sql, std::string_view database) {
     e.line = lexed.error_line;
     e.text = "The identifier that starts with '" + lexed.long_identifier +
              "' is too long. Maximum length is 128.";
+    if (lexed.long_temporary_name) {
+      e.number = 193;
+      e.state = 1;
+      e.text = "The object or column name starting with '" + lexed.long_identifier +
+               "' is too long. The maximum length is 116 characters.";
+    }
     result.errors.push_back(e);
     return result;
   }

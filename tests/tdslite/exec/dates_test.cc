@@ -27,6 +27,12 @@ TEST_F(SessionTest, DateAdd) {
       {"select dateadd(hour, 25, cast('23:30' as time(0)))", One("time(0)!", "'00:30:00'").c_str()},
       {"select dateadd(minute, 90, cast('2024-03-05 23:00 +05:30' as datetimeoffset(0)))",
        One("datetimeoffset(0)!", "'2024-03-06 00:30:00 +05:30'").c_str()},
+      // Nanoseconds round to the nearest 100 ns.
+      {"declare @d datetime2 = '2007-01-01 13:10:10.1111111' select dateadd(ns, 49, @d), "
+       "dateadd(ns, 50, @d), dateadd(ns, 150, @d)",
+       "cols :datetime2(7) :datetime2(7) :datetime2(7)\nrow '2007-01-01 "
+       "13:10:10.1111111'|'2007-01-01 13:10:10.1111112'|'2007-01-01 13:10:10.1111113'\ndone C1 "
+       "count=1"},
       {"select dateadd(week, 1, '2024-02-26')",
        One("datetime!", "2024-03-04 00:00:00.000").c_str()},
       {"select dateadd(day, 2.9, cast('2024-01-01' as date))",

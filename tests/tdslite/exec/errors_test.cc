@@ -148,6 +148,12 @@ TEST_F(SessionTest, LongAndDeepExpressions) {
             "msg 103/15/4: The identifier that starts with '@" + name.substr(1) +
                 "' is too long. Maximum length is 128.\ndone 0 error");
   EXPECT_EQ(Run("select 1 as [" + name + "]"), "cols " + name + ":int!\nrow 1\ndone C1 count=1");
+  // A local temporary table's name: at most 116.
+  const std::string temp = "#" + std::string(115, 't');
+  EXPECT_EQ(Run("create table " + temp + "x (a int)"),
+            "msg 193/15/1: The object or column name starting with '" + temp +
+                "' is too long. The maximum length is 116 characters.\ndone 0 error");
+  EXPECT_EQ(Run("create table " + temp + " (a int) drop table " + temp), "done C6\ndone C7");
 }
 
 // Error messages carry the line of the statement within the batch.
