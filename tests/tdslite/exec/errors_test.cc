@@ -121,12 +121,12 @@ TEST_F(SessionTest, LongAndDeepExpressions) {
       "msg 191/15/1: Some part of your SQL statement is nested too deeply. Rewrite the query or "
       "break it up into smaller queries.\n";
   const std::pair<std::string, std::string> answered[] = {
-      {"select " + chain("1", " + 1", 200) + ", " + chain("'a'", " + 'b'", 200) + " as s",
-       "cols :int! s:varchar(201)!\nrow 201|'a" + std::string(200, 'b') + "'\ndone C1 count=1"},
+      {"select " + chain("1", " + 1", 100) + ", " + chain("'a'", " + 'b'", 100) + " as s",
+       "cols :int! s:varchar(101)!\nrow 101|'a" + std::string(100, 'b') + "'\ndone C1 count=1"},
       // A chain past 8,000 bytes is cut once, not nested at each step.
-      {"select len(" + chain("replicate('x', 100)", " + replicate('x', 100)", 300) + ")",
+      {"select len(" + chain("replicate('x', 1000)", " + replicate('x', 1000)", 100) + ")",
        "cols :int!\nrow 8000\ndone C1 count=1"},
-      {"select 1 where " + chain("1 = 0", " or 1 = 0", 300) + " or 2 = 2",
+      {"select 1 where " + chain("1 = 0", " or 1 = 0", 100) + " or 2 = 2",
        "cols :int!\nrow 1\ndone C1 count=1"},
       {"select " + chain("(select ", "(select ", 13) + "1" + std::string(14, ')'),
        "cols :int\nrow 1\ndone C1 count=1"},

@@ -230,10 +230,10 @@ TEST_F(CompilerTest, OperatorChainsCompileFlat) {
     return s;
   };
   for (const std::string& sql : {
-           "select " + chain("id", " + 1", 300) + " from item",
+           "select " + chain("id", " + 1", 100) + " from item",
            "select " + chain("qty", " * 1.5", 100) + " from item",
-           "select " + chain("name", " + 'x'", 300) + " from item",
-           "select id from item where " + chain("id = 0", " or id = 1", 300),
+           "select " + chain("name", " + 'x'", 100) + " from item",
+           "select id from item where " + chain("id = 0", " or id = 1", 100),
        }) {
     SCOPED_TRACE(sql.substr(0, 40));
     ASSERT_TRUE(CompileOne(sql, &out, &e)) << e.message.text;
