@@ -105,8 +105,8 @@ Digits Shift(Digits d, int places) {  // multiply by 10^places
 }
 
 // N, F, C, P, D, E, G, X
-std::optional<std::string> StandardNumber(char spec, int precision, Digits d, bool integral) {
-  const char upper = static_cast<char>(spec & ~0x20);
+std::optional<std::string> StandardNumber(char letter, int precision, Digits d, bool integral) {
+  const char upper = static_cast<char>(letter & ~0x20);
   auto fixed = [&](int places, bool group) {
     Digits r = Round(d, places);
     std::string i = IntegerPart(r);
@@ -145,7 +145,7 @@ std::optional<std::string> StandardNumber(char spec, int precision, Digits d, bo
       unsigned long long v = i.empty() ? 0 : std::stoull(i);
       if (d.negative) v = static_cast<unsigned long long>(-static_cast<long long>(v));
       char buf[32];
-      std::snprintf(buf, sizeof buf, spec == 'X' ? "%llX" : "%llx", v);
+      std::snprintf(buf, sizeof buf, letter == 'X' ? "%llX" : "%llx", v);
       std::string s = buf;
       if (d.negative && s.size() > 8 && v <= 0xFFFFFFFFull) s = s.substr(s.size() - 8);
       if (precision > 0 && static_cast<int>(s.size()) < precision) {
@@ -175,8 +175,8 @@ std::optional<std::string> StandardNumber(char spec, int precision, Digits d, bo
       std::string s = IntegerPart(r).empty() ? "0" : IntegerPart(r);
       if (places > 0) s += "." + FractionPart(r);
       char buf[16];
-      std::snprintf(buf, sizeof buf, "%c%c%03d", spec == 'e' ? 'e' : 'E', exponent < 0 ? '-' : '+',
-                    exponent < 0 ? -exponent : exponent);
+      std::snprintf(buf, sizeof buf, "%c%c%03d", letter == 'e' ? 'e' : 'E',
+                    exponent < 0 ? '-' : '+', exponent < 0 ? -exponent : exponent);
       return (r.negative && !IsZero(r) ? "-" : "") + s + buf;
     }
     case 'G': {
