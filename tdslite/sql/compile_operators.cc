@@ -129,15 +129,18 @@ Typed ExprCompiler::Arithmetic(const std::string& op, Typed a, Typed b) {
     const int64_t length = int64_t{ta.length} + tb.length;
     out.t.type = VarCharType(static_cast<int>(std::min<int64_t>(length, limit)), unicode);
     // x || y || z as one parenthesis, as AND and OR chains.
+    // From a chain already cut only when this step is cut too: a (max)
+    // operand keeps what came before as it was cut.
+    const bool max = IsMaxType(ta) || IsMaxType(tb);
     if (a.chain_kind == "concat" &&
-        (a.sql == a.chain_sql || (!a.chain_cut_sql.empty() && a.sql == a.chain_cut_sql))) {
+        (a.sql == a.chain_sql || (!max && !a.chain_cut_sql.empty() && a.sql == a.chain_cut_sql))) {
       out.sql = a.chain_sql.substr(0, a.chain_sql.size() - 1) + " || " + b.sql + ")";
     } else {
       out.sql = "(" + a.sql + " || " + b.sql + ")";
     }
     out.chain_kind = "concat";
     out.chain_sql = out.sql;
-    if (IsMaxType(ta) || IsMaxType(tb)) {
+    if (max) {
       // A (max) operand makes a (max) result: nothing is cut.
       out.t.type.length = kMaxLength;
     } else if (length > limit) {

@@ -105,6 +105,9 @@ TEST_F(SessionTest, StringLengthsAtTheLimits) {
       {"select len('abc' + replicate('x', 8000)), len(N'a' + replicate(N'x', 4000)), "
        "len(cast('abc' as varchar(max)) + replicate('x', 8000))",
        "cols :int! :int! :bigint!\nrow 8000|4000|8003\ndone C1 count=1"},
+      // What was cut stays cut when a (max) value follows.
+      {"select len(replicate('x', 5000) + replicate('y', 5000) + cast('z' as varchar(max)))",
+       "cols :bigint!\nrow 8001\ndone C1 count=1"},
       {"declare @v varchar(8000) = replicate('x', 7999) set @v = @v + 'yz' select len(@v)",
        "cols :int\nrow 8000\ndone C1 count=1"},
       {"insert w values (replicate('x', 8000) + 'y') select len(v), right(v, 1) from w",
